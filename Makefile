@@ -1,0 +1,53 @@
+# The two set-up commands of the README. Both install what is missing first.
+#   make run   build and run the main job on the bundled sample project
+#   make test  build and run every test: the normal build, the sanitizer build and the fuzzers
+
+FUZZ_SECONDS ?= 20
+JOBS ?= $(shell nproc)
+FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz
+
+.PHONY: all deps build run test test-default test-asan test-fuzz clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+run: build
+	./build/src/cli/modrin-cli info examples/sample/sample.mpj
+
+test: deps test-default test-asan test-fuzz
+
+test-default:
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+	ctest --preset default -j $(JOBS)
+
+test-asan:
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# Each fuzzer runs for FUZZ_SECONDS on a copy of its seed corpus.
+test-fuzz:
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS) --target $(FUZZERS)
+	@for f in $(FUZZERS); do \
+	  rm -rf build-fuzz/corpus/$$f && mkdir -p build-fuzz/corpus/$$f && \
+	  cp -r fuzz/corpus/$$f/. build-fuzz/corpus/$$f/ 2>/dev/null; \
+	  echo "fuzzing $$f for $(FUZZ_SECONDS) s"; \
+	  ./build-fuzz/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -timeout=10 \
+	    -print_final_stats=0 build-fuzz/corpus/$$f 2> build-fuzz/$$f.log \
+	    || { tail -n 60 build-fuzz/$$f.log; exit 1; }; \
+	done
+	@echo "fuzzers: $(words $(FUZZERS)) passed, 0 failed"
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build build-asan build-fuzz

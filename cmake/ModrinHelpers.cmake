@@ -1,0 +1,29 @@
+# Warning flags for every target of ours (not for third-party code).
+function(modrin_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# modrin_library(NAME SOURCES ... DEPS ...): a static library of one source folder.
+function(modrin_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  modrin_warnings(${name})
+endfunction()
+
+# modrin_test(folder/name SOURCES ... DEPS ...): a GoogleTest executable registered in CTest
+# under the name "folder/name".
+function(modrin_test test_name)
+  if(NOT MODRIN_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  string(REPLACE "/" "_" exe ${test_name})
+  add_executable(${exe} ${ARG_SOURCES})
+  target_link_libraries(${exe} PRIVATE ${ARG_DEPS} modrin_testing GTest::gtest GTest::gtest_main)
+  modrin_warnings(${exe})
+  add_test(NAME ${test_name} COMMAND ${exe})
+  set_tests_properties(${test_name} PROPERTIES
+    ENVIRONMENT "MODRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};LC_ALL=C")
+endfunction()

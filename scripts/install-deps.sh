@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Modrin builds and tests with. Idempotent: packages already
+# present are left alone and apt is not touched when nothing is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang-format
+  clang libclang-rt-14-dev          # libFuzzer and the sanitizer runtimes for clang
+  libjpeg62-turbo-dev libpng-dev libtiff-dev libopenjp2-7-dev libgif-dev libexif-dev
+  libgraphicsmagick1-dev
+  libeigen3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  locales                           # the tests check that files come out the same in German
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# A German locale, whose decimal comma the file-format tests write under.
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "Generating the de_DE.UTF-8 locale"
+  $sudo sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen >/dev/null
+fi

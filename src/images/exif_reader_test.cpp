@@ -1,0 +1,143 @@
+#include "images/exif_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "images/image_codec.h"
+#include "images/jpeg_writer.h"
+#include "temp_dir.h"
+
+namespace modrin::images {
+namespace {
+
+DecodedImage Grey(int width, int height) {
+  DecodedImage image;
+  image.width = width;
+  image.height = height;
+  image.pixels.assign(static_cast<std::size_t>(width) * height * 3, 128);
+  return image;
+}
+
+ExifCamera SampleCamera() {
+  ExifCamera camera;
+  camera.model = "PowerShot A70";
+  camera.focalLengthMm = 5.4;
+  camera.focalPlaneXResolution = 8114.285714;
+  camera.focalPlaneYResolution = 8114.285;
+  camera.focalPlaneResolutionUnit = 2;
+  return camera;
+}
+
+TEST(ExifRoundTripTest, WrittenFactsAreReadBack) {
+  const std::vector<std::uint8_t> jpeg = EncodeJpeg(Grey(32, 24), 90, SampleCamera(), "Canon");
+  ASSERT_FALSE(jpeg.empty());
+  // The EXIF segment (APP1) directly follows the start-of-image marker.
+  ASSERT_GT(jpeg.size(), 12u);
+  EXPECT_EQ(jpeg[2], 0xFF);
+  EXPECT_EQ(jpeg[3], 0xE1);
+  EXPECT_EQ(std::string(jpeg.begin() + 6, jpeg.begin() + 12), std::string("Exif\0\0", 6));
+
+  const std::optional<ExifCamera> read = ParseExif(jpeg);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->model, "PowerShot A70");
+  EXPECT_NEAR(read->focalLengthMm, 5.4, 1e-9);
+  EXPECT_NEAR(read->focalPlaneXResolution, 8114.285714, 1e-6);
+  EXPECT_NEAR(read->focalPlaneYResolution, 8114.285, 1e-6);
+  EXPECT_EQ(read->focalPlaneResolutionUnit, 2);
+
+  // The picture itself still decodes, as JPEG.
+  const DecodeResult decoded = DecodeImageBytes(jpeg, ImageFormat::Jpeg);
+  ASSERT_TRUE(decoded.ok) << decoded.error;
+  EXPECT_EQ(decoded.image.format, ImageFormat::Jpeg);
+  EXPECT_EQ(decoded.image.width, 32);
+  EXPECT_EQ(decoded.image.height, 24);
+}
+
+TEST(ExifRoundTripTest, ThroughAFileAndWithAMissingUnit) {
+  modrin::testing::TempDir dir;
+  ExifCamera camera = SampleCamera();
+  camera.focalPlaneResolutionUnit = 0;  // not written
+  const std::string path = dir.File("photo.jpg");
+  ASSERT_TRUE(WriteJpegFile(path, Grey(16, 16), 80, camera));
+  const std::optional<ExifCamera> read = ReadExifFile(path);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->model, "PowerShot A70");
+  EXPECT_EQ(read->focalPlaneResolutionUnit, 0);
+  EXPECT_FALSE(ReadExifFile(dir.File("missing.jpg")).has_value());
+}
+
+TEST(ExifRoundTripTest, LongModelsAreCutTo39Characters) {
+  ExifCamera camera = SampleCamera();
+  camera.model = std::string(45, 'M') + "  ";
+  const std::optional<ExifCamera> read = ParseExif(EncodeJpeg(Grey(8, 8), 80, camera));
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->model, std::string(39, 'M'));
+
+  // Trailing blanks within the limit are part of the text.
+  camera.model = "E-10  ";
+  EXPECT_EQ(ParseExif(EncodeJpeg(Grey(8, 8), 80, camera))->model, "E-10  ");
+}
+
+TEST(ExifParseTest, NoExifGivesNothing) {
+  EXPECT_FALSE(ParseExif(EncodeJpeg(Grey(8, 8), 80, std::nullopt)).has_value());
+  const std::string png = "\x89PNG\r\n\x1a\n not really";
+  EXPECT_FALSE(ParseExif(std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()))
+                   .has_value());
+  EXPECT_FALSE(ParseExif({}).has_value());
+
+  // A cut-off EXIF segment: no crash, and whatever comes back is plausible.
+  std::vector<std::uint8_t> jpeg = EncodeJpeg(Grey(8, 8), 80, SampleCamera());
+  for (std::size_t size = 0; size < 200 && size < jpeg.size(); size += 7) {
+    const auto read = ParseExif(std::span(jpeg.data(), size));
+    if (read) {
+      EXPECT_LE(read->model.size(), 39u);
+    }
+  }
+}
+
+struct UnitCase {
+  int unit;
+  double x;
+  double y;
+  double cellWidth;
+  double cellHeight;
+};
+
+TEST(ToMetresTest, AppliesTheResolutionUnitRules) {
+  // A 2000 x 1500 picture. Resolutions of 1000 per unit give a sensor 2 x 1.5 units.
+  const double inch = 0.0254;
+  const UnitCase cases[] = {
+      {1, 1000, 1000, 2 * inch, 1.5 * inch},  // "none": taken as inches
+      {2, 1000, 1000, 2 * inch, 1.5 * inch},  // inches
+      {3, 1000, 1000, 2 * 0.3937007874 * inch, 1.5 * 0.3937007874 * inch},          // centimetres
+      {4, 1000, 1000, 2 * 0.03937007874 * inch, 1.5 * 0.03937007874 * inch},        // millimetres
+      {5, 1000, 1000, 2 * 0.00003937007874 * inch, 1.5 * 0.00003937007874 * inch},  // microns
+      {0, 1000, 1000, 0, 0},                                                        // missing unit
+      {6, 1000, 1000, 0, 0},                                                        // unknown unit
+      {2, 1000, 500, 2 * inch, 3 * inch},                                           // Y on its own
+      {2, 1000, 0, 2 * inch, 0},  // zero Y: no infinity
+      // Below one: W * (X / t) * 0.001.
+      {2, 0.5, 0.25, 2000 * (0.5 / inch) * 0.001, 1500 * (0.25 / inch) * 0.001},
+      {2, 0, 0, 0, 0},
+  };
+  ExifCamera exif;
+  exif.model = "Model";
+  exif.focalLengthMm = 7.1;
+  for (const UnitCase& c : cases) {
+    exif.focalPlaneResolutionUnit = c.unit;
+    exif.focalPlaneXResolution = c.x;
+    exif.focalPlaneYResolution = c.y;
+    const CameraInMetres metres = ToMetres(exif, 2000, 1500);
+    EXPECT_EQ(metres.model, "Model");
+    EXPECT_DOUBLE_EQ(metres.focal, 0.0071);
+    EXPECT_NEAR(metres.cellWidth, c.cellWidth, 1e-12) << "unit " << c.unit << " x " << c.x;
+    EXPECT_NEAR(metres.cellHeight, c.cellHeight, 1e-12) << "unit " << c.unit << " y " << c.y;
+    EXPECT_TRUE(std::isfinite(metres.cellWidth) && std::isfinite(metres.cellHeight));
+  }
+}
+
+}  // namespace
+}  // namespace modrin::images

@@ -1,0 +1,92 @@
+#include "images/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace modrin::images {
+
+namespace {
+
+std::string SystemError() { return std::strerror(errno); }
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool WriteAll(int fd, const std::string& contents) {
+  std::size_t written = 0;
+  while (written < contents.size()) {
+    ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    error = SystemError();
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(::fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+    error = "it is a folder";
+    return false;
+  }
+  contents.clear();
+  char buffer[65536];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) contents.append(buffer, n);
+  if (std::ferror(file.get())) {
+    error = SystemError();
+    return false;
+  }
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error) {
+  // The temporary file is created with mode 0666 so the umask applies as to any new file; an
+  // existing target's permissions are carried over.
+  static std::atomic<unsigned> counter{0};
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    error = SystemError();
+    return false;
+  }
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
+  bool ok = WriteAll(fd, contents) && ::fsync(fd) == 0;
+  if (!ok) error = SystemError();
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = SystemError();
+  }
+  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = SystemError();
+  }
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
+}
+
+}  // namespace modrin::images

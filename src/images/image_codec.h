@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "images/decoded_image.h"
+
+namespace modrin::images {
+
+// Pictures with more pixels than this are refused before any pixel memory is allocated.
+inline constexpr std::int64_t kMaxPixels = 250'000'000;
+
+struct DecodeResult {
+  DecodedImage image;  // valid only when ok
+  bool ok = false;
+  std::string error;  // why decoding failed, for a user ("not a picture", "corrupt header", ...)
+};
+
+// The format hint taken from a path's extension: "bmp" gives Bmp, "jpg"/"jpeg" give Jpeg
+// (compared lower-cased), any other extension Unknown (decode by content).
+ImageFormat FormatHintForExtension(const std::string& lowerExtension);
+
+// Decodes a whole file held in memory. With hint Unknown, or when the hinted decoder fails,
+// the format is recognised by content: the file signatures of the formats with a decoder of
+// our own (JPEG, PNG, TIFF, JPEG 2000, GIF), then GraphicsMagick for the rest. Never throws;
+// safe to call from several threads at once.
+DecodeResult DecodeImageBytes(std::span<const std::uint8_t> bytes, ImageFormat hint);
+
+// Knobs of a decode beyond the format hint.
+struct DecodeOptions {
+  // Pictures with more pixels are refused before their memory is allocated. The fuzz targets
+  // lower it to keep every run small.
+  std::int64_t maxPixels = kMaxPixels;
+  // The lower-cased file extension, if known. Only consulted for formats that carry no
+  // signature in their content (TGA, WBMP, JBIG); empty when unknown.
+  std::string extension;
+};
+DecodeResult DecodeImageBytes(std::span<const std::uint8_t> bytes, ImageFormat hint,
+                              const DecodeOptions& options);
+
+// Files larger than this are not read at all.
+inline constexpr std::int64_t kMaxFileBytes = std::int64_t{2} << 30;
+
+// Reads the file and decodes it as DecodeImageBytes does, with the file's extension as the
+// extra hint for formats without a signature. The error says why the file could not be read.
+DecodeResult DecodeImageFile(const std::string& path, ImageFormat hint);
+
+// The file-type filter of the load-images dialog: for each entry its description, a NUL, its
+// pattern list, a NUL. Every entry is included for both selector values.
+std::string ImageFileFilter(bool selector);
+
+}  // namespace modrin::images

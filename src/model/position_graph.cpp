@@ -1,0 +1,300 @@
+#include "model/position_graph.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "model/photo.h"
+
+namespace modrin::model {
+
+namespace {
+
+constexpr std::int32_t kMaxId = std::numeric_limits<std::int32_t>::max();
+
+bool Joins(const Edge& edge, std::int32_t a, std::int32_t b) {
+  return (edge.first == a && edge.second == b) || (edge.first == b && edge.second == a);
+}
+
+}  // namespace
+
+bool PositionGraph::NewPosition(std::int32_t& id) {
+  if (lastPositionId == kMaxId) return false;
+  ++lastPositionId;
+  positions[lastPositionId] = Position{};
+  id = lastPositionId;
+  return true;
+}
+
+bool PositionGraph::IsKnown(std::int32_t id) const {
+  auto it = positions.find(id);
+  return it != positions.end() && (it->second.isReal || it->second.isComputed);
+}
+
+bool PositionGraph::IsReal(std::int32_t id) const {
+  auto it = positions.find(id);
+  return it != positions.end() && it->second.isReal;
+}
+
+bool PositionGraph::GetImagePoint(std::int32_t id, std::int32_t photo, ImagePoint& point) const {
+  auto it = positions.find(id);
+  if (it == positions.end()) return false;
+  auto pointIt = it->second.imagePoints.find(photo);
+  if (pointIt == it->second.imagePoints.end()) return false;
+  point = pointIt->second;
+  return true;
+}
+
+bool PositionGraph::SetImagePoint(std::int32_t id, std::int32_t photo, const ImagePoint& point) {
+  auto it = positions.find(id);
+  if (it == positions.end()) return false;
+  it->second.isComputed = false;
+  it->second.imagePoints[photo] = point;
+  return true;
+}
+
+bool PositionGraph::RemoveImagePoint(std::int32_t id, std::int32_t photo, bool& removed) {
+  removed = false;
+  auto it = positions.find(id);
+  if (it == positions.end()) return false;
+  it->second.isComputed = false;
+  it->second.imagePoints.erase(photo);
+  if (it->second.imagePoints.empty()) {
+    positions.erase(it);
+    removed = true;
+  }
+
+  // Edges are shared by all photos, so every edge of the position goes; a position in the
+  // middle of a chain leaves the chain closed behind it.
+  int erased = 0;
+  std::int32_t farEnds[2] = {0, 0};
+  for (auto edge = edges.begin(); edge != edges.end();) {
+    if (edge->second.first != id && edge->second.second != id) {
+      ++edge;
+      continue;
+    }
+    if (erased < 2)
+      farEnds[erased] = edge->second.first == id ? edge->second.second : edge->second.first;
+    ++erased;
+    edges.erase(edge);
+    edge = edges.begin();
+  }
+  if (erased == 2) {
+    std::int32_t newId = -1;
+    CreateEdge(farEnds[0], farEnds[1], newId);
+  }
+  return true;
+}
+
+bool PositionGraph::GetCoords(std::int32_t id, Coords& xyz) const {
+  auto it = positions.find(id);
+  if (it == positions.end()) return false;
+  xyz = it->second.coords;
+  return it->second.isReal || it->second.isComputed;
+}
+
+bool PositionGraph::SetRealCoords(std::int32_t id, const Coords& xyz) {
+  auto it = positions.find(id);
+  if (it == positions.end()) return false;
+  it->second.coords = xyz;
+  it->second.isReal = true;
+  return true;
+}
+
+bool PositionGraph::PlaceOnEdge(std::int32_t photo, std::int32_t edgeId, std::int32_t positionId,
+                                Coords& xyz) {
+  std::int32_t a = 0, b = 0;
+  if (!GetEdge(edgeId, a, b)) return false;
+  auto position = positions.find(positionId);
+  if (position == positions.end()) return false;
+  Coords coordsA, coordsB;
+  if (!GetCoords(a, coordsA) || !GetCoords(b, coordsB)) return false;
+  ImagePoint p, pa, pb;
+  if (!GetImagePoint(positionId, photo, p) || !GetImagePoint(a, photo, pa) ||
+      !GetImagePoint(b, photo, pb)) {
+    return false;
+  }
+
+  // The parameter along the edge comes from the axis on which the edge is longer in the photo.
+  const double dx = static_cast<double>(pb.x) - pa.x;
+  const double dy = static_cast<double>(pb.y) - pa.y;
+  double t = 0;
+  if (std::abs(dx) >= std::abs(dy) && dx != 0) {
+    t = (static_cast<double>(p.x) - pa.x) / dx;
+  } else if (std::abs(dy) > std::abs(dx)) {
+    t = (static_cast<double>(p.y) - pa.y) / dy;
+  }
+  for (int axis = 0; axis < 3; ++axis) {
+    xyz[axis] = coordsA[axis] + (coordsB[axis] - coordsA[axis]) * t;
+  }
+  position->second.coords = xyz;
+  position->second.isComputed = true;
+  return true;
+}
+
+bool PositionGraph::FindPositionNear(std::int32_t photo, std::int32_t tolerance,
+                                     const ImagePoint& point, std::int32_t& id) const {
+  auto it = positions.begin();
+  if (id != -1) {
+    it = positions.find(id);
+    if (it == positions.end()) return false;
+  }
+  const std::int64_t tol = tolerance;
+  for (; it != positions.end(); ++it) {
+    if (it->first == id) continue;
+    auto q = it->second.imagePoints.find(photo);
+    if (q == it->second.imagePoints.end()) continue;
+    if (std::llabs(std::int64_t{q->second.x} - point.x) <= tol &&
+        std::llabs(std::int64_t{q->second.y} - point.y) <= tol) {
+      id = it->first;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool PositionGraph::FindEdgeNear(std::int32_t photo, std::int32_t tolerance,
+                                 const ImagePoint& point, std::int32_t& id) const {
+  auto it = edges.find(id);
+  it = it == edges.end() ? edges.begin() : std::next(it);
+  const std::int64_t tol = tolerance;
+  for (; it != edges.end(); ++it) {
+    if (it->first == id) continue;
+    ImagePoint p1, p2;
+    if (!GetImagePoint(it->second.first, photo, p1) ||
+        !GetImagePoint(it->second.second, photo, p2)) {
+      continue;
+    }
+    const std::int64_t px = point.x, py = point.y;
+    if (px < std::int64_t{std::min(p1.x, p2.x)} - tol ||
+        px > std::int64_t{std::max(p1.x, p2.x)} + tol ||
+        py < std::int64_t{std::min(p1.y, p2.y)} - tol ||
+        py > std::int64_t{std::max(p1.y, p2.y)} + tol) {
+      continue;
+    }
+    const double dx = static_cast<double>(p2.x) - p1.x;
+    const double dy = static_cast<double>(p2.y) - p1.y;
+    const double length = std::sqrt(dx * dx + dy * dy);
+    if (length == 0) continue;  // both ends on one pixel: no line to be near
+    const double distance = std::abs((static_cast<double>(point.y) - p1.y) * dx -
+                                     (static_cast<double>(point.x) - p1.x) * dy) /
+                            length;
+    if (distance < tolerance) {
+      id = it->first;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool PositionGraph::FindEdge(std::int32_t a, std::int32_t b, std::int32_t& id) const {
+  bool found = false;
+  for (const auto& [edgeId, edge] : edges) {
+    if (Joins(edge, a, b)) {
+      id = edgeId;
+      found = true;
+    }
+  }
+  return found;
+}
+
+bool PositionGraph::GetEdge(std::int32_t id, std::int32_t& a, std::int32_t& b) const {
+  auto it = edges.find(id);
+  if (it == edges.end()) return false;
+  a = it->second.first;
+  b = it->second.second;
+  return true;
+}
+
+bool PositionGraph::CreateEdge(std::int32_t a, std::int32_t b, std::int32_t& id) {
+  if (a == b || FindEdge(a, b, id)) return false;
+  if (lastEdgeId == kMaxId) return false;
+  ++lastEdgeId;
+  edges[lastEdgeId] = Edge{std::min(a, b), std::max(a, b)};
+  id = lastEdgeId;
+  return true;
+}
+
+bool PositionGraph::DeleteEdge(std::int32_t id) {
+  edges.erase(id);
+  return true;
+}
+
+bool PositionGraph::SplitEdge(std::int32_t& edgeId, std::int32_t positionId) {
+  auto it = edges.find(edgeId);
+  if (it == edges.end()) return true;
+  const Edge edge = it->second;
+  if (positionId == edge.first || positionId == edge.second) return true;
+  // Without ids left for both halves the edge stays whole rather than being lost.
+  if (lastEdgeId > kMaxId - 2) return true;
+  edges.erase(it);
+  edgeId = -1;
+  std::int32_t ignored = -1;
+  CreateEdge(edge.first, positionId, ignored);
+  CreateEdge(positionId, edge.second, ignored);
+  return true;
+}
+
+bool PositionGraph::NormalizeEdge(std::int32_t edgeId) {
+  auto it = edges.find(edgeId);
+  if (it == edges.end()) return false;
+  Edge& edge = it->second;
+  if (edge.first > edge.second) std::swap(edge.first, edge.second);
+  bool erase = edge.first == edge.second;
+  for (const auto& [otherId, other] : edges) {
+    if (erase) break;
+    erase = otherId != edgeId && Joins(other, edge.first, edge.second);
+  }
+  if (erase) edges.erase(it);
+  return erase;
+}
+
+bool PositionGraph::MergePositions(std::int32_t from, std::int32_t into) {
+  if (from == into) return true;
+  if (!positions.contains(from) || !positions.contains(into)) return false;
+  // Every edge is normalized; after an erase the walk starts again at the first edge, which is
+  // safe because an edge already visited no longer refers to `from`.
+  for (auto it = edges.begin(); it != edges.end();) {
+    if (it->second.first == from) it->second.first = into;
+    if (it->second.second == from) it->second.second = into;
+    if (NormalizeEdge(it->first)) {
+      it = edges.begin();
+    } else {
+      ++it;
+    }
+  }
+  positions.erase(from);
+  return true;
+}
+
+void PositionGraph::InvalidateComputed(std::int32_t id) {
+  auto it = positions.find(id);
+  if (it != positions.end()) it->second.isComputed = false;
+}
+
+void PositionGraph::InvalidateAllComputed() {
+  for (auto& [id, position] : positions) position.isComputed = false;
+}
+
+void PositionGraph::ComputeAll() {
+  for (auto& [id, position] : positions) ComputePosition(id);
+}
+
+bool PositionGraph::IsCalibratedPhoto(std::int32_t photo) const {
+  return photo >= 0 && static_cast<std::size_t>(photo) < photos->size() &&
+         (*photos)[photo]->camera.calibrated;
+}
+
+void PositionGraph::ComputePosition(std::int32_t id) {
+  auto it = positions.find(id);
+  if (it == positions.end() || it->second.isComputed || it->second.isReal) return;
+  int found = 0;
+  for (const auto& [photo, point] : it->second.imagePoints) {
+    if (IsCalibratedPhoto(photo) && ++found == 2) break;
+  }
+  // Two calibrated views are needed; the intersection of their viewing rays comes with the
+  // reconstruction engine, until then no position becomes computed here.
+}
+
+}  // namespace modrin::model

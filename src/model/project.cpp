@@ -1,0 +1,154 @@
+#include "model/project.h"
+
+#include <algorithm>
+
+namespace modrin::model {
+
+Project::~Project() { Clear(); }
+
+Photo& Project::AddPhoto() {
+  photos.push_back(std::make_unique<Photo>());
+  for (auto& object : objects) object->photoMeshes.push_back(std::make_unique<ObjectPhotoMesh>());
+  return *photos.back();
+}
+
+Object& Project::AddObject(const std::string& name) {
+  auto object = std::make_unique<Object>();
+  object->graph = &graph;
+  for (std::size_t i = 0; i < photos.size(); ++i) {
+    object->photoMeshes.push_back(std::make_unique<ObjectPhotoMesh>());
+  }
+  auto nameTaken = [this](const std::string& candidate) {
+    return std::any_of(objects.begin(), objects.end(),
+                       [&](const auto& other) { return other->name == candidate; });
+  };
+  // The candidate is always the requested name plus the counter, never the last candidate plus
+  // it: "Object", "Object1", "Object2", ...
+  std::string candidate = name;
+  for (long long counter = 1; nameTaken(candidate); ++counter) {
+    candidate = name + std::to_string(counter);
+  }
+  object->name = candidate;
+  objects.push_back(std::move(object));
+  return *objects.back();
+}
+
+void Project::RemoveObject(const std::string& name) {
+  auto it = std::find_if(objects.begin(), objects.end(),
+                         [&](const auto& object) { return object->name == name; });
+  if (it != objects.end()) objects.erase(it);
+}
+
+void Project::Clear() {
+  objects.clear();
+  photos.clear();
+}
+
+void Project::RemoveFromCurrentObjects(std::int32_t id) {
+  for (auto& object : objects) {
+    if (object->current) object->RemovePosition(id);
+  }
+}
+
+std::int32_t Project::AddImagePoint(std::int32_t photo, const ImagePoint& point) {
+  std::int32_t id = -1;
+  if (!graph.FindPositionNear(photo, 0, point, id)) {
+    if (!graph.NewPosition(id)) return -1;
+    for (auto& object : objects) {
+      if (object->current) object->AddPosition(id);
+    }
+  }
+  graph.SetImagePoint(id, photo, point);
+  return id;
+}
+
+bool Project::MoveImagePoint(std::int32_t id, std::int32_t photo, const ImagePoint& point) {
+  return graph.SetImagePoint(id, photo, point);
+}
+
+bool Project::RemoveImagePoint(std::int32_t id, std::int32_t photo) {
+  bool removed = false;
+  const bool existed = graph.RemoveImagePoint(id, photo, removed);
+  if (removed) RemoveFromCurrentObjects(id);
+  return existed;
+}
+
+bool Project::MergePositions(std::int32_t from, std::int32_t into) {
+  if (from == into) return true;
+  const bool merged = graph.MergePositions(from, into);
+  RemoveFromCurrentObjects(from);
+  return merged;
+}
+
+std::int32_t Project::AddEdge(std::int32_t a, std::int32_t b) {
+  std::int32_t id = -1;
+  if (!graph.FindEdge(a, b, id) && !graph.FindEdge(b, a, id)) graph.CreateEdge(a, b, id);
+  return id;
+}
+
+bool Project::DeleteEdge(std::int32_t id) { return graph.DeleteEdge(id); }
+
+bool Project::SplitEdge(std::int32_t& edgeId, std::int32_t positionId) {
+  return graph.SplitEdge(edgeId, positionId);
+}
+
+bool Project::IsInCurrentObject(std::int32_t id) const {
+  return std::any_of(objects.begin(), objects.end(),
+                     [id](const auto& object) { return object->current && object->Contains(id); });
+}
+
+bool Project::FindPositionInCurrentObject(std::int32_t photo, std::int32_t tolerance,
+                                          const ImagePoint& point, std::int32_t& id) const {
+  std::int32_t candidate = id;
+  while (graph.FindPositionNear(photo, tolerance, point, candidate)) {
+    if (IsInCurrentObject(candidate)) {
+      id = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Project::FindEdgeInCurrentObject(std::int32_t photo, std::int32_t tolerance,
+                                      const ImagePoint& point, std::int32_t& id) const {
+  std::int32_t candidate = id;
+  while (graph.FindEdgeNear(photo, tolerance, point, candidate)) {
+    std::int32_t a = 0, b = 0;
+    graph.GetEdge(candidate, a, b);
+    if (IsInCurrentObject(a) && IsInCurrentObject(b)) {
+      id = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+StepAdvice Project::NextStepAdvice(std::int32_t photo) const {
+  if (photos.empty()) {
+    return {1, "No Image. First add images to the project", "GettingStarted.html#ModelingStep"};
+  }
+  if (objects.empty()) return {2, "No Object. Add an object in the Object List", "ObjectList.html"};
+  const bool calibrated = photo >= 0 && static_cast<std::size_t>(photo) < photos.size() &&
+                          photos[photo]->camera.calibrated;
+  if (!calibrated) {
+    return {3, "Image not calibrated. Run the calibration process",
+            "GettingStarted.html#CalibrationStep"};
+  }
+  bool anyCurrent = false;
+  bool anyReal = false;
+  for (const auto& object : objects) {
+    if (!object->current) continue;
+    anyCurrent = true;
+    for (std::int32_t id : object->positionIds) anyReal = anyReal || graph.IsReal(id);
+  }
+  if (!anyCurrent) {
+    return {2, "No Object selected. Select an object in the Object List", "ObjectList.html"};
+  }
+  if (!anyReal) {
+    return {3, "No vertex with real coordinate. Add real coordinates to at least 3 vertices",
+            "GettingStarted.html#CalibrationStep"};
+  }
+  return {0, "", "2Dviews.html"};
+}
+
+}  // namespace modrin::model

@@ -1,0 +1,167 @@
+#include "model/project_document.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "images/file_io.h"
+#include "model/project_file.h"
+
+namespace modrin::model {
+
+std::string FileNamePart(const std::string& path) {
+  auto cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string PathBesideProject(const std::string& projectPath, const std::string& photoPath) {
+  auto cut = projectPath.find_last_of("/\\");
+  const std::string folder =
+      cut == std::string::npos ? std::string() : projectPath.substr(0, cut + 1);
+  return folder + FileNamePart(photoPath);
+}
+
+void ProjectDocument::SetModified(bool modified) {
+  modified_ = modified;
+  host_.ModifiedChanged(modified);
+}
+
+FileResult ProjectDocument::Open() {
+  projectPath_ = host_.AskProjectFileName(false);
+  return OpenProjectFile();
+}
+
+FileResult ProjectDocument::OpenRecentFile(const std::string& path) {
+  projectPath_ = path;
+  FileResult result = OpenProjectFile();
+  if (result.ok()) host_.AddToRecentFiles(path);
+  return result;
+}
+
+FileResult ProjectDocument::OpenProjectFile() {
+  if (projectPath_.empty()) return {FileResult::Status::NothingToDo, {}};
+  std::string text;
+  std::string error;
+  if (!images::ReadWholeFile(projectPath_, text, error)) {
+    return {FileResult::Status::Failed, "Cannot open \"" + projectPath_ + "\": " + error};
+  }
+  host_.AddToRecentFiles(projectPath_);
+  if (!ReadProjectText(project_, text)) {
+    return {FileResult::Status::Failed,
+            "Cannot open \"" + projectPath_ +
+                "\": it holds more photos and objects than can be loaded"};
+  }
+  LoadMissingImages();
+  return {};
+}
+
+FileResult ProjectDocument::Save() {
+  if (!modified_) return {FileResult::Status::NothingToDo, {}};
+  if (projectPath_.empty()) projectPath_ = host_.AskProjectFileName(true);
+  if (projectPath_.empty()) return {FileResult::Status::Cancelled, {}};
+  FileResult result = WriteProjectFile(projectPath_);
+  if (!result.ok()) return result;
+  host_.AddToRecentFiles(projectPath_);
+  SetModified(false);
+  return result;
+}
+
+FileResult ProjectDocument::SaveAs() {
+  projectPath_.clear();
+  return Save();
+}
+
+FileResult ProjectDocument::WriteProjectFile(const std::string& path) {
+  std::string error;
+  if (!images::WriteFileAtomically(path, WriteProjectText(project_), error)) {
+    return {FileResult::Status::Failed, "Cannot save \"" + path + "\": " + error};
+  }
+  return {};
+}
+
+void ProjectDocument::LoadImages(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    if (!path.empty()) project_.AddPhoto().SetPath(path);
+  }
+  LoadMissingImages();
+  SetModified(true);
+}
+
+namespace {
+
+// What loading one photo produced: the decoded file, and the path it came from when the first
+// attempt failed and the file was looked for in the project's folder.
+struct PhotoLoad {
+  LoadedImage loaded;
+  std::string retryPath;  // empty when there was no retry
+};
+
+PhotoLoad LoadOnePhoto(const std::string& path, const std::string& projectPath) {
+  PhotoLoad result;
+  // A path without an extension is not loaded at all; the retry still runs.
+  if (!LowerExtension(path).empty()) result.loaded = DecodePhotoFile(path);
+  if (!result.loaded.image && !projectPath.empty()) {
+    result.retryPath = PathBesideProject(projectPath, path);
+    if (!LowerExtension(result.retryPath).empty()) {
+      result.loaded = DecodePhotoFile(result.retryPath);
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+void ProjectDocument::LoadMissingImages() {
+  host_.SetBusy(true);
+
+  std::vector<Photo*> missing;
+  for (auto& photo : project_.photos) {
+    if (!photo->HasImage()) missing.push_back(photo.get());
+  }
+
+  // Decoding is independent per photo and runs on every core; the results are applied here in
+  // photo order, so the camera database and the status texts see the same sequence as a
+  // one-by-one load.
+  std::vector<std::promise<PhotoLoad>> promises(missing.size());
+  std::vector<std::future<PhotoLoad>> futures;
+  for (auto& promise : promises) futures.push_back(promise.get_future());
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    for (std::size_t i = next++; i < missing.size(); i = next++) {
+      PhotoLoad load;
+      try {
+        load = LoadOnePhoto(missing[i]->path, projectPath_);
+      } catch (const std::exception& e) {
+        load.loaded = LoadedImage{};
+        load.loaded.error = e.what();
+      }
+      promises[i].set_value(std::move(load));
+    }
+  };
+  const std::size_t threadCount =
+      std::min<std::size_t>(missing.size(), std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::jthread> workers;
+  for (std::size_t t = 0; t < threadCount; ++t) workers.emplace_back(worker);
+
+  for (std::size_t i = 0; i < missing.size(); ++i) {
+    Photo& photo = *missing[i];
+    host_.ShowStatus("Loading image " + FileNamePart(photo.path));
+    PhotoLoad load = futures[i].get();
+    if (!load.retryPath.empty()) photo.SetPath(load.retryPath);
+    ApplyLoadedImage(photo, std::move(load.loaded), project_.cameraDatabase);
+  }
+  workers.clear();
+
+  if (!project_.photos.empty() && project_.photos.front()->camera.focal == 0.0) {
+    host_.ShowWarning(kFocalNotDefinedWarning);
+  }
+  host_.Redisplay();
+  host_.ShowStatus("");
+  host_.InitializeViews3D();
+  host_.SetBusy(false);
+}
+
+}  // namespace modrin::model

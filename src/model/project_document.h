@@ -1,0 +1,97 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/project.h"
+
+namespace modrin::model {
+
+// The user-interface services the project commands need. The GUI implements them with dialogs,
+// the status bar and the recent-file menu; the command-line tool with plain output. Every
+// service has a do-nothing default.
+class DocumentHost {
+ public:
+  virtual ~DocumentHost() = default;
+
+  // The project file dialog in its Open (save == false) or Save form; empty when cancelled.
+  virtual std::string AskProjectFileName(bool save) {
+    (void)save;
+    return {};
+  }
+  // Text of the first status-bar pane; empty text clears it.
+  virtual void ShowStatus(const std::string& text) { (void)text; }
+  // A warning with an exclamation icon and an OK button.
+  virtual void ShowWarning(const std::string& text) { (void)text; }
+  virtual void AddToRecentFiles(const std::string& path) { (void)path; }
+  // Wait cursor on (true) or back to the arrow (false).
+  virtual void SetBusy(bool busy) { (void)busy; }
+  // Give every photo view its photo and refill every object list.
+  virtual void Redisplay() {}
+  // Rebuild the textures and models of every 3D view.
+  virtual void InitializeViews3D() {}
+  // The modified flag changed; the Save button follows it.
+  virtual void ModifiedChanged(bool modified) { (void)modified; }
+};
+
+// Outcome of reading or writing the project file. `error` names the file and the reason.
+struct FileResult {
+  enum class Status { Done, NothingToDo, Cancelled, Failed };
+  Status status = Status::Done;
+  std::string error;
+
+  bool ok() const { return status == Status::Done || status == Status::NothingToDo; }
+};
+
+inline constexpr char kFocalNotDefinedWarning[] =
+    "The focal is not defined in the images.\nGo to Tools/Photo parameters to set it.";
+
+// The project with its file path and modified flag, and the commands that open, save and load
+// it. Shared by the GUI and the command-line tool.
+class ProjectDocument {
+ public:
+  explicit ProjectDocument(DocumentHost& host) : host_(host) {}
+
+  Project& project() { return project_; }
+  const Project& project() const { return project_; }
+  const std::string& projectPath() const { return projectPath_; }
+  void SetProjectPath(const std::string& path) { projectPath_ = path; }
+  bool modified() const { return modified_; }
+  void SetModified(bool modified);
+
+  // Open: asks for a file (a cancelled dialog leaves no project path) and reads it.
+  FileResult Open();
+  // Reads the file named by the project path, then loads the photos' images. A file that
+  // cannot be opened leaves the project unchanged.
+  FileResult OpenProjectFile();
+  // Opens a file of the recent-file list.
+  FileResult OpenRecentFile(const std::string& path);
+  // Writes the project when it has unsaved changes, asking for a name when it has no path.
+  // The file is replaced only once the new text is completely written; on failure the old file
+  // stays and the modified flag stays set.
+  FileResult Save();
+  // Forgets the path, then saves (so with no unsaved changes it only forgets the path).
+  FileResult SaveAs();
+  // Adds a photo per non-empty path, loads the missing images and marks the project modified.
+  void LoadImages(const std::vector<std::string>& paths);
+  // Decodes every photo that has no image yet, retrying in the project file's folder, then
+  // warns when the first photo has no focal length and refreshes the views. Several photos are
+  // decoded at once; results and status texts come in photo order.
+  void LoadMissingImages();
+
+ private:
+  FileResult WriteProjectFile(const std::string& path);
+
+  DocumentHost& host_;
+  Project project_;
+  std::string projectPath_;
+  bool modified_ = false;
+};
+
+// The text after the last "/" or "\" of a path (the whole path when it has neither).
+std::string FileNamePart(const std::string& path);
+// Where a photo is looked for when its own path fails: the project file's folder (with the
+// project path's own separator) followed by the photo's file name.
+std::string PathBesideProject(const std::string& projectPath, const std::string& photoPath);
+
+}  // namespace modrin::model

@@ -1,0 +1,466 @@
+#include "model/project_file.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "model/project.h"
+#include "model/text_scanner.h"
+
+namespace modrin::model {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Writing. Numbers go through to_chars, which rounds exactly as printf's "%.Nf" does in the C
+// locale (including "-0.000", "inf", "nan" and "-nan"), whatever the process locale is.
+
+void AppendFixed(std::string& out, double value, int precision) {
+  // The largest double takes 309 digits before the point; precision is at most 6 here.
+  std::array<char, 400> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::fixed, precision);
+  out.append(buffer.data(), result.ptr);
+}
+
+void AppendInt(std::string& out, std::int32_t value) {
+  std::array<char, 16> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  out.append(buffer.data(), result.ptr);
+}
+
+// `prefix` x `separator` y `separator` z ")"
+void AppendTriple(std::string& out, std::string_view prefix, double x, double y, double z,
+                  int precision, std::string_view separator) {
+  out += prefix;
+  AppendFixed(out, x, precision);
+  out += separator;
+  AppendFixed(out, y, precision);
+  out += separator;
+  AppendFixed(out, z, precision);
+  out += ')';
+}
+
+void WritePhoto(const Photo& photo, std::string& out) {
+  const engine::CameraRecord& camera = photo.camera;
+  // Path bytes are written unchanged.
+  out += "Image: \"";
+  out += photo.path;
+  out += "\"\n\tCalibrated: ";
+  out += camera.calibrated ? 'Y' : 'N';
+  out += '\n';
+  AppendTriple(out, "\tTranslation: (", camera.translation.x, camera.translation.y,
+               camera.translation.z, 4, ", ");
+  out += '\n';
+  AppendTriple(out, "\tOrientation: (", camera.orientation.x, camera.orientation.y,
+               camera.orientation.z, 4, ", ");
+  out += "\n\tFocal: ";
+  AppendFixed(out, camera.focal, 6);
+  out += '\n';
+}
+
+void WritePosition(std::int32_t id, const Position& position, std::string& out) {
+  out += '\t';
+  AppendInt(out, id);
+  out += position.isReal ? ": U" : ": -";
+  if (position.isReal || position.isComputed) {
+    AppendTriple(out, " R(", position.coords[0], position.coords[1], position.coords[2], 3, ",");
+  }
+  for (const auto& [photo, point] : position.imagePoints) {
+    out += ' ';
+    AppendInt(out, photo);
+    out += '(';
+    AppendInt(out, point.x);
+    out += ',';
+    AppendInt(out, point.y);
+    out += ')';
+  }
+  out += '\n';
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading.
+
+// Empties everything reading fills: objects, photos, positions, edges and both counters.
+void EmptyProject(Project& project) {
+  project.Clear();
+  project.graph.positions.clear();
+  project.graph.lastPositionId = 0;
+  project.graph.edges.clear();
+  project.graph.lastEdgeId = 0;
+}
+
+// Gives object names exactly as Project::AddObject does (the requested name, else the
+// requested name followed by the smallest counter from 1 on that no object has), in time
+// linear in the text read. AddObject compares with every object for every candidate, which a
+// file of many same-named objects would turn into cubic time. The smallest free counter of a
+// name never goes down while objects are only added, so each name resumes where it stopped.
+class ObjectNamer {
+ public:
+  std::string Unique(const std::string& requested) {
+    if (taken_.insert(requested).second) return requested;
+    long long& counter = lastCounter_[requested];
+    std::string candidate;
+    do {
+      ++counter;
+      candidate = requested + std::to_string(counter);
+    } while (!taken_.insert(candidate).second);
+    return candidate;
+  }
+
+ private:
+  std::unordered_set<std::string> taken_;
+  std::unordered_map<std::string, long long> lastCounter_;
+};
+
+// Appends `object` with one mesh per photo, as AddObject would; null, nothing appended, when
+// that would pass kMaxReadPhotoMeshes.
+Object* AppendObject(Project& project, std::unique_ptr<Object> object) {
+  const std::size_t photoCount = project.photos.size();
+  if ((project.objects.size() + 1) * photoCount > kMaxReadPhotoMeshes) return nullptr;
+  object->graph = &project.graph;
+  object->photoMeshes.reserve(photoCount);
+  for (std::size_t i = 0; i < photoCount; ++i) {
+    object->photoMeshes.push_back(std::make_unique<ObjectPhotoMesh>());
+  }
+  project.objects.push_back(std::move(object));
+  return project.objects.back().get();
+}
+
+// `prefix` "%lf" `separator` "%lf" `separator` "%lf" ")\n". As with scanf, every number read
+// is stored at once, so a line that breaks off after the first number still sets x.
+void ReadTriple(TextScanner& in, std::string_view prefix, engine::Vec3& value) {
+  if (in.MatchLiteral(prefix) && in.ReadDouble(value.x) && in.MatchLiteral(", ") &&
+      in.ReadDouble(value.y) && in.MatchLiteral(", ") && in.ReadDouble(value.z)) {
+    in.MatchLiteral(")\n");
+  }
+}
+
+// `label` "%lf\n"
+void ReadLabelled(TextScanner& in, std::string_view label, double& value) {
+  if (in.MatchLiteral(label) && in.ReadDouble(value)) in.MatchLiteral("\n");
+}
+
+// The camera lines of a photo block, read in sequence without testing: a line that does not
+// match leaves its field as constructed, and the next line is tried from the mismatch on.
+void ReadCameraLines(TextScanner& in, engine::CameraRecord& camera) {
+  char flag = 0;
+  if (in.MatchLiteral("\tCalibrated: ") && in.ReadChar(flag)) {
+    camera.calibrated = flag == 'Y';
+    in.MatchLiteral("\n");
+  }
+  ReadTriple(in, "\tTranslation: (", camera.translation);
+  ReadTriple(in, "\tOrientation: (", camera.orientation);
+  ReadLabelled(in, "\tFocal: ", camera.focal);
+}
+
+// Ends a line read within its own bounds. With only white space left on the line, reading
+// goes on at the next line (true). Otherwise the scanner is left at the unreadable text, which
+// ends the section (false).
+bool FinishLine(TextScanner& in, TextScanner& line) {
+  line.SkipWhitespace();
+  in.MoveTo(line.Position());
+  return line.AtEnd();
+}
+
+void StorePosition(PositionGraph& graph, std::int32_t id, Position position) {
+  graph.lastPositionId = std::max(graph.lastPositionId, id);
+  // An id already present keeps its earlier line.
+  graph.positions.emplace(id, std::move(position));
+}
+
+// One line of the positions section: "\t%d: %s", optionally " R(%lf,%lf,%lf)", then entries
+// " %d(%d,%d)". The line is read within its own bounds: a line without entries (or without
+// coordinates and entries) is a position without image points, and the marker is only the rest
+// of its token, so neither can reach into the next line. False when no position was read, or
+// when text follows that fits no piece; the scanner is then left at the mismatch.
+bool ReadPositionLine(TextScanner& in, PositionGraph& graph) {
+  in.SkipWhitespace();
+  TextScanner line = in.RestOfLine();
+  std::int32_t id = 0;
+  std::string_view marker;
+  if (!(line.ReadInt(id) && line.MatchLiteral(": ") && line.ReadToken(marker))) {
+    in.MoveTo(line.Position());
+    return false;
+  }
+  Position position;
+  position.isReal = marker.find('U') != std::string_view::npos;
+  double x = 0, y = 0, z = 0;
+  if (line.MatchLiteral(" R(") && line.ReadDouble(x) && line.MatchLiteral(",") &&
+      line.ReadDouble(y) && line.MatchLiteral(",") && line.ReadDouble(z)) {
+    position.coords = {x, y, z};
+    position.isComputed = true;
+    line.MatchLiteral(")");
+  }
+  // Entries "%d(%d,%d)" each followed by one separator character; a later entry for a photo
+  // replaces an earlier one. The photo index is kept as read, whatever its value.
+  for (;;) {
+    std::int32_t photo = 0;
+    ImagePoint point;
+    if (!(line.ReadInt(photo) && line.MatchLiteral("(") && line.ReadInt(point.x) &&
+          line.MatchLiteral(",") && line.ReadInt(point.y) && line.MatchLiteral(")"))) {
+      break;
+    }
+    position.imagePoints[photo] = point;
+    char separator = 0;
+    if (!line.ReadChar(separator)) break;  // the end of the line
+  }
+  StorePosition(graph, id, std::move(position));
+  return FinishLine(in, line);
+}
+
+// One position line of the older format, "\t%d: (%d,%d)-(%d,%d) %s": a position marked in
+// photos 0 and 1. The marker token is read but sets nothing: such lines carry no coordinates,
+// so there is nothing for it to mark as real. Read within the line's bounds as above.
+bool ReadOlderPositionLine(TextScanner& in, PositionGraph& graph) {
+  in.SkipWhitespace();
+  TextScanner line = in.RestOfLine();
+  std::int32_t id = 0;
+  ImagePoint left, right;
+  if (!(line.ReadInt(id) && line.MatchLiteral(": (") && line.ReadInt(left.x) &&
+        line.MatchLiteral(",") && line.ReadInt(left.y) && line.MatchLiteral(")-(") &&
+        line.ReadInt(right.x) && line.MatchLiteral(",") && line.ReadInt(right.y) &&
+        line.MatchLiteral(")"))) {
+    in.MoveTo(line.Position());
+    return false;
+  }
+  std::string_view marker;
+  line.ReadToken(marker);
+  Position position;
+  position.imagePoints[0] = left;
+  position.imagePoints[1] = right;
+  StorePosition(graph, id, std::move(position));
+  return FinishLine(in, line);
+}
+
+// " [(%lf,%lf)-(%lf,%lf)]\n": read, not kept. A line counts when its four numbers are read.
+bool ReadGroundLine(TextScanner& in) {
+  double unused = 0;
+  if (!(in.MatchLiteral(" [(") && in.ReadDouble(unused) && in.MatchLiteral(",") &&
+        in.ReadDouble(unused) && in.MatchLiteral(")-(") && in.ReadDouble(unused) &&
+        in.MatchLiteral(",") && in.ReadDouble(unused))) {
+    return false;
+  }
+  in.MatchLiteral(")]\n");
+  return true;
+}
+
+// The text between the quotes of an "Image:" or "Object:" line. An empty text is read as
+// empty: a photo without a path or an object without a name is written that way, and stopping
+// there would drop the rest of the file.
+bool ReadQuotedText(TextScanner& in, std::string_view& text) {
+  if (in.ReadUntil('"', text)) return true;
+  text = {};
+  const std::size_t start = in.Position();
+  if (!in.MatchLiteral("\"")) return false;
+  in.MoveTo(start);  // the closing quote is the caller's to match
+  return true;
+}
+
+// Version 3.0 and above. Each section reads while its lines match and then hands over to the
+// next at the place where it stopped.
+bool ReadCurrentFormat(Project& project, TextScanner& in, float version) {
+  project.Clear();
+  std::string_view text;
+  while (in.MatchLiteral("Image: \"") && ReadQuotedText(in, text)) {
+    Photo& photo = project.AddPhoto();
+    photo.SetPath(std::string(text));
+    in.MatchLiteral("\"\n");
+    ReadCameraLines(in, photo.camera);
+  }
+
+  PositionGraph& graph = project.graph;
+  graph.positions.clear();
+  graph.lastPositionId = 0;
+  in.MatchLiteral("Positions:\n");
+  while (ReadPositionLine(in, graph)) {
+  }
+
+  in.MatchLiteral("Edges:\n");
+  graph.edges.clear();
+  graph.lastEdgeId = 0;
+  std::int32_t id = 0;
+  Edge edge;
+  while (in.MatchLiteral("\t") && in.ReadInt(id) && in.MatchLiteral(": (") &&
+         in.ReadInt(edge.first) && in.MatchLiteral(",") && in.ReadInt(edge.second)) {
+    in.MatchLiteral(")\n");
+    // Endpoints are taken as written; an id already present keeps its earlier edge.
+    graph.edges.emplace(id, edge);
+    graph.lastEdgeId = std::max(graph.lastEdgeId, id);
+  }
+
+  ObjectNamer namer;
+  while (in.MatchLiteral("Object: \"") && ReadQuotedText(in, text)) {
+    in.MatchLiteral("\"\n");
+    auto created = std::make_unique<Object>();
+    created->name = namer.Unique(std::string(text));
+    Object* object = AppendObject(project, std::move(created));
+    if (object == nullptr) {
+      EmptyProject(project);
+      return false;
+    }
+    // An object whose "Current" line does not match stays as created.
+    ReadObject(*object, in, version);
+  }
+  return true;
+}
+
+// Below version 3.0: the two-photo format with a left and a right photo, objects without names
+// or positions, and the stereo parameters in place of camera blocks.
+bool ReadOlderFormat(Project& project, TextScanner& in, float version) {
+  EmptyProject(project);
+  std::string_view text;
+  Photo& left = project.AddPhoto();
+  if (in.MatchLiteral("Image left:  \"") && in.ReadUntil('"', text))
+    left.SetPath(std::string(text));
+  in.MatchLiteral("\"\n");
+  Photo& right = project.AddPhoto();
+  if (in.MatchLiteral("Image right: \"") && in.ReadUntil('"', text)) {
+    right.SetPath(std::string(text));
+  }
+  in.MatchLiteral("\"\n");
+
+  in.MatchLiteral("\nProcess parameters\n");
+  std::int32_t unusedInt = 0;
+  if (in.MatchLiteral("NbPt: (") && in.ReadInt(unusedInt) && in.MatchLiteral(",") &&
+      in.ReadInt(unusedInt)) {
+    in.MatchLiteral(")\n");
+  }
+
+  // Objects here are appended directly: their names stay empty and are not made unique.
+  for (;;) {
+    auto object = std::make_unique<Object>();
+    if (!ReadObject(*object, in, version)) break;
+    if (AppendObject(project, std::move(object)) == nullptr) {
+      EmptyProject(project);
+      return false;
+    }
+  }
+
+  engine::CameraRecord& leftCamera = left.camera;
+  in.MatchLiteral("\nInterpolation parameters\n");
+  ReadLabelled(in, "Left photo height above ground: ", leftCamera.translation.z);
+  ReadLabelled(in, "Left photo vertical angle: ", leftCamera.orientation.x);
+  leftCamera.translation.x = 0;
+  leftCamera.translation.y = 0;
+  leftCamera.orientation.y = 0;
+  leftCamera.orientation.z = 0;
+
+  engine::CameraRecord& rightCamera = right.camera;
+  double unused = 0;
+  ReadLabelled(in, "Right photo relative position X: ", rightCamera.translation.x);
+  ReadLabelled(in, "Right photo relative position Y: ", rightCamera.translation.y);
+  ReadLabelled(in, "Right photo relative position Z: ", rightCamera.translation.z);
+  ReadLabelled(in, "Right photo horizontal angle: ", rightCamera.orientation.z);
+  ReadLabelled(in, "Right photo vertical angle: ", rightCamera.orientation.x);
+  ReadLabelled(in, "Focal: ", rightCamera.focal);
+  ReadLabelled(in, "Cell width: ", unused);
+  ReadLabelled(in, "Cell height: ", unused);
+  rightCamera.orientation.y = 0;
+
+  // Position lines of the older format stand among or after the ground positions; both kinds
+  // are read until a line fits neither.
+  in.MatchLiteral("Ground positions:\n");
+  while (ReadGroundLine(in) || ReadOlderPositionLine(in, project.graph)) {
+  }
+
+  leftCamera.focal = rightCamera.focal;
+  return true;
+}
+
+}  // namespace
+
+void WriteObject(const Object& object, std::string& out) {
+  out += "\tCurrent: ";
+  out += object.current ? 'Y' : 'N';
+  out += "\n\tVertices:";
+  for (std::int32_t id : object.positionIds) {
+    out += ' ';
+    AppendInt(out, id);
+  }
+  out += '\n';
+}
+
+bool ReadObject(Object& object, TextScanner& in, float version) {
+  char flag = 0;
+  if (!(in.MatchLiteral("\tCurrent: ") && in.ReadChar(flag))) return false;
+  in.MatchLiteral("\n");
+  object.current = flag == 'Y';
+  object.positionIds.clear();
+  if (!(version >= 3.0f)) return true;
+  in.MatchLiteral("\tVertices:");
+  // Pairs "%c%d": one separator character, then an id. The list ends where no id follows,
+  // normally at the next "Object:" line or the end of the text.
+  char separator = 0;
+  std::int32_t id = 0;
+  while (in.ReadChar(separator) && in.ReadInt(id)) object.positionIds.insert(id);
+  return true;
+}
+
+std::string Project::Write() const {
+  std::string out;
+  for (const auto& photo : photos) WritePhoto(*photo, out);
+  out += "Positions:\n";
+  for (const auto& [id, position] : graph.positions) WritePosition(id, position, out);
+  out += "Edges:\n";
+  for (const auto& [id, edge] : graph.edges) {
+    out += '\t';
+    AppendInt(out, id);
+    out += ": (";
+    AppendInt(out, edge.first);
+    out += ',';
+    AppendInt(out, edge.second);
+    out += ")\n";
+  }
+  for (const auto& object : objects) {
+    out += "Object: \"";
+    out += object->name;
+    out += "\"\n";
+    WriteObject(*object, out);
+  }
+  return out;
+}
+
+bool Project::Read(std::string_view text, float version) {
+  TextScanner in(text);
+  // A version that is not a number counts as older.
+  if (version >= 3.0f) return ReadCurrentFormat(*this, in, version);
+  return ReadOlderFormat(*this, in, version);
+}
+
+std::string ProjectFileHeader() {
+  std::string header = "Modrin file version ";
+  AppendFixed(header, kFileVersion, 2);
+  header += '\n';
+  return header;
+}
+
+float ReadHeaderVersion(std::string_view text, std::size_t& bodyStart) {
+  TextScanner in(text);
+  float version = 0;
+  if (!(in.MatchLiteral("Modrin file version ") && in.ReadFloat(version))) {
+    bodyStart = 0;
+    return kOlderFileVersion;
+  }
+  in.MatchLiteral("\n");
+  bodyStart = in.Position();
+  return version;
+}
+
+std::string WriteProjectText(const Project& project) {
+  return ProjectFileHeader() + project.Write();
+}
+
+bool ReadProjectText(Project& project, std::string_view text) {
+  std::size_t bodyStart = 0;
+  const float version = ReadHeaderVersion(text, bodyStart);
+  return project.Read(text.substr(bodyStart), version);
+}
+
+}  // namespace modrin::model
