@@ -41,7 +41,7 @@ test-fuzz:
 	  cp -r fuzz/corpus/$$f/. build-fuzz/corpus/$$f/ 2>/dev/null; \
 	  echo "fuzzing $$f for $(FUZZ_SECONDS) s"; \
 	  ./build-fuzz/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -timeout=10 \
-	    -print_final_stats=0 build-fuzz/corpus/$$f 2> build-fuzz/$$f.log \
+	    -print_final_stats=0 -artifact_prefix=build-fuzz/$$f- build-fuzz/corpus/$$f 2> build-fuzz/$$f.log \
 	    || { tail -n 60 build-fuzz/$$f.log; exit 1; }; \
 	done
 	@echo "fuzzers: $(words $(FUZZERS)) passed, 0 failed"

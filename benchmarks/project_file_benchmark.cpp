@@ -27,9 +27,11 @@ void FillProject(Project& project, int positions, int photos) {
     }
     if (i % 3 == 0) project.graph.SetRealCoords(id, {i * 0.25, i * 0.5, 1.75});
   }
+  // Edges go straight into the graph: each AddEdge looks through every edge for the pair.
+  auto& graph = project.graph;
   for (int i = 1; i < positions; ++i) {
-    project.AddEdge(i, i + 1);
-    if (i + 7 <= positions) project.AddEdge(i, i + 7);
+    graph.edges[++graph.lastEdgeId] = {i, i + 1};
+    if (i + 7 <= positions) graph.edges[++graph.lastEdgeId] = {i, i + 7};
   }
   for (int o = 0; o < 10; ++o) {
     auto& object = project.AddObject("Object");

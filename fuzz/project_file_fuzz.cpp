@@ -1,6 +1,8 @@
 // Reads arbitrary bytes as a project file, then checks that what is written reads back to the
 // same text: numbers are written with fixed decimals, and reading such a number back gives a
-// value that prints to the same digits.
+// value that prints to the same digits. The older two-photo format may give several objects the
+// same empty name, which the current format makes unique on reading; so for such input only
+// the second round trip has to be stable.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Project project;
   if (!modrin::model::ReadProjectText(project, input)) return 0;
   const std::string first = modrin::model::WriteProjectText(project);
-  if (RoundTrip(first) != first) std::abort();
+  const std::string second = RoundTrip(first);
+  std::size_t bodyStart = 0;
+  const bool current = modrin::model::ReadHeaderVersion(input, bodyStart) >= 3.0f;
+  if (current && second != first) std::abort();
+  if (RoundTrip(second) != second) std::abort();
   return 0;
 }

@@ -1,14 +1,11 @@
 #include "images/camera_database.h"
 
-#include <fcntl.h>
 #include <locale.h>
 #include <pwd.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +14,8 @@
 #include <memory>
 #include <string_view>
 #include <system_error>
+
+#include "images/file_io.h"
 
 #ifndef MODRIN_DATA_DIR
 #define MODRIN_DATA_DIR "/usr/local/share/modrin"
@@ -234,26 +233,8 @@ bool CameraDatabase::Save(const std::string& path) const {
     if (error) return false;
   }
 
-  std::string temporary = target.string() + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return false;
-  const std::string text = ToText();
-  bool ok = true;
-  for (std::size_t written = 0; ok && written < text.size();) {
-    const ssize_t n = write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) written += static_cast<std::size_t>(n);
-  }
-  // mkstemp creates the file readable by its owner only; keep the mode of the file it
-  // replaces, or give the usual one.
-  struct stat old {};
-  const mode_t mode = stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) unlink(temporary.c_str());
-  return ok;
+  std::string reason;
+  return WriteFileAtomically(target.string(), ToText(), reason);
 }
 
 std::string UserCameraDatabasePath() {

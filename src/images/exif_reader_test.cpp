@@ -48,6 +48,14 @@ TEST(ExifRoundTripTest, WrittenFactsAreReadBack) {
   EXPECT_NEAR(read->focalPlaneYResolution, 8114.285, 1e-6);
   EXPECT_EQ(read->focalPlaneResolutionUnit, 2);
 
+  // Editors often put a JFIF segment before the EXIF one.
+  std::vector<std::uint8_t> withJfif = jpeg;
+  const std::vector<std::uint8_t> jfif = {0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0,
+                                          1,    1,    0, 0,  1,   0,   1,   0,   0};
+  withJfif.insert(withJfif.begin() + 2, jfif.begin(), jfif.end());
+  ASSERT_TRUE(ParseExif(withJfif).has_value());
+  EXPECT_EQ(ParseExif(withJfif)->model, "PowerShot A70");
+
   // The picture itself still decodes, as JPEG.
   const DecodeResult decoded = DecodeImageBytes(jpeg, ImageFormat::Jpeg);
   ASSERT_TRUE(decoded.ok) << decoded.error;

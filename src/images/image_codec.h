@@ -24,8 +24,13 @@ ImageFormat FormatHintForExtension(const std::string& lowerExtension);
 
 // Decodes a whole file held in memory. With hint Unknown, or when the hinted decoder fails,
 // the format is recognised by content: the file signatures of the formats with a decoder of
-// our own (JPEG, PNG, TIFF, JPEG 2000, GIF), then GraphicsMagick for the rest. Never throws;
-// safe to call from several threads at once.
+// our own (JPEG, PNG, TIFF, JPEG 2000, GIF), then GraphicsMagick for the rest (BMP, ICO, TGA,
+// PCX, WBMP, PNM, Sun raster, JBIG, WMF). Grey, palette, 16-bit and CMYK pictures become 8-bit
+// RGB; transparent pixels are composited on white. Of a GIF the first frame is decoded; the
+// EXIF orientation of a JPEG is not applied (pixels stay as stored). The result's format names
+// the decoder that succeeded: Jpeg only for a real JPEG decode, Bmp for BMP, Other for the
+// remaining GraphicsMagick formats. A truncated file or a size beyond kMaxPixels is an error.
+// Never throws; safe to call from several threads at once.
 DecodeResult DecodeImageBytes(std::span<const std::uint8_t> bytes, ImageFormat hint);
 
 // Knobs of a decode beyond the format hint.
@@ -33,8 +38,8 @@ struct DecodeOptions {
   // Pictures with more pixels are refused before their memory is allocated. The fuzz targets
   // lower it to keep every run small.
   std::int64_t maxPixels = kMaxPixels;
-  // The lower-cased file extension, if known. Only consulted for formats that carry no
-  // signature in their content (TGA, WBMP, JBIG); empty when unknown.
+  // The file extension, if known. Only consulted for formats that carry no reliable
+  // signature in their content (TGA, WBMP, JBIG, icons); empty when unknown.
   std::string extension;
 };
 DecodeResult DecodeImageBytes(std::span<const std::uint8_t> bytes, ImageFormat hint,

@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -833,6 +834,26 @@ TEST(BadInputTest, HugeSizesAreRefusedBeforeAllocating) {
     const DecodeResult result = Decode(bytes);
     EXPECT_FALSE(result.ok) << name;
     EXPECT_NE(result.error.find("too large"), std::string::npos) << name << ": " << result.error;
+  }
+}
+
+TEST(BadInputTest, MoreJpeg2000TilesThanTheFileCanHoldAreRefused) {
+  // Tiles of 1 x 1 pixel: 1920 tile headers alone would take more bytes than the file has.
+  TempDir dir;
+  const Bytes grey(48 * 40, 128);
+  for (const bool container : {false, true}) {
+    Bytes file = WriteJpeg2000(dir, container, 48, 40, {grey});
+    ASSERT_TRUE(Decode(file).ok);
+    const std::uint8_t siz[] = {0xFF, 0x4F, 0xFF, 0x51};
+    const auto start = std::search(file.begin(), file.end(), std::begin(siz), std::end(siz));
+    ASSERT_NE(start, file.end());
+    for (const int offset : {24, 28}) {
+      std::fill(start + offset, start + offset + 4, 0);
+      start[offset + 3] = 1;
+    }
+    const DecodeResult result = Decode(file);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("tiles"), std::string::npos) << result.error;
   }
 }
 

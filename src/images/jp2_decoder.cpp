@@ -111,12 +111,74 @@ std::uint8_t Clamp255(double value) {
   return static_cast<std::uint8_t>(std::clamp(value + 0.5, 0.0, 255.0));
 }
 
+std::uint32_t Be32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+// The codestream of a JP2 file: the contents of its "jp2c" box, found by walking the top-level
+// box headers. Empty when there is none; OpenJPEG then reports the damage.
+Bytes FindCodestream(Bytes file) {
+  std::size_t at = 0;
+  while (file.size() - at >= 8) {
+    const std::uint8_t* box = file.data() + at;
+    const bool codestream = std::memcmp(box + 4, "jp2c", 4) == 0;
+    std::uint64_t length = Be32(box);
+    std::size_t header = 8;
+    if (length == 1) {
+      if (file.size() - at < 16) return {};
+      length = std::uint64_t{Be32(box + 8)} << 32 | Be32(box + 12);
+      header = 16;
+    } else if (length == 0) {
+      length = file.size() - at;  // the last box runs to the end of the file
+    }
+    if (codestream) {
+      return file.subspan(at + header, std::min<std::uint64_t>(length, file.size() - at) - header);
+    }
+    if (length < header || length > file.size() - at) return {};
+    at += length;
+  }
+  return {};
+}
+
+// OpenJPEG sets up the bookkeeping of every tile while reading the header, hundreds of bytes
+// per tile and component, so a 100-byte file claiming 65535 tiles costs most of a gigabyte.
+// The SIZ segment, which follows the start marker at fixed offsets, is checked first: the
+// picture size, and whether the tiles could be present at all (each needs a tile-part header
+// of at least 14 bytes, and each of its components at least one bit of packet header).
+// Malformed values are left for OpenJPEG to report.
+bool CheckCodestreamHeader(Bytes codestream, std::int64_t maxPixels, std::string& error) {
+  if (codestream.size() < 42 || !IsJ2kSignature(codestream)) return true;
+  const std::uint8_t* siz = codestream.data();
+  const std::uint32_t xsiz = Be32(siz + 8), ysiz = Be32(siz + 12);
+  const std::uint32_t xosiz = Be32(siz + 16), yosiz = Be32(siz + 20);
+  const std::uint32_t xtsiz = Be32(siz + 24), ytsiz = Be32(siz + 28);
+  const std::uint32_t xtosiz = Be32(siz + 32), ytosiz = Be32(siz + 36);
+  const std::uint32_t components = std::uint32_t{siz[40]} << 8 | siz[41];
+  if (xsiz <= xosiz || ysiz <= yosiz || xtsiz == 0 || ytsiz == 0 || xtosiz > xosiz ||
+      ytosiz > yosiz) {
+    return true;
+  }
+  if (!CheckPictureSize(xsiz - xosiz, ysiz - yosiz, maxPixels, error)) return false;
+  const std::uint64_t tiles = (std::uint64_t{xsiz - xtosiz} + xtsiz - 1) / xtsiz *
+                              ((std::uint64_t{ysiz - ytosiz} + ytsiz - 1) / ytsiz);
+  if (tiles * 14 > codestream.size() || tiles * components > codestream.size() * 8) {
+    error = "corrupt JPEG 2000 file: " + std::to_string(tiles) + " tiles of " +
+            std::to_string(components) + " components cannot fit in " +
+            std::to_string(codestream.size()) + " bytes";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool DecodeJpeg2000(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::string& error) {
   const bool container = IsJp2Signature(bytes);
   if (!container && !IsJ2kSignature(bytes)) {
     error = "not a JPEG 2000 file";
+    return false;
+  }
+  if (!CheckCodestreamHeader(container ? FindCodestream(bytes) : bytes, maxPixels, error)) {
     return false;
   }
   Jp2Context context{bytes};
@@ -202,8 +264,9 @@ bool DecodeJpeg2000(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std:
   for (std::uint32_t i = 1; i < count; ++i) {
     if (image->comps[i].alpha) alphaIndex = static_cast<int>(i);
   }
-  if (alphaIndex < 0 && !cmyk && (count == 2 || count == 4))
+  if (alphaIndex < 0 && !cmyk && (count == 2 || count == 4)) {
     alphaIndex = static_cast<int>(count) - 1;
+  }
 
   std::vector<ComponentReader> readers;
   readers.reserve(count);

@@ -15,6 +15,8 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
+#include "images/file_io.h"
+
 namespace modrin::images {
 
 namespace {
@@ -194,11 +196,8 @@ bool WriteJpegFile(const std::string& path, const DecodedImage& image, int quali
                    const std::optional<ExifCamera>& exif, const std::string& make) {
   const std::vector<std::uint8_t> bytes = EncodeJpeg(image, quality, exif, make);
   if (bytes.empty()) return false;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
-                                                       &std::fclose);
-  if (!file) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-  return std::fclose(file.release()) == 0 && written;
+  std::string reason;
+  return WriteFileAtomically(path, std::string(bytes.begin(), bytes.end()), reason);
 }
 
 }  // namespace modrin::images

@@ -3,19 +3,16 @@
 // GraphicsMagick), and only those plain raster coders are ever named, so a file cannot make
 // GraphicsMagick run a script format or read other files.
 
+#include <magick/api.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
 #include <vector>
-
-// GraphicsMagick's headers need these from the C library first.
-#include <magick/api.h>
-#include <sys/types.h>
-
-#include <cstdio>
 
 #include "images/image_codec.h"
 #include "images/image_decoders.h"
@@ -152,6 +149,11 @@ const char* MagickFormatFor(Bytes bytes, const std::string& lowerExtension) {
 bool DecodeWithMagick(Bytes bytes, const char* magick, std::int64_t maxPixels, DecodedImage& out,
                       std::string& error) {
   InitializeOnce();
+  // The resource caps are shared by the whole process: two large pictures decoded at once
+  // could each be refused for the other's memory. These formats are rare among photos, so they
+  // are decoded one at a time and a parallel load gives the same results as a sequential one.
+  static std::mutex oneAtATime;
+  const std::lock_guard<std::mutex> lock(oneAtATime);
   auto info = MakeInfo(magick);
   if (!info) {
     error = "not enough memory to decode the picture";

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "images/image_decoders.h"
 
@@ -150,7 +149,8 @@ bool DecodeTiff(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::str
       rgba.orientation == ORIENTATION_BOTRIGHT || rgba.orientation == ORIENTATION_BOTLEFT ||
       rgba.orientation == ORIENTATION_RIGHTBOT || rgba.orientation == ORIENTATION_LEFTBOT;
 
-  std::vector<std::uint32_t> raster(bandRows * width);
+  // Left unwritten until libtiff fills it, so a bogus size costs no memory up front.
+  const auto raster = std::make_unique_for_overwrite<std::uint32_t[]>(bandRows * width);
   BeginPixels(out, static_cast<int>(width), static_cast<int>(height));
   for (std::size_t i = 0; i < bands; ++i) {
     const std::size_t band = bottomUp ? bands - 1 - i : i;
@@ -158,14 +158,14 @@ bool DecodeTiff(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::str
     const std::size_t rows = std::min(bandRows, height - firstRow);
     rgba.row_offset = static_cast<int>(firstRow);
     rgba.col_offset = 0;
-    if (!TIFFRGBAImageGet(&rgba, raster.data(), width, static_cast<std::uint32_t>(rows))) {
+    if (!TIFFRGBAImageGet(&rgba, raster.get(), width, static_cast<std::uint32_t>(rows))) {
       out = DecodedImage{};
       error = context.message[0] != '\0' ? context.message : "corrupt TIFF file";
       return false;
     }
     for (std::size_t r = 0; r < rows; ++r) {
       std::uint8_t* row = AppendRow(out);
-      const std::uint32_t* source = raster.data() + r * width;
+      const std::uint32_t* source = raster.get() + r * width;
       for (std::uint32_t x = 0; x < width; ++x) {
         const std::uint32_t abgr = source[x];
         const std::uint32_t alpha = TIFFGetA(abgr);

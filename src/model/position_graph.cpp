@@ -236,31 +236,28 @@ bool PositionGraph::SplitEdge(std::int32_t& edgeId, std::int32_t positionId) {
   return true;
 }
 
-bool PositionGraph::NormalizeEdge(std::int32_t edgeId) {
-  auto it = edges.find(edgeId);
-  if (it == edges.end()) return false;
-  Edge& edge = it->second;
-  if (edge.first > edge.second) std::swap(edge.first, edge.second);
-  bool erase = edge.first == edge.second;
-  for (const auto& [otherId, other] : edges) {
-    if (erase) break;
-    erase = otherId != edgeId && Joins(other, edge.first, edge.second);
-  }
-  if (erase) edges.erase(it);
-  return erase;
-}
-
 bool PositionGraph::MergePositions(std::int32_t from, std::int32_t into) {
   if (from == into) return true;
   if (!positions.contains(from) || !positions.contains(into)) return false;
-  // Every edge is normalized; after an erase the walk starts again at the first edge, which is
-  // safe because an edge already visited no longer refers to `from`.
+
+  // Every edge, in id order, has `from` replaced by `into` and is then normalized: its ends
+  // ordered, erased when it joins a position to itself or when another edge joins the same
+  // two positions. A count of edges per pair of ends makes that one pass instead of a scan of
+  // all edges per edge. (Edges already visited never gain a duplicate, so walking on after an
+  // erase gives what starting again at the first edge would.)
+  auto pair = [](const Edge& edge) { return std::minmax(edge.first, edge.second); };
+  std::map<std::pair<std::int32_t, std::int32_t>, int> edgesPerPair;
+  for (const auto& [id, edge] : edges) ++edgesPerPair[pair(edge)];
   for (auto it = edges.begin(); it != edges.end();) {
-    if (it->second.first == from) it->second.first = into;
-    if (it->second.second == from) it->second.second = into;
-    if (NormalizeEdge(it->first)) {
-      it = edges.begin();
+    Edge& edge = it->second;
+    --edgesPerPair[pair(edge)];
+    if (edge.first == from) edge.first = into;
+    if (edge.second == from) edge.second = into;
+    if (edge.first > edge.second) std::swap(edge.first, edge.second);
+    if (edge.first == edge.second || edgesPerPair[pair(edge)] > 0) {
+      it = edges.erase(it);
     } else {
+      ++edgesPerPair[pair(edge)];
       ++it;
     }
   }

@@ -83,8 +83,6 @@ class PositionGraph {
   std::int32_t lastEdgeId = 0;
 
  private:
-  // Orders the endpoints, erases a self-edge or a duplicate of another edge. True if erased.
-  bool NormalizeEdge(std::int32_t edgeId);
   bool IsCalibratedPhoto(std::int32_t photo) const;
 };
 
