@@ -1,12 +1,12 @@
 #include "cli/cli.h"
 
 #include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
 
 #include "images/camera_database.h"
+#include "images/number_text.h"
 #include "model/project_document.h"
 
 namespace modrin::cli {
@@ -46,12 +46,11 @@ class CliHost : public model::DocumentHost {
   std::ostream& err_;
 };
 
-// Formats a double with a fixed number of decimals, whatever the process locale.
+// A double with a fixed number of decimals, whatever the process locale.
 std::string Fixed(double value, int decimals) {
-  char buffer[64];
-  auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-  return std::string(buffer, result.ptr);
+  std::string text;
+  images::AppendFixed(text, value, decimals);
+  return text;
 }
 
 // Prints "modrin-cli: " and the message, its first letter in lower case as tools write them.

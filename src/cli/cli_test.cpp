@@ -34,10 +34,7 @@ class CliTest : public ::testing::Test {
   void SetUp() override {
     // The per-user camera database goes to a folder of this test.
     setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
-    images::DecodedImage image;
-    image.width = 64;
-    image.height = 48;
-    image.pixels.assign(image.stride() * image.height, 200);
+    const auto image = images::DecodedImage::Filled(64, 48, 200);
     images::ExifCamera exif;
     exif.model = "Test Cam";
     exif.focalLengthMm = 24;

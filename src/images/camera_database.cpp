@@ -1,21 +1,16 @@
 #include "images/camera_database.h"
 
-#include <locale.h>
 #include <pwd.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string_view>
 #include <system_error>
 
 #include "images/file_io.h"
+#include "images/number_text.h"
+#include "images/text_scanner.h"
 
 #ifndef MODRIN_DATA_DIR
 #define MODRIN_DATA_DIR "/usr/local/share/modrin"
@@ -24,99 +19,6 @@
 namespace modrin::images {
 
 namespace {
-
-// A larger file is read only this far; what follows counts as cut off.
-constexpr std::size_t kMaxFileBytes = std::size_t{256} << 20;
-
-// White space as the C locale's isspace sees it, whatever the process locale.
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Formatted-input matching over a text, with the rules of the C library's scanf in the C
-// locale: white space in a pattern matches any run of white space in the text, including
-// none; any other pattern character must match exactly.
-class Scanner {
- public:
-  explicit Scanner(std::string_view text) : text_(text) {}
-
-  bool Match(std::string_view pattern) {
-    for (const char p : pattern) {
-      if (IsSpace(p)) {
-        SkipSpace();
-      } else if (pos_ < text_.size() && text_[pos_] == p) {
-        ++pos_;
-      } else {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  // %[^"]: one or more characters up to the next double quote.
-  bool NameUpToQuote(std::string& name) {
-    const std::size_t end = std::min(text_.find('"', pos_), text_.size());
-    if (end == pos_) return false;
-    name.assign(text_.substr(pos_, end - pos_));
-    pos_ = end;
-    return true;
-  }
-
-  // %lf: leading white space, then the longest number strtod would read in the C locale.
-  bool Number(double& value) {
-    SkipSpace();
-    std::size_t start = pos_;
-    bool negative = false;
-    if (start < text_.size() && (text_[start] == '+' || text_[start] == '-')) {
-      negative = text_[start] == '-';
-      ++start;
-    }
-    const char* first = text_.data() + start;
-    const char* last = text_.data() + text_.size();
-    if (first == last || *first == '+' || *first == '-') return false;
-    std::from_chars_result result{};
-    double magnitude = 0;
-    if (last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X')) {
-      result = std::from_chars(first + 2, last, magnitude, std::chars_format::hex);
-      // "0x" without hex digits reads as the number 0 followed by the "x".
-      if (result.ec == std::errc::invalid_argument) {
-        result = std::from_chars(first, first + 1, magnitude);
-      }
-    } else {
-      result = std::from_chars(first, last, magnitude);
-    }
-    if (result.ec == std::errc::invalid_argument) return false;
-    if (result.ec == std::errc::result_out_of_range) {
-      // from_chars leaves the value alone; strtod saturates to infinity or underflows to
-      // (nearly) zero. Only absurd files get here.
-      magnitude = StrtodClassic(std::string(first, result.ptr));
-    }
-    value = negative ? -magnitude : magnitude;
-    pos_ = static_cast<std::size_t>(result.ptr - text_.data());
-    return true;
-  }
-
- private:
-  void SkipSpace() {
-    while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
-  }
-
-  static double StrtodClassic(const std::string& text) {
-    static const locale_t classic = newlocale(LC_ALL_MASK, "C", locale_t{});
-    return classic != locale_t{} ? strtod_l(text.c_str(), nullptr, classic) : 0.0;
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
-
-// printf's "%f": six decimals, the C locale's decimal point.
-void AppendFixed(std::string& out, double value) {
-  char buffer[400];  // the largest double has 309 integer digits
-  const std::to_chars_result result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
-  out.append(buffer, result.ptr);
-}
 
 bool IsRegularFile(const std::string& path) {
   std::error_code error;
@@ -169,39 +71,32 @@ void CameraDatabase::MergeFrom(const CameraDatabase& other) {
 }
 
 bool CameraDatabase::LoadFromText(const std::string& text) {
-  Scanner scanner(text);
-  std::string name;
+  TextScanner in(text);
+  std::string_view name;
   for (;;) {
     double width = 0;
     double height = 0;
-    if (!scanner.Match("\"") || !scanner.NameUpToQuote(name)) break;
+    if (!in.MatchLiteral("\"") || !in.ReadUntil('"', name)) break;
     // The closing quote can only be missing at the end of the text, where the next step
     // fails anyway.
-    scanner.Match("\"\n");
-    if (!scanner.Match("\tCell Height: ") || !scanner.Number(height) || !scanner.Match("\n")) {
+    in.MatchLiteral("\"\n");
+    if (!in.MatchLiteral("\tCell Height: ") || !in.ReadDouble(height) || !in.MatchLiteral("\n")) {
       break;
     }
-    if (!scanner.Match("\tCell Width : ") || !scanner.Number(width) || !scanner.Match("\n")) {
+    if (!in.MatchLiteral("\tCell Width : ") || !in.ReadDouble(width) || !in.MatchLiteral("\n")) {
       break;
     }
-    scanner.Match("\n");
+    in.MatchLiteral("\n");
     // The first block of a name wins.
-    Insert(name, width, height, false);
+    Insert(std::string(name), width, height, false);
   }
   return true;
 }
 
 bool CameraDatabase::Load(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file) return false;
   std::string text;
-  char chunk[65536];
-  while (text.size() < kMaxFileBytes) {
-    const std::size_t count = std::fread(chunk, 1, sizeof chunk, file.get());
-    if (count == 0) break;
-    text.append(chunk, count);
-  }
+  std::string error;
+  if (!ReadWholeFile(path, text, error)) return false;
   LoadFromText(text);
   return true;
 }
@@ -212,9 +107,9 @@ std::string CameraDatabase::ToText() const {
     text += '"';
     text += name;
     text += "\"\n\tCell Height: ";
-    AppendFixed(text, entry.cellHeight);
+    AppendFixed(text, entry.cellHeight, 6);
     text += "\n\tCell Width : ";
-    AppendFixed(text, entry.cellWidth);
+    AppendFixed(text, entry.cellWidth, 6);
     text += "\n\n";
   }
   return text;

@@ -19,6 +19,15 @@ struct DecodedImage {
   ImageFormat format = ImageFormat::Unknown;
   std::vector<std::uint8_t> pixels;  // height rows of 3 * width bytes, top row first
 
+  // A picture of one grey level, for generated photos and tests.
+  static DecodedImage Filled(int width, int height, std::uint8_t value) {
+    DecodedImage image;
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(image.stride() * static_cast<std::size_t>(height), value);
+    return image;
+  }
+
   bool IsValid() const { return width > 0 && height > 0; }
   std::size_t stride() const { return static_cast<std::size_t>(width) * 3; }
 

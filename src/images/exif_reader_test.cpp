@@ -13,13 +13,7 @@
 namespace modrin::images {
 namespace {
 
-DecodedImage Grey(int width, int height) {
-  DecodedImage image;
-  image.width = width;
-  image.height = height;
-  image.pixels.assign(static_cast<std::size_t>(width) * height * 3, 128);
-  return image;
-}
+DecodedImage Grey(int width, int height) { return DecodedImage::Filled(width, height, 128); }
 
 ExifCamera SampleCamera() {
   ExifCamera camera;

@@ -12,11 +12,7 @@ namespace {
 using testing::TempDir;
 
 images::DecodedImage Picture(int width, int height) {
-  images::DecodedImage image;
-  image.width = width;
-  image.height = height;
-  image.pixels.assign(image.stride() * height, 90);
-  return image;
+  return images::DecodedImage::Filled(width, height, 90);
 }
 
 TEST(PhotoCoordinates, NormalizedAndPixelConvertBothWays) {

@@ -32,14 +32,6 @@ class RecordingHost : public DocumentHost {
   std::vector<std::string> calls;
 };
 
-images::DecodedImage Grey(int width, int height) {
-  images::DecodedImage image;
-  image.width = width;
-  image.height = height;
-  image.pixels.assign(image.stride() * height, 128);
-  return image;
-}
-
 // Writes a small JPEG whose EXIF block names `model` with a sensor of the given width.
 void WritePhoto(const std::string& path, const std::string& model, double focalMm,
                 double sensorWidthMm) {
@@ -49,7 +41,7 @@ void WritePhoto(const std::string& path, const std::string& model, double focalM
   exif.focalPlaneResolutionUnit = 2;
   exif.focalPlaneXResolution = 40 / (sensorWidthMm / 25.4);
   exif.focalPlaneYResolution = exif.focalPlaneXResolution;
-  ASSERT_TRUE(images::WriteJpegFile(path, Grey(40, 30), 90, exif));
+  ASSERT_TRUE(images::WriteJpegFile(path, images::DecodedImage::Filled(40, 30, 128), 90, exif));
 }
 
 class ProjectDocumentTest : public ::testing::Test {

@@ -10,30 +10,21 @@
 #include <unordered_set>
 #include <utility>
 
+#include "images/number_text.h"
+#include "images/text_scanner.h"
 #include "model/project.h"
-#include "model/text_scanner.h"
 
 namespace modrin::model {
+
+using images::AppendFixed;
+using images::AppendInt;
+using images::TextScanner;
 
 namespace {
 
 // ---------------------------------------------------------------------------------------------
-// Writing. Numbers go through to_chars, which rounds exactly as printf's "%.Nf" does in the C
-// locale (including "-0.000", "inf", "nan" and "-nan"), whatever the process locale is.
-
-void AppendFixed(std::string& out, double value, int precision) {
-  // The largest double takes 309 digits before the point; precision is at most 6 here.
-  std::array<char, 400> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::fixed, precision);
-  out.append(buffer.data(), result.ptr);
-}
-
-void AppendInt(std::string& out, std::int32_t value) {
-  std::array<char, 16> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  out.append(buffer.data(), result.ptr);
-}
+// Writing. Numbers are written as printf writes them in the C locale, whatever the process
+// locale is.
 
 // `prefix` x `separator` y `separator` z ")"
 void AppendTriple(std::string& out, std::string_view prefix, double x, double y, double z,

@@ -4,11 +4,14 @@
 #include <string>
 #include <string_view>
 
+namespace modrin::images {
+class TextScanner;
+}
+
 namespace modrin::model {
 
 class Object;
 class Project;
-class TextScanner;
 
 // The version this program writes into the header line of a project file.
 inline constexpr double kFileVersion = 3.0;
@@ -47,6 +50,6 @@ void WriteObject(const Object& object, std::string& out);
 // Reads the lines of one object block after its "Object:" line. False, the object unchanged,
 // when the "Current" line does not match. For a version below 3.0 reading ends after the
 // "Current" line.
-bool ReadObject(Object& object, TextScanner& in, float version);
+bool ReadObject(Object& object, images::TextScanner& in, float version);
 
 }  // namespace modrin::model

@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "images/text_scanner.h"
 #include "model/project.h"
-#include "model/text_scanner.h"
 
 namespace modrin::model {
 namespace {
 
 using Ids = std::set<std::int32_t>;
 using engine::Vec3;
+using images::TextScanner;
 
 // Two photos; a computed, a plain and a real position; two edges; a current and an empty object.
 void FillSample(Project& project) {
@@ -384,26 +385,6 @@ TEST(ProjectFileTest, PathologicalInputsFinishQuickly) {
       EXPECT_EQ(project.objects.back()->name, "a99999");
     }
   }
-}
-
-TEST(ProjectFileTest, ScannerNumbers) {
-  std::int32_t value = 0;
-  double number = 0;
-  for (const char* text : {"2147483648", "-2147483649", "99999999999999999999", "-", "+x"}) {
-    TextScanner in(text);
-    EXPECT_TRUE(!in.ReadInt(value) && in.Position() == 0) << text;
-  }
-  for (const char* text : {"1e999", "--1", "+", ".", "e5"}) {
-    EXPECT_FALSE(TextScanner(text).ReadDouble(number)) << text;
-  }
-  TextScanner in(" -2147483648 +2147483647 -0 1.5e3x -INF -nan 0x10");
-  EXPECT_TRUE(in.ReadInt(value) && value == std::numeric_limits<std::int32_t>::min());
-  EXPECT_TRUE(in.ReadInt(value) && value == std::numeric_limits<std::int32_t>::max());
-  EXPECT_TRUE(in.ReadDouble(number) && number == 0 && std::signbit(number));
-  EXPECT_TRUE(in.ReadDouble(number) && number == 1500 && in.MatchLiteral("x"));
-  EXPECT_TRUE(in.ReadDouble(number) && std::isinf(number) && number < 0);
-  EXPECT_TRUE(in.ReadDouble(number) && std::isnan(number) && std::signbit(number));
-  EXPECT_TRUE(in.ReadDouble(number) && number == 0 && in.MatchLiteral("x10"));
 }
 
 }  // namespace

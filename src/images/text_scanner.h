@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace modrin::model {
+namespace modrin::images {
 
 // Reads text held in memory the way the C library's formatted input reads a stream, without
 // fixed-size buffers, so lines, paths and names of any length are read whole.
@@ -58,4 +58,4 @@ class TextScanner {
   std::size_t position_;
 };
 
-}  // namespace modrin::model
+}  // namespace modrin::images

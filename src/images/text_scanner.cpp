@@ -1,11 +1,11 @@
-#include "model/text_scanner.h"
+#include "images/text_scanner.h"
 
 #include <algorithm>
 #include <charconv>
 #include <limits>
 #include <system_error>
 
-namespace modrin::model {
+namespace modrin::images {
 
 namespace {
 
@@ -123,4 +123,4 @@ bool TextScanner::ReadChar(char& c) {
   return true;
 }
 
-}  // namespace modrin::model
+}  // namespace modrin::images
