@@ -6,6 +6,34 @@
 
 namespace modrin::images {
 
+// Allocates pixel memory. A full-size photo takes tens of megabytes, and on a fresh
+// allocation the kernel's first touch of every 4 KiB page costs more than decoding the JPEG
+// into it; large buffers are therefore aligned to 2 MiB and marked for transparent huge pages,
+// which makes that first touch several times cheaper. Small buffers come from operator new.
+void* AllocatePixelMemory(std::size_t bytes);
+void FreePixelMemory(void* memory, std::size_t bytes) noexcept;
+
+template <typename T>
+class PixelAllocator {
+ public:
+  using value_type = T;
+
+  PixelAllocator() = default;
+  template <typename U>
+  PixelAllocator(const PixelAllocator<U>&) {}  // NOLINT: allocators convert implicitly
+
+  T* allocate(std::size_t count) { return static_cast<T*>(AllocatePixelMemory(count * sizeof(T))); }
+  void deallocate(T* memory, std::size_t count) noexcept {
+    FreePixelMemory(memory, count * sizeof(T));
+  }
+  template <typename U>
+  bool operator==(const PixelAllocator<U>&) const {
+    return true;
+  }
+};
+
+using PixelBuffer = std::vector<std::uint8_t, PixelAllocator<std::uint8_t>>;
+
 // The file format a picture was decoded from.
 enum class ImageFormat { Unknown, Bmp, Jpeg, Png, Tiff, Jpeg2000, Gif, Other };
 
@@ -17,7 +45,7 @@ struct DecodedImage {
   int width = 0;
   int height = 0;
   ImageFormat format = ImageFormat::Unknown;
-  std::vector<std::uint8_t> pixels;  // height rows of 3 * width bytes, top row first
+  PixelBuffer pixels;  // height rows of 3 * width bytes, top row first
 
   // A picture of one grey level, for generated photos and tests.
   static DecodedImage Filled(int width, int height, std::uint8_t value) {
