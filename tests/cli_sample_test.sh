@@ -14,7 +14,7 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 
 info=$("$cli" info "$sample/sample.mpj")
 echo "$info"
-[ "$(grep -c 'image: 800 x 600 pixels' <<<"$info")" = 3 ] || fail "not every photo loaded"
+[ "$(grep -c ', 800 x 600 pixels, ' <<<"$info")" = 3 ] || fail "not every photo loaded"
 grep -q '^Positions: 8 (4 real, 0 computed)$' <<<"$info" || fail "position counts"
 grep -q '^Edges: 12$' <<<"$info" || fail "edge count"
 

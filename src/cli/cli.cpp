@@ -112,15 +112,15 @@ bool OpenProject(model::ProjectDocument& document, const std::string& path, std:
   return true;
 }
 
+// One line: index, path, picture size, camera model, focal length, calibration state.
 void PrintPhoto(std::ostream& out, std::size_t index, const model::Photo& photo) {
-  out << "Photo " << index << ": " << photo.path << '\n';
-  out << "    image: ";
+  out << "Photo " << index << ": " << photo.path << ", ";
   if (photo.HasImage()) {
     out << photo.image().width << " x " << photo.image().height << " pixels";
   } else {
     out << "not loaded";
   }
-  out << "\n    camera: ";
+  out << ", camera ";
   if (photo.camera.cameraEntry) {
     out << '"' << photo.camera.cameraEntry->name << '"';
   } else {

@@ -70,14 +70,10 @@ TEST_F(CliTest, InfoListsPhotosAndCounts) {
   CliRun run = RunCli({"info", project});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Photo 0: " + dir.File("a.jpg") +
-                         "\n"
-                         "    image: 64 x 48 pixels\n"
-                         "    camera: \"Test Cam\", focal 24.00 mm, calibrated\n"
+                         ", 64 x 48 pixels, camera \"Test Cam\", focal 24.00 mm, calibrated\n"
                          "Photo 1: " +
                          dir.File("missing.jpg") +
-                         "\n"
-                         "    image: not loaded\n"
-                         "    camera: unknown, focal 0.00 mm, not calibrated\n"
+                         ", not loaded, camera unknown, focal 0.00 mm, not calibrated\n"
                          "Positions: 2 (1 real, 0 computed)\n"
                          "Edges: 1\n"
                          "Objects: 1\n");
