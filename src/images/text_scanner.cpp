@@ -45,14 +45,19 @@ bool TextScanner::MatchLiteral(std::string_view pattern) {
   return true;
 }
 
+std::size_t TextScanner::AfterSign(bool& negative) const {
+  negative = false;
+  if (!AtEnd() && (text_[position_] == '+' || text_[position_] == '-')) {
+    negative = text_[position_] == '-';
+    return position_ + 1;
+  }
+  return position_;
+}
+
 bool TextScanner::ReadInt(std::int32_t& value) {
   SkipWhitespace();
-  std::size_t p = position_;
   bool negative = false;
-  if (p < text_.size() && (text_[p] == '+' || text_[p] == '-')) {
-    negative = text_[p] == '-';
-    ++p;
-  }
+  std::size_t p = AfterSign(negative);
   const std::size_t digitsStart = p;
   // Magnitudes are capped just above 2^31 so that a long run of digits cannot overflow; the
   // digits are still consumed in full to find where the number ends.
@@ -76,12 +81,8 @@ bool TextScanner::ReadInt(std::int32_t& value) {
 template <typename Real>
 bool TextScanner::ReadReal(Real& value) {
   SkipWhitespace();
-  std::size_t p = position_;
   bool negative = false;
-  if (p < text_.size() && (text_[p] == '+' || text_[p] == '-')) {
-    negative = text_[p] == '-';
-    ++p;
-  }
+  std::size_t p = AfterSign(negative);
   // from_chars takes a minus sign of its own; a second sign is not a number.
   if (p >= text_.size() || text_[p] == '+' || text_[p] == '-') return false;
   Real parsed = 0;

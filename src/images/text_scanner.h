@@ -51,6 +51,8 @@ class TextScanner {
   bool ReadChar(char& c);
 
  private:
+  // Where the number at the current position starts after an optional sign.
+  std::size_t AfterSign(bool& negative) const;
   template <typename Real>
   bool ReadReal(Real& value);
 

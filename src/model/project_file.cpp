@@ -26,6 +26,15 @@ namespace {
 // Writing. Numbers are written as printf writes them in the C locale, whatever the process
 // locale is.
 
+// "(%d,%d)"
+void AppendIntPair(std::string& out, std::int32_t a, std::int32_t b) {
+  out += '(';
+  AppendInt(out, a);
+  out += ',';
+  AppendInt(out, b);
+  out += ')';
+}
+
 // `prefix` x `separator` y `separator` z ")"
 void AppendTriple(std::string& out, std::string_view prefix, double x, double y, double z,
                   int precision, std::string_view separator) {
@@ -66,11 +75,7 @@ void WritePosition(std::int32_t id, const Position& position, std::string& out) 
   for (const auto& [photo, point] : position.imagePoints) {
     out += ' ';
     AppendInt(out, photo);
-    out += '(';
-    AppendInt(out, point.x);
-    out += ',';
-    AppendInt(out, point.y);
-    out += ')';
+    AppendIntPair(out, point.x, point.y);
   }
   out += '\n';
 }
@@ -403,11 +408,9 @@ std::string Project::Write() const {
   for (const auto& [id, edge] : graph.edges) {
     out += '\t';
     AppendInt(out, id);
-    out += ": (";
-    AppendInt(out, edge.first);
-    out += ',';
-    AppendInt(out, edge.second);
-    out += ")\n";
+    out += ": ";
+    AppendIntPair(out, edge.first, edge.second);
+    out += '\n';
   }
   for (const auto& object : objects) {
     out += "Object: \"";
