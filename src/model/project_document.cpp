@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <future>
 #include <thread>
 
