@@ -348,7 +348,8 @@ TEST(DecodedImageTest, PixelCountsRowsFromTheBottom) {
 TEST(DecodeTest, LosslessFormatsGiveBackEveryPixelTopRowFirst) {
   TempDir dir;
   const DecodedImage image = Pattern(7, 5);
-  ExpectDecodesTo(WritePng(7, 5, PNG_COLOR_TYPE_RGB, 8, Rows(image.pixels)), image, ImageFormat::Png);
+  ExpectDecodesTo(WritePng(7, 5, PNG_COLOR_TYPE_RGB, 8, Rows(image.pixels)), image,
+                  ImageFormat::Png);
   ExpectDecodesTo(WriteTiff(dir, 7, 5, {}, Rows(image.pixels)), image, ImageFormat::Tiff);
   ExpectDecodesTo(WriteBmp(image), image, ImageFormat::Bmp);
   ExpectDecodesTo(WritePpm(image), image, ImageFormat::Other);
@@ -528,7 +529,8 @@ TEST(TiffConversionTest, LargePicturesAreReadInBandsInBothOrientations) {
   TiffLayout layout;
   layout.rowsPerStrip = 7;
   layout.compression = COMPRESSION_ADOBE_DEFLATE;
-  ExpectDecodesTo(WriteTiff(dir, kWidth, kHeight, layout, Rows(image.pixels)), image, ImageFormat::Tiff);
+  ExpectDecodesTo(WriteTiff(dir, kWidth, kHeight, layout, Rows(image.pixels)), image,
+                  ImageFormat::Tiff);
 
   Bytes stored;
   const std::size_t rowBytes = std::size_t{kWidth} * 3;
