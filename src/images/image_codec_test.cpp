@@ -345,6 +345,21 @@ TEST(DecodedImageTest, PixelCountsRowsFromTheBottom) {
 
 // ---- lossless formats: every pixel back, top row first ----
 
+TEST(DecodedImageTest, LargeAndSmallBuffersGrowCopyAndFree) {
+  // A full-size picture takes the huge-page path of the allocator, a thumbnail the ordinary
+  // one; growing moves between them. The sanitizer build checks every allocation is freed
+  // by its own kind.
+  DecodedImage large = DecodedImage::Filled(2000, 1500, 7);
+  DecodedImage small = DecodedImage::Filled(20, 15, 9);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large.pixels.data()) % (std::uintptr_t{2} << 20), 0u);
+  DecodedImage copy = large;
+  small.pixels.resize(large.pixels.size(), 9);
+  large.pixels.shrink_to_fit();
+  EXPECT_EQ(copy.pixels, large.pixels);
+  EXPECT_EQ(*large.Pixel(1999, 0), 7);
+  EXPECT_EQ(small.pixels.back(), 9);
+}
+
 TEST(DecodeTest, LosslessFormatsGiveBackEveryPixelTopRowFirst) {
   TempDir dir;
   const DecodedImage image = Pattern(7, 5);
