@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/geometry/camera.h"
+#include "images/camera_database.h"
 #include "images/decoded_image.h"
 #include "images/exif_reader.h"
 #include "images/file_io.h"
@@ -29,39 +31,29 @@ constexpr double kSensorHeight = 0.0177;
 constexpr Vec3 kBoxMin{0, 0, 0};
 constexpr Vec3 kBoxMax{4, 3, 2.5};
 
-// A camera in the system's convention: at zero angles it looks along +y with the picture's
-// right along +x and up along +z; R turns camera vectors into world vectors.
+// A camera of the sample, posed with the system's own camera model.
 struct Camera {
   Vec3 centre;
   double pitch = 0, roll = 0, yaw = 0;
 
-  std::array<Vec3, 3> Rows() const {
-    const double cP = std::cos(pitch), sP = std::sin(pitch);
-    const double cR = std::cos(roll), sR = std::sin(roll);
-    const double cY = std::cos(yaw), sY = std::sin(yaw);
-    return {Vec3{cY * cR + sY * sR * sP, sY * cP, sY * cR * sP - cY * sR},
-            Vec3{cY * sR * sP - sY * cR, cY * cP, cY * cR * sP + sY * sR},
-            Vec3{sR * cP, -sP, cR * cP}};
-  }
-
   // World direction of the ray through pixel (x, y), y counted from the bottom row.
   Vec3 Ray(double x, double y) const {
     const Vec3 c{(x / kWidth - 0.5) * kSensorWidth, kFocal, (y / kHeight - 0.5) * kSensorHeight};
-    const auto r = Rows();
-    return {Dot(r[0], c), Dot(r[1], c), Dot(r[2], c)};
+    return modrin::engine::CameraRotation({pitch, roll, yaw}).Apply(c);
   }
 
   // Pixel of a world point (y from the bottom row); empty behind the camera.
   std::optional<std::array<double, 2>> Project(const Vec3& p) const {
-    const auto r = Rows();
-    const Vec3 q = p - centre;
-    const Vec3 d{r[0].x * q.x + r[1].x * q.y + r[2].x * q.z,
-                 r[0].y * q.x + r[1].y * q.y + r[2].y * q.z,
-                 r[0].z * q.x + r[1].z * q.y + r[2].z * q.z};
-    if (d.y <= kFocal) return std::nullopt;
-    const double u = d.x / d.y * kFocal / kSensorWidth;
-    const double v = d.z / d.y * kFocal / kSensorHeight;
-    return std::array<double, 2>{(u + 0.5) * kWidth, (v + 0.5) * kHeight};
+    static const modrin::images::CameraEntry sensor{"", kSensorWidth, kSensorHeight};
+    modrin::engine::CameraRecord record;
+    record.cameraEntry = &sensor;
+    record.focal = kFocal;
+    record.translation = centre;
+    record.orientation = {pitch, roll, yaw};
+    const auto projection = modrin::engine::WorldToImage(record, p);
+    if (!projection.inFront) return std::nullopt;
+    return std::array<double, 2>{(projection.image.x + 0.5) * kWidth,
+                                 (projection.image.y + 0.5) * kHeight};
   }
 
   static Camera LookingAt(const Vec3& centre, const Vec3& target) {

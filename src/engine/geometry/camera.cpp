@@ -1,0 +1,45 @@
+#include "engine/geometry/camera.h"
+
+#include <cmath>
+
+#include "images/camera_database.h"
+
+namespace modrin::engine {
+
+Rotation CameraRotation(const Vec3& orientation) {
+  const double cP = std::cos(orientation.x), sP = std::sin(orientation.x);
+  const double cR = std::cos(orientation.y), sR = std::sin(orientation.y);
+  const double cY = std::cos(orientation.z), sY = std::sin(orientation.z);
+  return {{Vec3{cY * cR + sY * sR * sP, sY * cP, sY * cR * sP - cY * sR},
+           Vec3{cY * sR * sP - sY * cR, cY * cP, cY * cR * sP + sY * sR},
+           Vec3{sR * cP, -sP, cR * cP}}};
+}
+
+Vec3 ImageToWorld(const CameraRecord& camera, double u, double v) {
+  const Vec3 c{u * camera.cameraEntry->cellWidth, camera.focal, v * camera.cameraEntry->cellHeight};
+  return CameraRotation(camera.orientation).Apply(c) + camera.translation;
+}
+
+ImageProjection WorldToImage(const CameraRecord& camera, const Vec3& p) {
+  const Vec3 d = CameraRotation(camera.orientation).ApplyInverse(p - camera.translation);
+  ImageProjection projection;
+  projection.image = {d.x / d.y * camera.focal / camera.cameraEntry->cellWidth,
+                      d.z / d.y * camera.focal / camera.cameraEntry->cellHeight};
+  projection.inFront = d.y > camera.focal;
+  return projection;
+}
+
+std::optional<Vec3> RayAtHeight(const CameraRecord& camera, double u, double v, double z) {
+  const Vec3 w = ImageToWorld(camera, u, v);
+  const Vec3& t = camera.translation;
+  const double along = (z - t.z) / (w.z - t.z);
+  const Vec3 point{t.x + (w.x - t.x) * along, t.y + (w.y - t.y) * along, z};
+  if (!std::isfinite(point.x) || !std::isfinite(point.y)) return std::nullopt;
+  return point;
+}
+
+Line3 ViewRay(const CameraRecord& camera, double u, double v) {
+  return {camera.translation, camera.translation - ImageToWorld(camera, u, v)};
+}
+
+}  // namespace modrin::engine

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+
+#include "engine/geometry/vec.h"
+
+namespace modrin::engine {
+
+// Where two lines cross in the x-y plane, with the mean height of the two lines there.
+struct XYCrossing {
+  Vec3 point;    // on line a, its z replaced by the mean of both lines' heights
+  double h = 0;  // half the height difference (b minus a) at the crossing
+};
+
+// Intersects the x-y projections of two lines. Lines whose x-y directions are parallel
+// (including vertical lines) give a's origin and h = 0.
+XYCrossing IntersectLinesXY(const Line3& a, const Line3& b);
+
+// The orthogonal projection of p onto the plane through the origin with the plane's normal.
+Vec3 ProjectOntoPlane(const Plane& plane, const Vec3& p);
+
+// The point of line a closest to line b, and the squared length of the gap between them.
+struct ClosestPoint {
+  Vec3 point;
+  double squaredGap = 0;
+};
+
+// Finds the common perpendicular of two lines by projecting both onto the plane orthogonal to
+// it and intersecting them in x-y. Empty when the lines are parallel (their common
+// perpendicular is not defined) or the construction gives a non-finite result.
+std::optional<ClosestPoint> ClosestPointBetweenLines(const Line3& a, const Line3& b);
+
+}  // namespace modrin::engine
