@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "engine/geometry/camera.h"
+#include "images/camera_database.h"
 #include "model/photo.h"
 
 namespace modrin::model {
@@ -278,20 +280,38 @@ void PositionGraph::ComputeAll() {
   for (auto& [id, position] : positions) ComputePosition(id);
 }
 
-bool PositionGraph::IsCalibratedPhoto(std::int32_t photo) const {
-  return photo >= 0 && static_cast<std::size_t>(photo) < photos->size() &&
-         (*photos)[photo]->camera.calibrated;
+const Photo* PositionGraph::MappablePhoto(std::int32_t photo) const {
+  if (photo < 0 || static_cast<std::size_t>(photo) >= photos->size()) return nullptr;
+  const Photo& candidate = *(*photos)[photo];
+  const bool mappable = candidate.camera.calibrated && candidate.HasImage() &&
+                        candidate.camera.cameraEntry != nullptr;
+  return mappable ? &candidate : nullptr;
 }
 
 void PositionGraph::ComputePosition(std::int32_t id) {
   auto it = positions.find(id);
   if (it == positions.end() || it->second.isComputed || it->second.isReal) return;
+  // The first two calibrated photos in which the position is marked, the lower index as A.
+  // A photo whose picture or camera model is missing cannot turn pixels into rays; it is
+  // passed over.
+  const Photo* views[2] = {nullptr, nullptr};
+  engine::Vec2 points[2];
   int found = 0;
   for (const auto& [photo, point] : it->second.imagePoints) {
-    if (IsCalibratedPhoto(photo) && ++found == 2) break;
+    const Photo* view = MappablePhoto(photo);
+    if (view == nullptr) continue;
+    views[found] = view;
+    points[found] = PixelToNormalized(*view, point.x, point.y);
+    if (++found == 2) break;
   }
-  // Two calibrated views are needed; the intersection of their viewing rays comes with the
-  // reconstruction engine, until then no position becomes computed here.
+  if (found < 2) return;
+  // Parallel rays (or no finite crossing) leave the position uncomputed rather than give it
+  // meaningless coordinates.
+  const auto crossing =
+      engine::IntersectViewRays(views[0]->camera, points[0], views[1]->camera, points[1]);
+  if (!crossing) return;
+  it->second.coords = {crossing->x, crossing->y, crossing->z};
+  it->second.isComputed = true;
 }
 
 }  // namespace modrin::model

@@ -83,7 +83,8 @@ class PositionGraph {
   std::int32_t lastEdgeId = 0;
 
  private:
-  bool IsCalibratedPhoto(std::int32_t photo) const;
+  // The photo at that index when it is calibrated and has a picture and a camera model.
+  const Photo* MappablePhoto(std::int32_t photo) const;
 };
 
 }  // namespace modrin::model

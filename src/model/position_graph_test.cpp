@@ -8,6 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/geometry/camera.h"
+#include "images/camera_database.h"
 #include "model/photo.h"
 
 namespace modrin::model {
@@ -327,6 +329,96 @@ TEST_F(PositionGraphTest, ExtremePixelCoordinatesDoNotOverflow) {
   Coords xyz{};
   ASSERT_TRUE(graph.PlaceOnEdge(0, edge, p, xyz));
   EXPECT_DOUBLE_EQ(xyz[0], 2147483648.0);
+}
+
+}  // namespace
+}  // namespace modrin::model
+
+namespace modrin::model {
+namespace {
+
+// Three photos of a scene point from known poses; ComputePosition intersects the rays of the
+// first two calibrated ones.
+class ComputePositionTest : public ::testing::Test {
+ protected:
+  ComputePositionTest() {
+    const engine::Vec3 poses[3][2] = {{{-8, -6, 3}, {0.3, 0.05, 0.8}},
+                                      {{10, -7, 2}, {0.2, 0, -0.6}},
+                                      {{1, -12, 1.5}, {0.1, 0, 0}}};
+    for (const auto& [translation, orientation] : poses) {
+      auto photo = std::make_unique<Photo>();
+      photo->levels.push_back(
+          std::make_unique<images::DecodedImage>(images::DecodedImage::Filled(3000, 2000, 0)));
+      photo->camera.cameraEntry = &sensor;
+      photo->camera.focal = 0.035;
+      photo->camera.translation = translation;
+      photo->camera.orientation = orientation;
+      photo->camera.calibrated = true;
+      photos.push_back(std::move(photo));
+    }
+  }
+
+  // Marks the scene point in the given photos at its (rounded) pixel.
+  std::int32_t MarkScenePoint(std::initializer_list<int> inPhotos) {
+    std::int32_t id = -1;
+    graph.NewPosition(id);
+    for (int p : inPhotos) {
+      const auto seen = engine::WorldToImage(photos[p]->camera, kScenePoint);
+      int x = 0, y = 0;
+      NormalizedToPixel(*photos[p], seen.image.x, seen.image.y, x, y);
+      graph.SetImagePoint(id, p, {x, y});
+    }
+    return id;
+  }
+
+  static constexpr engine::Vec3 kScenePoint{2, 1.5, 2};
+  images::CameraEntry sensor{"Test", 0.036, 0.024};
+  std::vector<std::unique_ptr<Photo>> photos;
+  PositionGraph graph{photos};
+};
+
+TEST_F(ComputePositionTest, IntersectsTheFirstTwoCalibratedViews) {
+  const std::int32_t id = MarkScenePoint({0, 1, 2});
+  graph.ComputeAll();
+  Coords xyz{};
+  ASSERT_TRUE(graph.GetCoords(id, xyz));
+  // Marks are whole pixels, so the point is found to within a few centimetres.
+  EXPECT_NEAR(xyz[0], kScenePoint.x, 0.05);
+  EXPECT_NEAR(xyz[1], kScenePoint.y, 0.05);
+  EXPECT_NEAR(xyz[2], kScenePoint.z, 0.05);
+
+  // Computed coordinates are not recomputed, and real ones never overwritten.
+  photos[0]->camera.translation = {-9, -6, 3};
+  graph.ComputePosition(id);
+  Coords again{};
+  graph.GetCoords(id, again);
+  EXPECT_EQ(again, xyz);
+  graph.SetRealCoords(id, {7, 7, 7});
+  graph.InvalidateComputed(id);
+  graph.ComputePosition(id);
+  graph.GetCoords(id, again);
+  EXPECT_EQ(again, (Coords{7, 7, 7}));
+}
+
+TEST_F(ComputePositionTest, NeedsTwoViewsThatCanBeMapped) {
+  const std::int32_t oneView = MarkScenePoint({0, 1});
+  const std::int32_t unloaded = MarkScenePoint({0, 2});
+  const std::int32_t noCamera = MarkScenePoint({1, 2});
+  photos[1]->camera.calibrated = false;
+  photos[2]->levels.clear();  // calibrated, but its picture is not loaded
+  graph.ComputeAll();
+  photos[2]->levels.push_back(
+      std::make_unique<images::DecodedImage>(images::DecodedImage::Filled(3000, 2000, 0)));
+  photos[1]->camera.calibrated = true;
+  photos[2]->camera.cameraEntry = nullptr;
+  graph.ComputePosition(noCamera);
+  for (std::int32_t id : {oneView, unloaded, noCamera}) EXPECT_FALSE(graph.IsKnown(id)) << id;
+
+  // Two views from the same pose give parallel rays: no coordinates rather than wrong ones.
+  photos[2]->camera = photos[0]->camera;
+  const std::int32_t sameRay = MarkScenePoint({0, 2});
+  graph.ComputePosition(sameRay);
+  EXPECT_FALSE(graph.IsKnown(sameRay));
 }
 
 }  // namespace

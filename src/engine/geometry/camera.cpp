@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/geometry/lines.h"
 #include "images/camera_database.h"
 
 namespace modrin::engine {
@@ -40,6 +41,14 @@ std::optional<Vec3> RayAtHeight(const CameraRecord& camera, double u, double v, 
 
 Line3 ViewRay(const CameraRecord& camera, double u, double v) {
   return {camera.translation, camera.translation - ImageToWorld(camera, u, v)};
+}
+
+std::optional<Vec3> IntersectViewRays(const CameraRecord& cameraA, const Vec2& a,
+                                      const CameraRecord& cameraB, const Vec2& b) {
+  const auto closest =
+      ClosestPointBetweenLines(ViewRay(cameraA, a.x, a.y), ViewRay(cameraB, b.x, b.y));
+  if (!closest) return std::nullopt;
+  return closest->point;
 }
 
 }  // namespace modrin::engine

@@ -48,4 +48,10 @@ std::optional<Vec3> RayAtHeight(const CameraRecord& camera, double u, double v, 
 // point back through the centre (translation - ImageToWorld).
 Line3 ViewRay(const CameraRecord& camera, double u, double v);
 
+// The point of camera A's viewing ray through image point a that is nearest to camera B's
+// viewing ray through image point b (both normalized). Empty when the rays are parallel or
+// the construction gives no finite point.
+std::optional<Vec3> IntersectViewRays(const CameraRecord& cameraA, const Vec2& a,
+                                      const CameraRecord& cameraB, const Vec2& b);
+
 }  // namespace modrin::engine

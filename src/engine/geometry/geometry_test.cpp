@@ -120,6 +120,26 @@ TEST_F(CameraTest, RayParallelToThePlaneHasNoPointAtThatHeight) {
   ExpectNear(*RayAtHeight(camera, 0, -0.5, 0), {0, 0.05 / 0.012 * 1.5, 0}, 1e-9);
 }
 
+TEST(ViewRays, TwoCamerasSeeingOnePointIntersectThere) {
+  const images::CameraEntry sensor{"Test", 0.036, 0.024};
+  CameraRecord a, b;
+  a.cameraEntry = b.cameraEntry = &sensor;
+  a.focal = 0.05;
+  a.translation = {-8, -6, 3};
+  a.orientation = {0.3, 0.05, 0.8};
+  b.focal = 0.035;
+  b.translation = {10, -7, 2};
+  b.orientation = {0.2, 0, -0.6};
+  const Vec3 point{2, 1.5, 2};
+  const auto meet =
+      IntersectViewRays(a, WorldToImage(a, point).image, b, WorldToImage(b, point).image);
+  ASSERT_TRUE(meet.has_value());
+  ExpectNear(*meet, point, 1e-9);
+
+  // Both cameras at one place looking the same way: the rays coincide, there is no point.
+  EXPECT_FALSE(IntersectViewRays(a, {0.1, 0.1}, a, {0.1, 0.1}).has_value());
+}
+
 TEST(Lines, CommonPerpendicularOfCrossingAndSkewLines) {
   const auto meet = ClosestPointBetweenLines({{0, 0, 0}, {1, 1, 1}}, {{0, 3, 0.5}, {1, -2, 0.5}});
   ASSERT_TRUE(meet.has_value());
