@@ -33,23 +33,19 @@ constexpr Vec3 kBoxMax{4, 3, 2.5};
 
 // A camera of the sample, posed with the system's own camera model.
 struct Camera {
-  Vec3 centre;
-  double pitch = 0, roll = 0, yaw = 0;
+  modrin::engine::CameraRecord record;  // pose, focal length and sensor
+  modrin::engine::Rotation rotation;    // of record.orientation, worked out once
+
+  const Vec3& centre() const { return record.translation; }
 
   // World direction of the ray through pixel (x, y), y counted from the bottom row.
   Vec3 Ray(double x, double y) const {
     const Vec3 c{(x / kWidth - 0.5) * kSensorWidth, kFocal, (y / kHeight - 0.5) * kSensorHeight};
-    return modrin::engine::CameraRotation({pitch, roll, yaw}).Apply(c);
+    return rotation.Apply(c);
   }
 
   // Pixel of a world point (y from the bottom row); empty behind the camera.
   std::optional<std::array<double, 2>> Project(const Vec3& p) const {
-    static const modrin::images::CameraEntry sensor{"", kSensorWidth, kSensorHeight};
-    modrin::engine::CameraRecord record;
-    record.cameraEntry = &sensor;
-    record.focal = kFocal;
-    record.translation = centre;
-    record.orientation = {pitch, roll, yaw};
     const auto projection = modrin::engine::WorldToImage(record, p);
     if (!projection.inFront) return std::nullopt;
     return std::array<double, 2>{(projection.image.x + 0.5) * kWidth,
@@ -57,11 +53,15 @@ struct Camera {
   }
 
   static Camera LookingAt(const Vec3& centre, const Vec3& target) {
+    static const modrin::images::CameraEntry sensor{"", kSensorWidth, kSensorHeight};
     const Vec3 dir = target - centre;
     Camera camera;
-    camera.centre = centre;
-    camera.yaw = std::atan2(dir.x, dir.y);
-    camera.pitch = std::asin(-dir.z / std::sqrt(dir.SquaredLength()));
+    camera.record.cameraEntry = &sensor;
+    camera.record.focal = kFocal;
+    camera.record.translation = centre;
+    camera.record.orientation = {std::asin(-dir.z / std::sqrt(dir.SquaredLength())), 0,
+                                 std::atan2(dir.x, dir.y)};
+    camera.rotation = modrin::engine::CameraRotation(camera.record.orientation);
     return camera;
   }
 };
@@ -93,9 +93,9 @@ double HitBox(const Vec3& origin, const Vec3& dir, int& face) {
 
 std::array<std::uint8_t, 3> Shade(const Camera& camera, const Vec3& dir) {
   int face = 0;
-  const double tBox = HitBox(camera.centre, dir, face);
+  const double tBox = HitBox(camera.centre(), dir, face);
   if (tBox > 0) {
-    const Vec3 p = camera.centre + dir * tBox;
+    const Vec3 p = camera.centre() + dir * tBox;
     // Brick-like stripes on the walls, a darker roof.
     static const std::array<std::array<int, 3>, 6> kFaceColours = {{{200, 90, 70},
                                                                     {190, 85, 65},
@@ -110,8 +110,8 @@ std::array<std::uint8_t, 3> Shade(const Camera& camera, const Vec3& dir) {
             static_cast<std::uint8_t>(base[2] * k)};
   }
   if (dir.z < 0) {
-    const double t = -camera.centre.z / dir.z;
-    const Vec3 p = camera.centre + dir * t;
+    const double t = -camera.centre().z / dir.z;
+    const Vec3 p = camera.centre() + dir * t;
     const bool dark = (static_cast<long>(std::floor(p.x)) + static_cast<long>(std::floor(p.y))) % 2;
     return dark ? std::array<std::uint8_t, 3>{70, 120, 60}
                 : std::array<std::uint8_t, 3>{110, 160, 90};
@@ -139,8 +139,8 @@ modrin::images::DecodedImage Render(const Camera& camera) {
 
 bool Visible(const Camera& camera, const Vec3& corner) {
   int face = 0;
-  const Vec3 dir = corner - camera.centre;
-  const double t = HitBox(camera.centre, dir, face);
+  const Vec3 dir = corner - camera.centre();
+  const double t = HitBox(camera.centre(), dir, face);
   return t < 0 || t > 1 - 1e-6;
 }
 

@@ -152,7 +152,7 @@ TEST(Lines, CommonPerpendicularOfCrossingAndSkewLines) {
   ExpectNear(level->point, {5, 0, 0});
   EXPECT_DOUBLE_EQ(level->squaredGap, 26);
 
-  // Skew lines: the gap is the distance between x = 0 at height 0 and y = 0 at height 2.
+  // Skew lines, two units apart in height: a point and a gap that are finite and positive.
   const auto skew = ClosestPointBetweenLines({{0, 0, 0}, {0, 1, 0.5}}, {{0, 0, 2}, {1, 0, 0}});
   ASSERT_TRUE(skew.has_value());
   EXPECT_GT(skew->squaredGap, 0);
