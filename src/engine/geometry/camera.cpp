@@ -17,12 +17,20 @@ Rotation CameraRotation(const Vec3& orientation) {
 }
 
 Vec3 ImageToWorld(const CameraRecord& camera, double u, double v) {
+  return ImageToWorld(camera, CameraRotation(camera.orientation), u, v);
+}
+
+Vec3 ImageToWorld(const CameraRecord& camera, const Rotation& rotation, double u, double v) {
   const Vec3 c{u * camera.cameraEntry->cellWidth, camera.focal, v * camera.cameraEntry->cellHeight};
-  return CameraRotation(camera.orientation).Apply(c) + camera.translation;
+  return rotation.Apply(c) + camera.translation;
 }
 
 ImageProjection WorldToImage(const CameraRecord& camera, const Vec3& p) {
-  const Vec3 d = CameraRotation(camera.orientation).ApplyInverse(p - camera.translation);
+  return WorldToImage(camera, CameraRotation(camera.orientation), p);
+}
+
+ImageProjection WorldToImage(const CameraRecord& camera, const Rotation& rotation, const Vec3& p) {
+  const Vec3 d = rotation.ApplyInverse(p - camera.translation);
   ImageProjection projection;
   projection.image = {d.x / d.y * camera.focal / camera.cameraEntry->cellWidth,
                       d.z / d.y * camera.focal / camera.cameraEntry->cellHeight};
@@ -31,7 +39,12 @@ ImageProjection WorldToImage(const CameraRecord& camera, const Vec3& p) {
 }
 
 std::optional<Vec3> RayAtHeight(const CameraRecord& camera, double u, double v, double z) {
-  const Vec3 w = ImageToWorld(camera, u, v);
+  return RayAtHeight(camera, CameraRotation(camera.orientation), u, v, z);
+}
+
+std::optional<Vec3> RayAtHeight(const CameraRecord& camera, const Rotation& rotation, double u,
+                                double v, double z) {
+  const Vec3 w = ImageToWorld(camera, rotation, u, v);
   const Vec3& t = camera.translation;
   const double along = (z - t.z) / (w.z - t.z);
   const Vec3 point{t.x + (w.x - t.x) * along, t.y + (w.y - t.y) * along, z};

@@ -27,9 +27,12 @@ struct Rotation {
 Rotation CameraRotation(const Vec3& orientation);
 
 // All mappings below need the camera's cameraEntry (sensor size); callers check it first.
+// The overloads taking a Rotation use it in place of CameraRotation(camera.orientation), for
+// callers that map many points at one pose.
 
 // R c + translation: the world position of the image-plane point of (u, v).
 Vec3 ImageToWorld(const CameraRecord& camera, double u, double v);
+Vec3 ImageToWorld(const CameraRecord& camera, const Rotation& rotation, double u, double v);
 
 // The normalized image point of a world point, and whether the point lies beyond the image
 // plane in front of the camera. The image point is written in every case; for a point in the
@@ -39,10 +42,13 @@ struct ImageProjection {
   bool inFront = false;
 };
 ImageProjection WorldToImage(const CameraRecord& camera, const Vec3& p);
+ImageProjection WorldToImage(const CameraRecord& camera, const Rotation& rotation, const Vec3& p);
 
 // Where the viewing ray of (u, v) meets the horizontal plane of height z. Empty when the ray is
 // parallel to that plane (or the result is not finite).
 std::optional<Vec3> RayAtHeight(const CameraRecord& camera, double u, double v, double z);
+std::optional<Vec3> RayAtHeight(const CameraRecord& camera, const Rotation& rotation, double u,
+                                double v, double z);
 
 // The viewing ray of (u, v): origin at the centre of projection, direction from the image
 // point back through the centre (translation - ImageToWorld).

@@ -1,0 +1,564 @@
+#include "engine/calibration.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "engine/geometry/lines.h"
+#include "engine/parallel_work.h"
+#include "engine/pose_polish.h"
+#include "engine/progress.h"
+#include "images/camera_database.h"
+
+namespace modrin::engine {
+namespace {
+
+constexpr double kLargest = std::numeric_limits<double>::max();
+constexpr double kLowest = std::numeric_limits<double>::lowest();
+// Upper bound of grid values per axis, against a step too small to ever reach the end.
+constexpr std::size_t kMaxAxisValues = 1 << 16;
+
+// Measure values at one grid point, indexed like kMeasureFlags.
+using MeasureValues = std::array<double, 3>;
+constexpr std::array<unsigned, 3> kMeasureFlags{kAngleError, kLengthError, kRayError};
+
+// The value a search ranks by: the last measure of its set.
+std::size_t RankingIndex(unsigned flags) {
+  std::size_t index = 0;
+  for (std::size_t m = 0; m < kMeasureFlags.size(); ++m) {
+    if (flags & kMeasureFlags[m]) index = m;
+  }
+  return index;
+}
+
+struct Pose {
+  Vec3 translation;
+  Vec3 orientation;
+};
+
+Pose PoseOf(const CameraRecord& camera) { return {camera.translation, camera.orientation}; }
+
+void SetPose(CameraRecord& camera, const Pose& pose) {
+  camera.translation = pose.translation;
+  camera.orientation = pose.orientation;
+}
+
+// The grid values of one axis: from centre - half while below centre + half, advancing by
+// repeated addition so that rounding decides the count exactly as a plain loop would.
+std::vector<double> AxisValues(double centre, double half, double step) {
+  std::vector<double> values;
+  if (!(step > 0) || !std::isfinite(centre - half)) return values;
+  for (double a = centre - half; a < centre + half && values.size() < kMaxAxisValues; a += step) {
+    values.push_back(a);
+  }
+  return values;
+}
+
+struct Grid {
+  std::vector<double> pitches, yaws, rolls;
+};
+
+Grid GridAround(const Vec3& centre, const Vec3& range, const Vec3& steps) {
+  const Vec3 step = ComponentwiseQuotient(range, steps);
+  const Vec3 half = range / 2;
+  return {AxisValues(centre.x, half.x, step.x), AxisValues(centre.z, half.z, step.z),
+          AxisValues(centre.y, half.y, step.y)};
+}
+
+// What one thread needs to evaluate poses: a camera to move (same sensor and focal length,
+// no correspondences) and room for the lines and projections of one pose.
+struct Workspace {
+  CameraRecord camera;
+  std::vector<Line3> lines;
+  std::vector<Vec2> projected;
+};
+
+// Everything about a camera's correspondences that does not depend on the pose, and the
+// evaluation of one pose. It never changes, so several threads can evaluate poses at once,
+// each in its own workspace.
+class PoseEvaluator {
+ public:
+  explicit PoseEvaluator(const CameraRecord& camera) : camera_(camera) {
+    for (const Correspondence& c : camera.correspondences) {
+      if (!IsFullyKnown(c.real)) continue;
+      known_.push_back(c);
+      imagePlane_.push_back({c.image.x * camera.cameraEntry->cellWidth, camera.focal,
+                             c.image.y * camera.cameraEntry->cellHeight});
+    }
+    for (std::size_t i = 0; i < known_.size(); ++i) {
+      for (std::size_t j = i + 1; j < known_.size(); ++j) {
+        const Vec2 measured = known_[i].image - known_[j].image;
+        measuredAngles_.push_back(measured.Angle());
+        measuredLengths_.push_back(measured.SquaredLength());
+      }
+    }
+  }
+
+  // A workspace whose camera has the same sensor, focal length and pose.
+  Workspace NewWorkspace() const {
+    Workspace work;
+    work.camera.cameraEntry = camera_.cameraEntry;
+    work.camera.focal = camera_.focal;
+    SetPose(work.camera, PoseOf(camera_));
+    return work;
+  }
+
+  // The mean of the closest points between the lines through each fully known real point
+  // parallel to its viewing ray. Pairs of parallel lines take no part.
+  Vec3 Translation(const Rotation& rotation, std::vector<Line3>& lines) const {
+    lines.clear();
+    const Vec3 zero{0, 0, 0};
+    for (std::size_t i = 0; i < known_.size(); ++i) {
+      // The viewing direction at zero translation: 0 - (R c + 0).
+      lines.push_back({known_[i].real, zero - (rotation.Apply(imagePlane_[i]) + zero)});
+    }
+    Vec3 sum{0, 0, 0};
+    int count = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      for (std::size_t j = i + 1; j < lines.size(); ++j) {
+        const auto closest = ClosestPointBetweenLines(lines[i], lines[j]);
+        if (!closest) continue;
+        sum = sum + closest->point;
+        ++count;
+      }
+    }
+    return count == 0 ? zero : sum / count;
+  }
+
+  // Projects every fully known real point into `projected`; false at the first one behind
+  // the image plane or outside the validity window.
+  bool Plausible(const CameraRecord& scratch, const Rotation& rotation,
+                 std::vector<Vec2>& projected) const {
+    projected.clear();
+    for (const Correspondence& c : known_) {
+      const ImageProjection q = WorldToImage(scratch, rotation, c.real);
+      if (!q.inFront || !(std::abs(q.image.x) <= kValidityWindow) ||
+          !(std::abs(q.image.y) <= kValidityWindow)) {
+        return false;
+      }
+      projected.push_back(q.image);
+    }
+    return true;
+  }
+
+  // Projects every fully known real point, in front of the camera or not.
+  void ProjectAll(const CameraRecord& scratch, const Rotation& rotation,
+                  std::vector<Vec2>& projected) const {
+    projected.clear();
+    for (const Correspondence& c : known_) {
+      projected.push_back(WorldToImage(scratch, rotation, c.real).image);
+    }
+  }
+
+  // The pair measures over the projections of the fully known points.
+  double AngleError(const std::vector<Vec2>& projected) const {
+    double largest = kLowest;
+    std::size_t pair = 0;
+    for (std::size_t i = 0; i < projected.size(); ++i) {
+      for (std::size_t j = i + 1; j < projected.size(); ++j, ++pair) {
+        double d = (projected[i] - projected[j]).Angle() - measuredAngles_[pair];
+        while (d < 0) d += TwoPi();
+        if (d > Pi()) d = TwoPi() - d;
+        largest = std::max(largest, d);
+      }
+    }
+    return largest;
+  }
+
+  double LengthError(const std::vector<Vec2>& projected) const {
+    double largest = 0;
+    std::size_t pair = 0;
+    for (std::size_t i = 0; i < projected.size(); ++i) {
+      for (std::size_t j = i + 1; j < projected.size(); ++j, ++pair) {
+        const double d =
+            std::abs((projected[i] - projected[j]).SquaredLength() - measuredLengths_[pair]);
+        largest = std::max(largest, d);
+      }
+    }
+    return largest;
+  }
+
+  // Over every correspondence with a known height, including those missing x or y. A ray
+  // parallel to the height's plane, or an error too large to represent, counts as the largest
+  // double, so it can never lower the maximum and nothing non-finite leaves the measure.
+  double RayError(const CameraRecord& scratch, const Rotation& rotation) const {
+    double largest = 0;
+    bool anyHeight = false;
+    for (const Correspondence& c : camera_.correspondences) {
+      if (c.real.z == UnknownCoordinate) continue;
+      anyHeight = true;
+      const bool knownX = c.real.x != UnknownCoordinate, knownY = c.real.y != UnknownCoordinate;
+      if (!knownX && !knownY) continue;
+      const auto g = RayAtHeight(scratch, rotation, c.image.x, c.image.y, c.real.z);
+      double error = kLargest;
+      if (g) {
+        if (knownX && knownY) {
+          error = std::sqrt((*g - c.real).SquaredLength());
+        } else {
+          error = knownX ? std::abs(c.real.x - g->x) : std::abs(c.real.y - g->y);
+        }
+        if (!std::isfinite(error)) error = kLargest;
+      }
+      largest = std::max(largest, error);
+    }
+    return anyHeight ? largest : kLargest;
+  }
+
+  // Moves the scratch camera to `orientation` with its estimated translation. When the pose
+  // is plausible, fills the measures of `flags` and returns true.
+  bool Evaluate(Workspace& work, const Vec3& orientation, unsigned flags,
+                MeasureValues& values) const {
+    work.camera.orientation = orientation;
+    const Rotation rotation = CameraRotation(orientation);
+    work.camera.translation = Translation(rotation, work.lines);
+    if (!Plausible(work.camera, rotation, work.projected)) return false;
+    if (flags & kAngleError) values[0] = AngleError(work.projected);
+    if (flags & kLengthError) values[1] = LengthError(work.projected);
+    if (flags & kRayError) values[2] = RayError(work.camera, rotation);
+    return true;
+  }
+
+  double RayErrorAt(const Pose& pose) const {
+    Workspace work = NewWorkspace();
+    SetPose(work.camera, pose);
+    return RayError(work.camera, CameraRotation(pose.orientation));
+  }
+
+ private:
+  const CameraRecord& camera_;
+  std::vector<Correspondence> known_;    // the fully known correspondences, in list order
+  std::vector<Vec3> imagePlane_;         // their camera-frame image points
+  std::vector<double> measuredAngles_;   // per pair (i < j) of known_
+  std::vector<double> measuredLengths_;  // squared lengths, per pair
+};
+
+struct Candidate {
+  Pose pose;
+  MeasureValues values{};
+};
+
+// The best grid point of a sweep: the first with the smallest ranking value.
+struct SweepBest {
+  double value = kLargest;
+  std::optional<Pose> pose;
+
+  void Offer(double candidateValue, const Pose& candidatePose) {
+    if (candidateValue < value) {
+      value = candidateValue;
+      pose = candidatePose;
+    }
+  }
+};
+
+// Sweeps yaw (outer) and roll (inner) at one pitch. Records every plausible grid point in
+// `candidates` when given. The yaw loop ends early once `stop` is set; the roll loop does not.
+void SweepPitch(const PoseEvaluator& evaluator, Workspace& work, double pitch, const Grid& grid,
+                unsigned flags, const std::atomic<bool>& stop, std::vector<Candidate>* candidates,
+                SweepBest& best) {
+  const std::size_t ranking = RankingIndex(flags);
+  MeasureValues values{};
+  for (const double yaw : grid.yaws) {
+    if (stop.load(std::memory_order_relaxed)) return;
+    for (const double roll : grid.rolls) {
+      if (!evaluator.Evaluate(work, {pitch, roll, yaw}, flags, values)) continue;
+      const Pose pose = PoseOf(work.camera);
+      if (candidates != nullptr) candidates->push_back({pose, values});
+      best.Offer(values[ranking], pose);
+    }
+  }
+}
+
+// A search that keeps no candidates: moves `pose` to its best grid point (unchanged when no
+// grid point is plausible) and returns that point's ranking value.
+double LocalSearch(const PoseEvaluator& evaluator, Workspace& work, Pose& pose, const Vec3& range,
+                   const Vec3& steps, unsigned flags, const std::atomic<bool>& stop) {
+  const Grid grid = GridAround(pose.orientation, range, steps);
+  SweepBest best;
+  for (const double pitch : grid.pitches) {
+    if (stop.load(std::memory_order_relaxed)) break;
+    SweepPitch(evaluator, work, pitch, grid, flags, stop, nullptr, best);
+  }
+  if (best.pose) pose = *best.pose;
+  return best.value;
+}
+
+// The refinement of one kept candidate: ever narrower searches on the ray error.
+struct Refinement {
+  bool ran = false;  // at least one level finished before a stop
+  double value = kLargest;
+  Pose pose;
+};
+
+Refinement Refine(const PoseEvaluator& evaluator, const Pose& start, const Vec3& firstRange,
+                  const std::atomic<bool>& stop) {
+  Workspace work = evaluator.NewWorkspace();
+  Refinement refinement;
+  refinement.pose = start;
+  const Vec3 steps{RefineSteps, RefineSteps, RefineSteps};
+  Vec3 range = firstRange;
+  for (int level = 0; level < RefineLevels; ++level) {
+    if (stop.load(std::memory_order_relaxed)) break;
+    refinement.value = LocalSearch(evaluator, work, refinement.pose, range, steps, kRayError, stop);
+    refinement.ran = true;
+    range = range / RefineShrink;
+  }
+  return refinement;
+}
+
+// Sets `stop` when the user asks to cancel.
+void PollCancel(Progress& progress, std::atomic<bool>& stop) {
+  if (progress.CancelRequested()) stop.store(true);
+}
+
+// The coarse sweep over the whole grid, one pitch value per work item, merged in grid order.
+std::vector<Candidate> CoarseSweep(const PoseEvaluator& evaluator, const Grid& grid, unsigned flags,
+                                   int threads, Progress& progress, std::atomic<bool>& stop,
+                                   SweepBest& best) {
+  std::vector<std::vector<Candidate>> slices(grid.pitches.size());
+  std::vector<SweepBest> sliceBests(grid.pitches.size());
+  std::vector<Candidate> candidates;
+  RunParallel(
+      grid.pitches.size(), WorkerCount(threads, grid.pitches.size()), stop,
+      [&](std::size_t i) {
+        Workspace work = evaluator.NewWorkspace();
+        SweepPitch(evaluator, work, grid.pitches[i], grid, flags, stop, &slices[i], sliceBests[i]);
+      },
+      [&](std::size_t i) {
+        progress.StepIt();
+        PollCancel(progress, stop);
+        candidates.insert(candidates.end(), slices[i].begin(), slices[i].end());
+        if (sliceBests[i].pose) best.Offer(sliceBests[i].value, *sliceBests[i].pose);
+      });
+  return candidates;
+}
+
+// The candidates whose every measure of `flags` is within that measure's threshold.
+std::vector<std::size_t> KeptCandidates(const std::vector<Candidate>& candidates, unsigned flags,
+                                        double keepFraction) {
+  MeasureValues thresholds{kLargest, kLargest, kLargest};
+  for (std::size_t m = 0; m < kMeasureFlags.size(); ++m) {
+    if (!(flags & kMeasureFlags[m])) continue;
+    std::vector<double> values;
+    values.reserve(candidates.size());
+    for (const Candidate& c : candidates) values.push_back(c.values[m]);
+    thresholds[m] = Threshold(values, keepFraction);
+  }
+  std::vector<std::size_t> kept;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    bool within = true;
+    for (std::size_t m = 0; m < kMeasureFlags.size(); ++m) {
+      if ((flags & kMeasureFlags[m]) && candidates[i].values[m] > thresholds[m]) within = false;
+    }
+    if (within) kept.push_back(i);
+  }
+  return kept;
+}
+
+// The top-level search: coarse sweep, then refinement of the kept candidates (in parallel,
+// merged in candidate order, so the result does not depend on the thread count).
+double TopLevelSearch(CameraRecord& camera, const PoseEvaluator& evaluator, const Vec3& range,
+                      const Vec3& steps, unsigned flags, double keepFraction, int threads,
+                      Progress& progress, std::atomic<bool>& stop) {
+  const Grid grid = GridAround(camera.orientation, range, steps);
+  SweepBest sweepBest;
+  const std::vector<Candidate> candidates =
+      CoarseSweep(evaluator, grid, flags, threads, progress, stop, sweepBest);
+  if (candidates.empty()) return kLargest;  // the camera keeps its entry pose
+
+  Pose bestPose = *sweepBest.pose;
+  double best = kLargest;
+  if (!stop.load()) {
+    const std::vector<std::size_t> kept = KeptCandidates(candidates, flags, keepFraction);
+    const Vec3 firstRange = ComponentwiseQuotient(range, steps);
+    std::vector<Refinement> refined(kept.size());
+    const auto count = static_cast<std::int64_t>(candidates.size());
+    RunParallel(
+        kept.size(), WorkerCount(threads, kept.size()), stop,
+        [&](std::size_t k) {
+          refined[k] = Refine(evaluator, candidates[kept[k]].pose, firstRange, stop);
+        },
+        [&](std::size_t k) {
+          const auto i = static_cast<std::int64_t>(kept[k]);
+          progress.SetPos(static_cast<int>(i * 100 / count + CoarseSteps + 1));
+          PollCancel(progress, stop);
+          if (refined[k].ran && refined[k].value < best) {
+            best = refined[k].value;
+            bestPose = refined[k].pose;
+          }
+        });
+  }
+  SetPose(camera, bestPose);
+  // A cancelled search still reports a ray error, so that the pose found so far can be
+  // judged like any other.
+  if (stop.load() && best == kLargest) best = evaluator.RayErrorAt(bestPose);
+  return best;
+}
+
+double SearchWith(CameraRecord& camera, const PoseEvaluator& evaluator, const Vec3& range,
+                  const Vec3& steps, bool topLevel, unsigned flags, double keepFraction,
+                  const CalibrationOptions& options, std::atomic<bool>& stop) {
+  NullProgress silent;
+  Progress& progress = options.progress != nullptr ? *options.progress : silent;
+  if (topLevel) {
+    return TopLevelSearch(camera, evaluator, range, steps, flags, keepFraction, options.threads,
+                          progress, stop);
+  }
+  Workspace work = evaluator.NewWorkspace();
+  Pose pose = PoseOf(camera);
+  const double value = LocalSearch(evaluator, work, pose, range, steps, flags, stop);
+  SetPose(camera, pose);
+  return value;
+}
+
+// Replaces the search's pose by the least-squares polish when that lowers the reprojection
+// error and stays plausible; returns the value to judge.
+double PolishIfBetter(CameraRecord& camera, double searchValue, CalibrationResult& result) {
+  const std::optional<PolishedPose> polished = PolishPose(camera);
+  if (!polished) return searchValue;
+  const Pose searchPose = PoseOf(camera);
+  SetPose(camera, {polished->translation, polished->orientation});
+  if (!IsPlausible(camera)) {
+    SetPose(camera, searchPose);
+    return searchValue;
+  }
+  result.polished = true;
+  return RayError(camera);
+}
+
+}  // namespace
+
+bool IsFullyKnown(const Vec3& point) {
+  return point.x != UnknownCoordinate && point.y != UnknownCoordinate &&
+         point.z != UnknownCoordinate;
+}
+
+CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
+                            const CalibrationOptions& options) {
+  NullProgress silent;
+  Progress& progress = options.progress != nullptr ? *options.progress : silent;
+  camera.progress = &progress;
+  progress.Create("Calibrating image " + photoName + " ");
+  progress.SetRange(0, CoarseSteps + 101);
+  progress.SetStep(1);
+
+  camera.orientation = {0, 0, 0};
+  const PoseEvaluator evaluator(camera);
+  std::atomic<bool> stop{false};
+  CalibrationOptions searchOptions = options;
+  searchOptions.progress = &progress;
+  const double coarse = CoarseSteps;
+  double error = SearchWith(camera, evaluator, {Pi(), Pi(), TwoPi()}, {coarse, coarse, coarse},
+                            true, kAngleError | kLengthError, KeepFraction, searchOptions, stop);
+
+  progress.Destroy();
+  camera.progress = nullptr;
+
+  CalibrationResult result;
+  result.cancelled = stop.load();
+  if (options.polish && !result.cancelled && error < kLargest) {
+    error = PolishIfBetter(camera, error, result);
+  }
+  result.error = error;
+  result.accepted = Accept(camera, error);
+  return result;
+}
+
+double Search(CameraRecord& camera, const Vec3& range, const Vec3& steps, bool topLevel,
+              unsigned flags, double keepFraction, const CalibrationOptions& options) {
+  const PoseEvaluator evaluator(camera);
+  std::atomic<bool> stop{false};
+  return SearchWith(camera, evaluator, range, steps, topLevel, flags, keepFraction, options, stop);
+}
+
+void EstimateTranslation(CameraRecord& camera) {
+  std::vector<Line3> lines;
+  camera.translation = PoseEvaluator(camera).Translation(CameraRotation(camera.orientation), lines);
+}
+
+bool IsPlausible(const CameraRecord& camera) {
+  std::vector<Vec2> projected;
+  return PoseEvaluator(camera).Plausible(camera, CameraRotation(camera.orientation), projected);
+}
+
+double AngleError(const CameraRecord& camera) {
+  const PoseEvaluator evaluator(camera);
+  std::vector<Vec2> projected;
+  evaluator.ProjectAll(camera, CameraRotation(camera.orientation), projected);
+  return evaluator.AngleError(projected);
+}
+
+double LengthError(const CameraRecord& camera) {
+  const PoseEvaluator evaluator(camera);
+  std::vector<Vec2> projected;
+  evaluator.ProjectAll(camera, CameraRotation(camera.orientation), projected);
+  return evaluator.LengthError(projected);
+}
+
+double RayError(const CameraRecord& camera) {
+  return PoseEvaluator(camera).RayError(camera, CameraRotation(camera.orientation));
+}
+
+double Threshold(const std::vector<double>& values, double fraction) {
+  if (values.empty()) return kLargest;
+  const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
+  const double lo = *lowest, range = *highest - *lowest;
+  std::array<std::int64_t, HistogramBins> bins{};
+  for (const double v : values) {
+    // The largest value and those within half a bin of it land in bin 100 and are counted
+    // in none.
+    const double bin = range == 0 ? 0 : std::trunc((v - lo) / range * 100 + 0.5);
+    if (bin >= 0 && bin < HistogramBins) ++bins[static_cast<std::size_t>(bin)];
+  }
+  const auto kept = static_cast<std::int64_t>(static_cast<double>(values.size()) * fraction + 0.5);
+  int j = 1;
+  for (; j < HistogramBins; ++j) {
+    bins[j] += bins[j - 1];
+    if (bins[j] > kept) break;
+  }
+  return lo + j * range / 100;
+}
+
+bool Accept(const CameraRecord& camera, double error) {
+  // The "no pose" value never passes, however large the scene.
+  if (!(error < kLargest)) return false;
+  // The box covers known coordinates only, axis by axis: an unknown marker would stretch it
+  // until every error passed.
+  std::array<double, 3> lower{kLargest, kLargest, kLargest}, upper{kLowest, kLowest, kLowest};
+  for (const Correspondence& c : camera.correspondences) {
+    const std::array<double, 3> real{c.real.x, c.real.y, c.real.z};
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      if (real[axis] == UnknownCoordinate) continue;
+      lower[axis] = std::min(lower[axis], real[axis]);
+      upper[axis] = std::max(upper[axis], real[axis]);
+    }
+  }
+  Vec3 diagonal;
+  double* extent[3] = {&diagonal.x, &diagonal.y, &diagonal.z};
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    *extent[axis] = upper[axis] >= lower[axis] ? upper[axis] - lower[axis] : 0;
+  }
+  return kAcceptanceFactor * diagonal.SquaredLength() > error;
+}
+
+std::optional<double> ReprojectionRms(const CameraRecord& camera, int width, int height) {
+  const Rotation rotation = CameraRotation(camera.orientation);
+  double sum = 0;
+  int count = 0;
+  for (const Correspondence& c : camera.correspondences) {
+    if (!IsFullyKnown(c.real)) continue;
+    const ImageProjection q = WorldToImage(camera, rotation, c.real);
+    if (!q.inFront) return std::nullopt;
+    const double du = (q.image.x - c.image.x) * width, dv = (q.image.y - c.image.y) * height;
+    sum += du * du + dv * dv;
+    ++count;
+  }
+  if (count == 0) return std::nullopt;
+  const double rms = std::sqrt(sum / count);
+  return std::isfinite(rms) ? std::optional<double>(rms) : std::nullopt;
+}
+
+}  // namespace modrin::engine

@@ -1,0 +1,318 @@
+#include "engine/calibration.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "engine/pose_polish.h"
+#include "engine/progress.h"
+#include "synthetic_scene.h"
+
+namespace modrin::engine {
+namespace {
+
+using testing::MakeCamera;
+using testing::Marks;
+
+constexpr double kLargest = std::numeric_limits<double>::max();
+
+void ExpectFinitePose(const CameraRecord& camera) {
+  for (const double v : {camera.translation.x, camera.translation.y, camera.translation.z,
+                         camera.orientation.x, camera.orientation.y, camera.orientation.z}) {
+    EXPECT_TRUE(std::isfinite(v));
+  }
+}
+
+bool SamePoseBits(const CameraRecord& a, const CameraRecord& b) {
+  return std::memcmp(&a.translation, &b.translation, sizeof(Vec3)) == 0 &&
+         std::memcmp(&a.orientation, &b.orientation, sizeof(Vec3)) == 0;
+}
+
+// The camera of the six-point scene and its exact marks; the solve starts elsewhere.
+CameraRecord SixPointCamera() {
+  const CameraRecord truth = MakeCamera(0.05, {-8, -6, 3}, {0.3, 0.05, 0.8});
+  CameraRecord camera = MakeCamera(0.05, {1, 2, 3}, {1, -1, 2});
+  camera.correspondences =
+      Marks(truth, {{0, 0, 0}, {4, 0, 0}, {4, 3, 0}, {0, 3, 0}, {2, 1.5, 2}, {1, 2, 1}}, false);
+  return camera;
+}
+
+void ExpectPoseNear(const CameraRecord& camera, const Vec3& translation, const Vec3& orientation,
+                    double tolerance) {
+  EXPECT_NEAR(camera.translation.x, translation.x, tolerance);
+  EXPECT_NEAR(camera.translation.y, translation.y, tolerance);
+  EXPECT_NEAR(camera.translation.z, translation.z, tolerance);
+  EXPECT_NEAR(camera.orientation.x, orientation.x, tolerance);
+  EXPECT_NEAR(camera.orientation.y, orientation.y, tolerance);
+  EXPECT_NEAR(camera.orientation.z, orientation.z, tolerance);
+}
+
+// Records the calls a solve makes and cancels after a given number of queries.
+class RecordingProgress : public Progress {
+ public:
+  explicit RecordingProgress(int cancelAfter = -1) : cancelAfter_(cancelAfter) {}
+  void Create(const std::string& label) override { text = label; }
+  void SetRange(int low, int high) override { range = {low, high}; }
+  void SetStep(int n) override { step = n; }
+  void StepIt() override { ++steps; }
+  void SetPos(int p) override {
+    lowestPosition = std::min(lowestPosition, p);
+    highestPosition = std::max(highestPosition, p);
+  }
+  void Destroy() override { destroyed = true; }
+  bool CancelRequested() override { return cancelAfter_ >= 0 && ++queries > cancelAfter_; }
+
+  std::string text;
+  std::pair<int, int> range;
+  int step = 0, steps = 0, queries = 0;
+  int lowestPosition = 1 << 30, highestPosition = -1;
+  bool destroyed = false;
+
+ private:
+  int cancelAfter_;
+};
+
+TEST(CalibrateTest, SixPointSceneFromAnyStartAndReportsProgress) {
+  for (const bool polish : {false, true}) {
+    CameraRecord camera = SixPointCamera();
+    RecordingProgress progress;
+    const CalibrationResult result = Calibrate(camera, "photo.jpg", {&progress, polish, 0});
+    EXPECT_TRUE(result.accepted);
+    EXPECT_FALSE(result.cancelled);
+    ExpectPoseNear(camera, {-8, -6, 3}, {0.3, 0.05, 0.8}, polish ? 1e-6 : 1e-3);
+    EXPECT_LT(result.error, polish ? 1e-6 : 1e-4);
+    EXPECT_EQ(camera.progress, nullptr);
+
+    EXPECT_EQ(progress.text, "Calibrating image photo.jpg ");
+    EXPECT_EQ(progress.range, std::make_pair(0, 113));
+    EXPECT_EQ(progress.step, 1);
+    EXPECT_EQ(progress.steps, 13);  // one per pitch value of the coarse grid
+    EXPECT_GE(progress.lowestPosition, 13);
+    EXPECT_LE(progress.highestPosition, 113);
+    EXPECT_TRUE(progress.destroyed);
+  }
+}
+
+TEST(CalibrateTest, ResultDoesNotDependOnTheThreadCount) {
+  std::mt19937 random(7);
+  for (int scene = 0; scene < 3; ++scene) {
+    const testing::SyntheticView view = testing::RandomView(random, 8);
+    for (const bool polish : {false, true}) {
+      CameraRecord one = view.truth, all = view.truth;
+      one.correspondences = all.correspondences = Marks(view.truth, view.points, true);
+      const CalibrationResult a = Calibrate(one, "a", {nullptr, polish, 1});
+      const CalibrationResult b = Calibrate(all, "a", {nullptr, polish, 4});
+      EXPECT_TRUE(SamePoseBits(one, all));
+      EXPECT_EQ(a.accepted, b.accepted);
+      EXPECT_EQ(std::memcmp(&a.error, &b.error, sizeof(double)), 0);
+    }
+  }
+}
+
+TEST(CalibrateTest, PolishRecoversSeededScenesClosely) {
+  std::mt19937 random(2026);
+  for (int scene = 0; scene < 6; ++scene) {
+    const testing::SyntheticView view = testing::RandomView(random, 6 + scene);
+    CameraRecord camera = view.truth;
+    camera.translation = {0.5, 0, 0};
+    camera.correspondences = Marks(view.truth, view.points, true);
+    const CalibrationResult result = Calibrate(camera, "photo");
+    ASSERT_TRUE(result.accepted) << "scene " << scene;
+    const Vec3 centre{5, 4, 2.5};
+    const double distance = std::sqrt((view.truth.translation - centre).SquaredLength());
+    EXPECT_LT(std::sqrt((camera.translation - view.truth.translation).SquaredLength()),
+              0.005 * distance)
+        << "scene " << scene;
+    EXPECT_LT(testing::RotationAngle(camera.orientation, view.truth.orientation), 0.25 * Pi() / 180)
+        << "scene " << scene;
+  }
+}
+
+TEST(CalibrateTest, WithoutPolishTheSearchPoseStands) {
+  CameraRecord searched = SixPointCamera(), polished = SixPointCamera();
+  const CalibrationResult a = Calibrate(searched, "x", {nullptr, false, 0});
+  const CalibrationResult b = Calibrate(polished, "x", {nullptr, true, 0});
+  EXPECT_FALSE(a.polished);
+  EXPECT_TRUE(b.polished);
+  // Searching again from the search's own result with a refinement grid of the last level
+  // reproduces the pose the search reported: it is a grid optimum, not the polish's.
+  EXPECT_EQ(a.error, RayError(searched));
+  EXPECT_FALSE(SamePoseBits(searched, polished));
+}
+
+TEST(CalibrateTest, CancelJudgesThePoseFoundSoFar) {
+  // Cancelled after the first pitch value (looking straight up: nothing plausible yet), during
+  // the sweep, and during the refinement.
+  for (const int cancelAfter : {0, 8, 20}) {
+    CameraRecord camera = SixPointCamera();
+    RecordingProgress progress(cancelAfter);
+    const CalibrationResult result = Calibrate(camera, "p", {&progress, true, 1});
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.polished);
+    if (cancelAfter == 0) {
+      EXPECT_EQ(result.error, kLargest);
+      EXPECT_FALSE(result.accepted);
+    } else {
+      EXPECT_EQ(result.error, RayError(camera));
+    }
+    ExpectFinitePose(camera);
+    EXPECT_TRUE(progress.destroyed);
+  }
+}
+
+TEST(CalibrateTest, DegenerateInputsEndWithAClearResult) {
+  const CameraRecord truth = MakeCamera(0.035, {-10, -12, 6}, {0.2, 0, 0.7});
+  const auto marks = [&](std::vector<Vec3> points) { return Marks(truth, points, false); };
+  const std::vector<std::vector<Correspondence>> inputs = {
+      marks({{0, 0, 0}, {4, 0, 0}}),                        // one pair
+      marks({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}}),  // collinear
+      marks({{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}),             // coincident
+      {{{0.1, 0.1}, {UnknownCoordinate, 2, UnknownCoordinate}},
+       {{-0.1, 0.2}, {UnknownCoordinate, UnknownCoordinate, 3}}},  // nothing fully known
+  };
+  for (const auto& correspondences : inputs) {
+    CameraRecord camera = truth;
+    camera.correspondences = correspondences;
+    const CalibrationResult result = Calibrate(camera, "photo");
+    ExpectFinitePose(camera);
+    EXPECT_FALSE(std::isnan(result.error));
+  }
+}
+
+TEST(CalibrateTest, NoPlausibleGridPointLeavesTheEntryPoseAndRejects) {
+  // Every mark on the same pixel: the lines are parallel, the translation stays at the origin,
+  // and from there no orientation sees points on all sides of it.
+  CameraRecord camera = MakeCamera(0.035, {3, 4, 5}, {0.1, 0.2, 0.3});
+  for (const Vec3& p : {Vec3{5, 0, 0}, Vec3{-5, 0, 0}, Vec3{0, 5, 0}, Vec3{0, -5, 0}, Vec3{0, 0, 5},
+                        Vec3{0, 0, -5}}) {
+    camera.AddCorrespondence({0.1, 0.1}, p);
+  }
+  camera.orientation = {0.4, 0.5, 0.6};
+  const double value = Search(camera, {Pi(), Pi(), TwoPi()}, {12, 12, 12}, true,
+                              kAngleError | kLengthError, KeepFraction);
+  EXPECT_EQ(value, kLargest);
+  EXPECT_EQ(camera.translation, (Vec3{3, 4, 5}));
+  EXPECT_EQ(camera.orientation, (Vec3{0.4, 0.5, 0.6}));
+
+  const CalibrationResult result = Calibrate(camera, "photo");
+  EXPECT_FALSE(result.accepted);
+  EXPECT_EQ(result.error, kLargest);
+  EXPECT_EQ(camera.orientation, (Vec3{0, 0, 0}));  // the pose the solve started from
+}
+
+TEST(SearchTest, RefinementMovesToTheFirstBestGridPoint) {
+  CameraRecord camera = SixPointCamera();
+  camera.orientation = {0.35, 0.0, 0.75};
+  const Vec3 range{0.2, 0.2, 0.4};
+  const double value = Search(camera, range, {3, 3, 3}, false, kRayError, 0);
+
+  // The same grid by hand, through the public measures.
+  CameraRecord probe = SixPointCamera();
+  double best = kLargest;
+  Vec3 bestOrientation;
+  for (double p = 0.35 - 0.1; p < 0.35 + 0.1; p += 0.2 / 3) {
+    for (double y = 0.75 - 0.2; y < 0.75 + 0.2; y += 0.4 / 3) {
+      for (double r = -0.1; r < 0.1; r += 0.2 / 3) {
+        probe.orientation = {p, r, y};
+        EstimateTranslation(probe);
+        if (!IsPlausible(probe)) continue;
+        const double e = RayError(probe);
+        if (e < best) {
+          best = e;
+          bestOrientation = probe.orientation;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(value, best);
+  EXPECT_EQ(camera.orientation, bestOrientation);
+}
+
+TEST(MeasuresTest, UnknownCoordinatesTakePartOnlyInTheRayError) {
+  CameraRecord camera = SixPointCamera();
+  camera.orientation = {0.3, 0.05, 0.8};
+  EstimateTranslation(camera);
+  const Vec3 estimate = camera.translation;
+  const double angle = AngleError(camera), length = LengthError(camera);
+
+  // A point known in x and z only: no pair, no translation line, but a ray error in x.
+  const CameraRecord truth = MakeCamera(0.05, {-8, -6, 3}, {0.3, 0.05, 0.8});
+  camera.AddCorrespondence(WorldToImage(truth, {2, 2, 0.5}).image, {2.5, UnknownCoordinate, 0.5});
+  EstimateTranslation(camera);
+  EXPECT_EQ(camera.translation, estimate);
+  EXPECT_EQ(AngleError(camera), angle);
+  EXPECT_EQ(LengthError(camera), length);
+  camera.translation = truth.translation;
+  EXPECT_NEAR(RayError(camera), 0.5, 1e-9);
+}
+
+TEST(MeasuresTest, EmptyPairSetsAndMissingHeights) {
+  // Looking down at 45 degrees from (0, -10, 10) at the origin.
+  CameraRecord camera = MakeCamera(0.05, {0, -10, 10}, {Pi() / 4, 0, 0});
+  camera.AddCorrespondence({0, 0}, {0, 0, 0});
+  EXPECT_EQ(AngleError(camera), std::numeric_limits<double>::lowest());
+  EXPECT_EQ(LengthError(camera), 0);
+  EXPECT_NEAR(RayError(camera), 0, 1e-9);
+  camera.correspondences[0].real.z = UnknownCoordinate;
+  EXPECT_EQ(RayError(camera), kLargest);
+  // A horizontal viewing ray never reaches another height: the largest error, not inf or NaN.
+  camera.orientation = {0, 0, 0};
+  camera.correspondences[0].real = {0, 0, 1};
+  EXPECT_EQ(RayError(camera), kLargest);
+}
+
+TEST(ThresholdTest, KeepsTheLowestFifth) {
+  EXPECT_DOUBLE_EQ(Threshold({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 0.2), 1.98);
+  EXPECT_EQ(Threshold({3.5, 3.5, 3.5}, 0.2), 3.5);
+  // The largest value sits in no bin, so even a fraction of one stops below it.
+  EXPECT_DOUBLE_EQ(Threshold({0, 10}, 1.0), 10);
+  EXPECT_DOUBLE_EQ(Threshold({0, 0, 0, 10}, 0.5), 0.1);
+}
+
+TEST(AcceptTest, BoxOfKnownCoordinatesOnly) {
+  CameraRecord camera;
+  camera.AddCorrespondence({0, 0}, {0, 0, 0});
+  camera.AddCorrespondence({0, 0}, {6, 8, 0});  // diagonal 10: errors below 1 pass
+  EXPECT_TRUE(Accept(camera, 0.99));
+  EXPECT_FALSE(Accept(camera, 1.0));
+  camera.AddCorrespondence({0, 0}, {UnknownCoordinate, 1, UnknownCoordinate});
+  EXPECT_FALSE(Accept(camera, 1.0));
+  EXPECT_FALSE(Accept(camera, kLargest));
+}
+
+TEST(PolishTest, NeedsThreePointsAndOnlyImproves) {
+  CameraRecord camera = SixPointCamera();
+  camera.correspondences.resize(2);
+  camera.translation = {-8, -6, 3};
+  camera.orientation = {0.3, 0.05, 0.8};
+  EXPECT_FALSE(PolishPose(camera));
+
+  camera = SixPointCamera();
+  camera.translation = {-8.2, -5.9, 3.1};
+  camera.orientation = {0.31, 0.04, 0.82};
+  const auto polished = PolishPose(camera);
+  ASSERT_TRUE(polished);
+  EXPECT_LT(polished->after, polished->before);
+  camera.translation = polished->translation;
+  camera.orientation = polished->orientation;
+  ExpectPoseNear(camera, {-8, -6, 3}, {0.3, 0.05, 0.8}, 1e-7);
+  // At the optimum there is nothing left to gain.
+  EXPECT_FALSE(PolishPose(camera));
+}
+
+TEST(ReprojectionRmsTest, InPixels) {
+  CameraRecord camera = SixPointCamera();
+  camera.translation = {-8, -6, 3};
+  camera.orientation = {0.3, 0.05, 0.8};
+  EXPECT_NEAR(*ReprojectionRms(camera, 1000, 500), 0, 1e-9);
+  for (auto& c : camera.correspondences) c.image.x += 0.003;  // 3 pixels of 1000
+  EXPECT_NEAR(*ReprojectionRms(camera, 1000, 500), 3, 1e-9);
+  camera.translation = {2, 1.5, 1};  // inside the scene: some points behind
+  EXPECT_FALSE(ReprojectionRms(camera, 1000, 500));
+}
+
+}  // namespace
+}  // namespace modrin::engine

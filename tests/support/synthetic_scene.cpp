@@ -1,0 +1,76 @@
+#include "synthetic_scene.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/geometry/camera.h"
+
+namespace modrin::testing {
+
+using engine::Vec3;
+
+Vec3 LookAt(const Vec3& centre, const Vec3& target, double roll) {
+  // The viewing direction is (sin yaw cos pitch, cos yaw cos pitch, -sin pitch).
+  const Vec3 d = target - centre;
+  const double length = std::sqrt(d.SquaredLength());
+  return {-std::asin(d.z / length), roll, std::atan2(d.x, d.y)};
+}
+
+engine::CameraRecord MakeCamera(double focal, const Vec3& translation, const Vec3& orientation) {
+  engine::CameraRecord camera;
+  camera.cameraEntry = &kFullFrame;
+  camera.focal = focal;
+  camera.translation = translation;
+  camera.orientation = orientation;
+  return camera;
+}
+
+std::vector<engine::Correspondence> Marks(const engine::CameraRecord& camera,
+                                          const std::vector<Vec3>& points, bool roundToPixels) {
+  std::vector<engine::Correspondence> marks;
+  for (const Vec3& p : points) {
+    engine::Vec2 image = engine::WorldToImage(camera, p).image;
+    if (roundToPixels) {
+      image = {std::round((image.x + 0.5) * kPhotoWidth) / kPhotoWidth - 0.5,
+               std::round((image.y + 0.5) * kPhotoHeight) / kPhotoHeight - 0.5};
+    }
+    marks.push_back({image, p});
+  }
+  return marks;
+}
+
+SyntheticView RandomView(std::mt19937& random, int count) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  const Vec3 sceneCentre{5, 4, 2.5};
+  for (;;) {
+    SyntheticView view;
+    for (int i = 0; i < count; ++i) {
+      view.points.push_back({10 * unit(random), 8 * unit(random), 5 * unit(random)});
+    }
+    const double distance = 18 + 12 * unit(random);
+    const double azimuth = 2 * engine::Pi() * unit(random);
+    const double elevation = 0.1 + 0.5 * unit(random);
+    const Vec3 centre =
+        sceneCentre + Vec3{std::cos(azimuth) * std::cos(elevation),
+                           std::sin(azimuth) * std::cos(elevation), std::sin(elevation)} *
+                          distance;
+    const Vec3 target = sceneCentre + Vec3{unit(random) - 0.5, unit(random) - 0.5, 0};
+    const double roll = 0.3 * (unit(random) - 0.5);
+    view.truth = MakeCamera(0.024 + 0.016 * unit(random), centre, LookAt(centre, target, roll));
+    const auto inside = [&](const engine::Correspondence& c) {
+      return std::abs(c.image.x) < 0.48 && std::abs(c.image.y) < 0.48;
+    };
+    const auto marks = Marks(view.truth, view.points, false);
+    if (std::all_of(marks.begin(), marks.end(), inside)) return view;
+  }
+}
+
+double RotationAngle(const Vec3& a, const Vec3& b) {
+  const engine::Rotation ra = engine::CameraRotation(a), rb = engine::CameraRotation(b);
+  // trace(ra^T rb) is the sum of the elementwise products of the two matrices.
+  double trace = 0;
+  for (int r = 0; r < 3; ++r) trace += engine::Dot(ra.rows[r], rb.rows[r]);
+  return std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0));
+}
+
+}  // namespace modrin::testing

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <random>
+#include <vector>
+
+#include "engine/geometry/camera_record.h"
+#include "engine/geometry/vec.h"
+#include "images/camera_database.h"
+
+namespace modrin::testing {
+
+// A full-frame sensor (36 x 24 mm) and the pixel size of its photos in the synthetic scenes.
+inline const images::CameraEntry kFullFrame{"Synthetic", 0.036, 0.024};
+inline constexpr int kPhotoWidth = 1200;
+inline constexpr int kPhotoHeight = 800;
+
+// The orientation (pitch, roll, yaw) of a camera at `centre` looking at `target`.
+engine::Vec3 LookAt(const engine::Vec3& centre, const engine::Vec3& target, double roll);
+
+// A camera of the full-frame sensor with the given focal length (metres) and pose.
+engine::CameraRecord MakeCamera(double focal, const engine::Vec3& translation,
+                                const engine::Vec3& orientation);
+
+// The camera's marks of `points`: their exact projections, or, with `roundToPixels`, the
+// nearest pixel of a kPhotoWidth x kPhotoHeight photo in normalized coordinates.
+std::vector<engine::Correspondence> Marks(const engine::CameraRecord& camera,
+                                          const std::vector<engine::Vec3>& points,
+                                          bool roundToPixels);
+
+// A seeded random scene: `count` points in a 10 x 8 x 5 box and a camera 18 to 30 units from
+// its centre, above the ground, whose photo shows every point inside its frame.
+struct SyntheticView {
+  engine::CameraRecord truth;  // the camera with its true pose, no correspondences
+  std::vector<engine::Vec3> points;
+};
+SyntheticView RandomView(std::mt19937& random, int count);
+
+// The angle in radians of the rotation between two orientations.
+double RotationAngle(const engine::Vec3& a, const engine::Vec3& b);
+
+}  // namespace modrin::testing
