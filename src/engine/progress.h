@@ -24,7 +24,7 @@ class Progress {
 };
 
 // Shows nothing and never cancels.
-class NullProgress final : public Progress {
+class NullProgress : public Progress {
  public:
   void Create(const std::string&) override {}
   void SetRange(int, int) override {}

@@ -56,12 +56,16 @@ SyntheticView RandomView(std::mt19937& random, int count) {
                           distance;
     const Vec3 target = sceneCentre + Vec3{unit(random) - 0.5, unit(random) - 0.5, 0};
     const double roll = 0.3 * (unit(random) - 0.5);
-    view.truth = MakeCamera(0.024 + 0.016 * unit(random), centre, LookAt(centre, target, roll));
-    const auto inside = [&](const engine::Correspondence& c) {
-      return std::abs(c.image.x) < 0.48 && std::abs(c.image.y) < 0.48;
-    };
-    const auto marks = Marks(view.truth, view.points, false);
-    if (std::all_of(marks.begin(), marks.end(), inside)) return view;
+    // Choose the focal length so that the farthest mark lies 70 to 95 % of the way from the
+    // centre to the frame's edge, as a photographer would frame the scene.
+    view.truth = MakeCamera(0.035, centre, LookAt(centre, target, roll));
+    double extent = 0;
+    for (const auto& mark : Marks(view.truth, view.points, false)) {
+      extent = std::max({extent, std::abs(mark.image.x), std::abs(mark.image.y)});
+    }
+    const double fill = 0.7 + 0.25 * unit(random);
+    view.truth.focal *= 0.5 * fill / extent;
+    if (std::isfinite(view.truth.focal) && view.truth.focal > 0.005) return view;
   }
 }
 

@@ -28,7 +28,7 @@ std::vector<engine::Correspondence> Marks(const engine::CameraRecord& camera,
                                           bool roundToPixels);
 
 // A seeded random scene: `count` points in a 10 x 8 x 5 box and a camera 18 to 30 units from
-// its centre, above the ground, whose photo shows every point inside its frame.
+// its centre, above the ground, whose focal length frames the points to fill most of the photo.
 struct SyntheticView {
   engine::CameraRecord truth;  // the camera with its true pose, no correspondences
   std::vector<engine::Vec3> points;
