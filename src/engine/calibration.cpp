@@ -120,9 +120,9 @@ class PoseEvaluator {
     int count = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
       for (std::size_t j = i + 1; j < lines.size(); ++j) {
-        const auto closest = ClosestPointBetweenLines(lines[i], lines[j]);
+        const auto closest = ClosestPointOnLine(lines[i], lines[j]);
         if (!closest) continue;
-        sum = sum + closest->point;
+        sum = sum + *closest;
         ++count;
       }
     }

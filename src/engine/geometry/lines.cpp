@@ -16,35 +16,33 @@ Line3 ProjectLine(const Plane& plane, const Line3& line) {
   return {origin, ProjectOntoPlane(plane, line.origin + line.dir) - origin};
 }
 
-}  // namespace
-
-XYCrossing IntersectLinesXY(const Line3& a, const Line3& b) {
-  const double den = a.dir.y * b.dir.x - b.dir.y * a.dir.x;
-  if (den == 0) return {a.origin, 0};
-  const Vec3 delta = b.origin - a.origin;
-  const double ta = (delta.y * b.dir.x - delta.x * b.dir.y) / den;
-  const double tb = (delta.y * a.dir.x - delta.x * a.dir.y) / den;
-  const Vec3 p = a.origin + a.dir * ta;
-  const Vec3 q = b.origin + b.dir * tb;
-  const double h = (q.z - p.z) * 0.5;
-  return {{p.x, p.y, p.z + h}, h};
-}
-
-Vec3 ProjectOntoPlane(const Plane& plane, const Vec3& p) {
-  return p - plane.normal * Dot(p, plane.normal);
-}
-
-std::optional<ClosestPoint> ClosestPointBetweenLines(const Line3& a, const Line3& b) {
+// The common perpendicular of two lines: projected onto the plane orthogonal to both
+// directions, the lines cross (in x-y) where it passes. Empty for parallel lines.
+std::optional<Line3> CommonPerpendicular(const Line3& a, const Line3& b) {
   const Vec3 cross = Cross(a.dir, b.dir);
   if (cross.SquaredLength() == 0) return std::nullopt;
   const Plane plane(cross, 0);
-  const Line3 perpendicular{IntersectLinesXY(ProjectLine(plane, a), ProjectLine(plane, b)).point,
-                            plane.normal};
-  const Vec3 ca = IntersectLinesXY(a, perpendicular).point;
-  const Vec3 cb = IntersectLinesXY(b, perpendicular).point;
+  return Line3{IntersectLinesXY(ProjectLine(plane, a), ProjectLine(plane, b)).point, plane.normal};
+}
+
+}  // namespace
+
+std::optional<ClosestPoint> ClosestPointBetweenLines(const Line3& a, const Line3& b) {
+  const std::optional<Line3> perpendicular = CommonPerpendicular(a, b);
+  if (!perpendicular) return std::nullopt;
+  const Vec3 ca = IntersectLinesXY(a, *perpendicular).point;
+  const Vec3 cb = IntersectLinesXY(b, *perpendicular).point;
   ClosestPoint result{ca, (ca - cb).SquaredLength()};
   if (!IsFinite(result.point) || !std::isfinite(result.squaredGap)) return std::nullopt;
   return result;
+}
+
+std::optional<Vec3> ClosestPointOnLine(const Line3& a, const Line3& b) {
+  const std::optional<Line3> perpendicular = CommonPerpendicular(a, b);
+  if (!perpendicular) return std::nullopt;
+  const Vec3 ca = IntersectLinesXY(a, *perpendicular).point;
+  if (!IsFinite(ca)) return std::nullopt;
+  return ca;
 }
 
 }  // namespace modrin::engine

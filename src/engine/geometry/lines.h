@@ -13,11 +13,24 @@ struct XYCrossing {
 };
 
 // Intersects the x-y projections of two lines. Lines whose x-y directions are parallel
-// (including vertical lines) give a's origin and h = 0.
-XYCrossing IntersectLinesXY(const Line3& a, const Line3& b);
+// (including vertical lines) give a's origin and h = 0. Inline: the pose search calls it
+// millions of times.
+inline XYCrossing IntersectLinesXY(const Line3& a, const Line3& b) {
+  const double den = a.dir.y * b.dir.x - b.dir.y * a.dir.x;
+  if (den == 0) return {a.origin, 0};
+  const Vec3 delta = b.origin - a.origin;
+  const double ta = (delta.y * b.dir.x - delta.x * b.dir.y) / den;
+  const double tb = (delta.y * a.dir.x - delta.x * a.dir.y) / den;
+  const Vec3 p = a.origin + a.dir * ta;
+  const Vec3 q = b.origin + b.dir * tb;
+  const double h = (q.z - p.z) * 0.5;
+  return {{p.x, p.y, p.z + h}, h};
+}
 
 // The orthogonal projection of p onto the plane through the origin with the plane's normal.
-Vec3 ProjectOntoPlane(const Plane& plane, const Vec3& p);
+inline Vec3 ProjectOntoPlane(const Plane& plane, const Vec3& p) {
+  return p - plane.normal * Dot(p, plane.normal);
+}
 
 // The point of line a closest to line b, and the squared length of the gap between them.
 struct ClosestPoint {
@@ -29,5 +42,8 @@ struct ClosestPoint {
 // it and intersecting them in x-y. Empty when the lines are parallel (their common
 // perpendicular is not defined) or the construction gives a non-finite result.
 std::optional<ClosestPoint> ClosestPointBetweenLines(const Line3& a, const Line3& b);
+
+// The point of ClosestPointBetweenLines alone, for callers that do not need the gap.
+std::optional<Vec3> ClosestPointOnLine(const Line3& a, const Line3& b);
 
 }  // namespace modrin::engine
