@@ -1,10 +1,22 @@
 #include "cli/cli.h"
 
+#include <signal.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
+#include <optional>
 #include <ostream>
+#include <string_view>
 
+#include "engine/progress.h"
+#include "engine/reconstruction.h"
 #include "images/camera_database.h"
 #include "images/number_text.h"
 #include "model/project_document.h"
@@ -21,12 +33,22 @@ constexpr char kUsage[] =
     "                       and objects\n"
     "  resave PROJECT OUT   open PROJECT with its images and write it to OUT in the current\n"
     "                       file format\n"
+    "  calibrate PROJECT    find the camera pose of the photos not calibrated yet, print a\n"
+    "                       line per photo solved and save the project (in place, or to the\n"
+    "                       -o file); Ctrl-C stops the run, the poses found so far are saved\n"
+    "                       and the status is still 0 (a second Ctrl-C quits without saving)\n"
     "\n"
     "Options:\n"
     "  --cameras FILE       read the camera database from FILE (never written) instead of\n"
     "                       the per-user one\n"
     "  --help               show this help\n"
-    "  --version            show the program version\n";
+    "  --version            show the program version\n"
+    "\n"
+    "Options of calibrate:\n"
+    "  --all                calibrate every photo, also those calibrated already\n"
+    "  --photos I,J,...     calibrate these photos only (numbered from 0 as info lists them)\n"
+    "  --no-polish          keep the pose search's result without the least-squares polish\n"
+    "  -o, --output OUT     save the project to OUT instead of in place\n";
 
 constexpr char kVersion[] = "modrin-cli 3.0\n";
 
@@ -143,6 +165,235 @@ void PrintCounts(std::ostream& out, const model::Project& project) {
   out << "Objects: " << project.objects.size() << '\n';
 }
 
+// ---------------------------------------------------------------------------------------------
+// calibrate
+
+// Set by the SIGINT handler while a calibration runs and read as its cancel request. A signal
+// handler reaches only file-scope state, so this flag is the tool's one piece of it.
+std::atomic<bool> interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
+
+void OnInterrupt(int) { interruptRequested.store(true); }
+
+// Makes Ctrl-C a cancel request while it lives, restoring the previous SIGINT action after. A
+// process started with SIGINT ignored (a background job) keeps ignoring it. The handler acts
+// once (SA_RESETHAND): a second Ctrl-C ends the program at once, as it would without it.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    interruptRequested.store(false);
+    if (sigaction(SIGINT, nullptr, &previous_) != 0) return;
+    if (!(previous_.sa_flags & SA_SIGINFO) && previous_.sa_handler == SIG_IGN) return;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    installed_ = sigaction(SIGINT, &action, nullptr) == 0;
+  }
+  ~InterruptGuard() {
+    if (installed_) sigaction(SIGINT, &previous_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+  bool installed_ = false;
+};
+
+// The calibration's progress display: "Calibrating image NAME [#####.....]  45%" redrawn in
+// place on `bar` (none when null), and Ctrl-C as the cancel request.
+class TerminalProgress final : public engine::Progress {
+ public:
+  explicit TerminalProgress(std::ostream* bar) : bar_(bar) {}
+
+  void Create(const std::string& text) override {
+    text_ = text;
+    low_ = 0;
+    high_ = 100;
+    position_ = 0;
+    step_ = 1;
+    active_ = true;
+    Draw();
+  }
+  void SetRange(int low, int high) override {
+    low_ = low;
+    high_ = high;
+    Draw();
+  }
+  void SetStep(int step) override { step_ = step; }
+  void StepIt() override {
+    position_ += step_;
+    Draw();
+  }
+  void SetPos(int position) override {
+    position_ = position;
+    Draw();
+  }
+  void Destroy() override {
+    if (bar_ != nullptr && !shown_.empty()) {
+      *bar_ << '\r' << std::string(shown_.size(), ' ') << '\r' << std::flush;
+    }
+    shown_.clear();
+    active_ = false;
+  }
+  bool CancelRequested() override { return interruptRequested.load(); }
+
+ private:
+  static constexpr int kBarWidth = 30;
+  // Keeps the whole line within 79 columns, so that '\r' returns to its start.
+  static constexpr std::size_t kMaxTextBytes = 79 - kBarWidth - 7;
+
+  void Draw() {
+    if (bar_ == nullptr || !active_) return;
+    const long long span = static_cast<long long>(high_) - low_;
+    const long long done = static_cast<long long>(position_) - low_;
+    const int percent = span > 0 ? static_cast<int>(std::clamp(done * 100 / span, 0LL, 100LL)) : 0;
+    const int filled = percent * kBarWidth / 100;
+    std::string line = ShortText();
+    line += '[';
+    line.append(filled, '#');
+    line.append(kBarWidth - filled, '.');
+    line += "] ";
+    const std::string digits = std::to_string(percent);
+    line.append(3 - digits.size(), ' ');
+    line += digits;
+    line += '%';
+    if (line == shown_) return;
+    *bar_ << '\r' << line << std::flush;
+    shown_ = std::move(line);
+  }
+
+  // The leading text, cut at a character boundary and ended with "... " when too long.
+  std::string ShortText() const {
+    if (text_.size() <= kMaxTextBytes) return text_;
+    std::size_t cut = kMaxTextBytes - 4;
+    while (cut > 0 && (static_cast<unsigned char>(text_[cut]) & 0xC0) == 0x80) --cut;
+    return text_.substr(0, cut) + "... ";
+  }
+
+  std::ostream* bar_;
+  std::string text_;
+  std::string shown_;  // the line on screen; empty when none
+  int low_ = 0, high_ = 100, position_ = 0, step_ = 1;
+  bool active_ = false;
+};
+
+// "I,J,..." of 0-based photo indices, sorted, each once. False with a message for anything but
+// digits between single commas.
+bool ParsePhotoList(std::string_view text, std::vector<std::size_t>& photos, std::string& error) {
+  photos.clear();
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string_view item =
+        text.substr(start, comma == std::string_view::npos ? comma : comma - start);
+    std::size_t index = 0;
+    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), index);
+    if (item.empty() || status != std::errc() || end != item.data() + item.size()) {
+      error = "--photos takes photo numbers from 0 separated by commas, such as 0,2,3, not \"" +
+              std::string(text) + "\"";
+      return false;
+    }
+    photos.push_back(index);
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  std::sort(photos.begin(), photos.end());
+  photos.erase(std::unique(photos.begin(), photos.end()), photos.end());
+  return true;
+}
+
+// Which photos the run solves. False with a message when a listed index is not a photo.
+bool ChoosePhotos(const model::Project& project, const CalibrateOptions& calibrate,
+                  std::vector<bool>& chosen, std::string& error) {
+  const std::size_t count = project.photos.size();
+  chosen.assign(count, false);
+  switch (calibrate.choice) {
+    case PhotoChoice::NotCalibrated:
+      for (std::size_t i = 0; i < count; ++i) chosen[i] = !project.photos[i]->camera.calibrated;
+      return true;
+    case PhotoChoice::All:
+      chosen.assign(count, true);
+      return true;
+    case PhotoChoice::Listed:
+      for (const std::size_t index : calibrate.photos) {
+        if (index >= count) {
+          error = "--photos: there is no photo " + std::to_string(index) + " (the project has " +
+                  (count == 0 ? std::string("no photos")
+                              : std::to_string(count) + " photos, numbered 0 to " +
+                                    std::to_string(count - 1)) +
+                  ")";
+          return false;
+        }
+        chosen[index] = true;
+      }
+      return true;
+  }
+  return true;
+}
+
+std::string PadLeft(std::string text, std::size_t width) {
+  if (text.size() < width) text.insert(0, width - text.size(), ' ');
+  return text;
+}
+
+std::string PadRight(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+// "(x, y, z)", each number with `decimals` decimals right-aligned in `width` columns.
+std::string Triple(const engine::Vec3& value, int decimals, std::size_t width) {
+  return "(" + PadLeft(Fixed(value.x, decimals), width) + ", " +
+         PadLeft(Fixed(value.y, decimals), width) + ", " +
+         PadLeft(Fixed(value.z, decimals), width) + ")";
+}
+
+// Three significant digits in scientific notation ("1.234e-05"), whatever the locale.
+std::string Scientific(double value) {
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::scientific, 3);
+  return std::string(buffer.data(), result.ptr);
+}
+
+// "Photo 3: name.jpg", the start of every line about a photo.
+std::string PhotoLabel(std::size_t index, const model::Photo& photo) {
+  return "Photo " + std::to_string(index) + ": " + model::FileNamePart(photo.path);
+}
+
+// The result of one solve: accepted or rejected, the camera centre (world units), pitch, roll
+// and yaw in degrees, the error the acceptance judged, the RMS distance in pixels between the
+// control points' marks and their projections, and the seconds taken.
+std::string SolveLine(const std::string& label, const model::Photo& photo,
+                      const engine::CalibrationResult& result, double seconds) {
+  const engine::CameraRecord& camera = photo.camera;
+  const double degreesPerRadian = 90 / std::acos(0.0);
+  std::optional<double> rms;
+  if (photo.HasImage()) {
+    rms = engine::ReprojectionRms(camera, photo.image().width, photo.image().height);
+  }
+  const bool noError = result.error == std::numeric_limits<double>::max();
+  return label + "  " + (result.accepted ? "accepted" : "rejected") + "  translation " +
+         Triple(camera.translation, 4, 9) + "  orientation " +
+         Triple(camera.orientation * degreesPerRadian, 4, 9) + " deg  error " +
+         PadLeft(noError ? "none" : Scientific(result.error), 9) + "  rms " +
+         PadLeft(rms ? Fixed(*rms, 2) : "-", 6) + " px  " + PadLeft(Fixed(seconds, 2), 6) + " s\n";
+}
+
+// Why a chosen photo was not solved, read from the state the run left (the engine solves a
+// pending photo with a picture, a camera model and two or more correspondences).
+std::string NotSolvedReason(const model::Photo& photo, bool cancelled) {
+  if (!photo.HasImage()) return "no picture";
+  if (photo.camera.cameraEntry == nullptr) {
+    return "no camera model (its picture carries no EXIF camera model)";
+  }
+  if (photo.camera.CountCorrespondences() < 2) {
+    return "fewer than 2 marked points with known coordinates";
+  }
+  return cancelled ? "not reached, the run was stopped" : "not reached";
+}
+
 }  // namespace
 
 int RunInfo(const std::string& projectPath, const Options& options, std::ostream& out,
@@ -175,10 +426,99 @@ int RunResave(const std::string& projectPath, const std::string& outPath, const 
   return 0;
 }
 
+int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibrate,
+                 const Options& options, std::ostream& out, std::ostream& err) {
+  CliHost host(err);
+  model::ProjectDocument document(host);
+  CameraDatabaseSession cameras(document.project().cameraDatabase, options);
+  std::string error;
+  if (!cameras.Load(error) || !OpenProject(document, projectPath, error)) return Fail(err, error);
+  model::Project& project = document.project();
+  std::vector<bool> chosen;
+  if (!ChoosePhotos(project, calibrate, chosen, error)) return Fail(err, error);
+
+  // Every line about a photo starts with its label, padded to one width so the columns align.
+  std::vector<std::string> labels(project.photos.size());
+  std::size_t labelWidth = 0;
+  for (std::size_t i = 0; i < project.photos.size(); ++i) {
+    project.photos[i]->camera.pending = chosen[i];
+    if (!chosen[i]) continue;
+    labels[i] = PhotoLabel(i, *project.photos[i]);
+    labelWidth = std::max(labelWidth, labels[i].size());
+  }
+  // A listed photo always exists, so only the other choices can leave nothing to do.
+  if (std::find(chosen.begin(), chosen.end(), true) == chosen.end()) {
+    out << (project.photos.empty()
+                ? "The project has no photos.\n"
+                : "Every photo is calibrated already; --all calibrates them again.\n");
+  }
+
+  TerminalProgress progress(options.progressBar ? &err : nullptr);
+  engine::CalibrationRunOptions run;
+  run.calibration.progress = &progress;
+  run.calibration.polish = calibrate.polish;
+  std::vector<bool> solved(project.photos.size(), false);
+  run.onPhotoDone = [&](std::size_t photo, const engine::CalibrationResult& result,
+                        double seconds) {
+    solved[photo] = true;
+    // Flushed at once: a run can take minutes and the output may be a pipe.
+    out << SolveLine(PadRight(labels[photo], labelWidth), *project.photos[photo], result, seconds)
+        << std::flush;
+  };
+  engine::CalibrationRunSummary summary;
+  {
+    InterruptGuard interrupt;
+    summary = engine::RunCalibration(project, run);
+  }
+  for (std::size_t i = 0; i < project.photos.size(); ++i) {
+    if (!chosen[i] || solved[i]) continue;
+    out << PadRight(labels[i], labelWidth)
+        << "  not solved: " << NotSolvedReason(*project.photos[i], summary.cancelled) << '\n';
+  }
+  out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
+      << (summary.cancelled ? ", cancelled\n" : "\n");
+
+  const std::string target = calibrate.outPath.empty() ? projectPath : calibrate.outPath;
+  document.SetProjectPath(target);
+  document.SetModified(true);
+  model::FileResult saved = document.Save();
+  if (!saved.ok()) return Fail(err, saved.error);
+  out << "Saved " << target << '\n';
+  cameras.SaveIfChanged(err);
+  return 0;
+}
+
+namespace {
+
+enum class OptionMatch { No, Value, Missing };
+
+// Whether args[i] is the value option `name`, given as "NAME VALUE" or, for a long name, as
+// "NAME=VALUE". With a value, `value` receives it and i moves past it.
+OptionMatch MatchValueOption(const std::vector<std::string>& args, std::size_t& i,
+                             std::string_view name, std::string& value) {
+  const std::string& arg = args[i];
+  if (arg == name) {
+    if (i + 1 == args.size()) return OptionMatch::Missing;
+    value = args[++i];
+    return OptionMatch::Value;
+  }
+  if (name.starts_with("--") && arg.size() > name.size() && arg.starts_with(name) &&
+      arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+    return OptionMatch::Value;
+  }
+  return OptionMatch::No;
+}
+
+}  // namespace
+
 int Main(const std::vector<std::string>& args, const std::string& executableDir, std::ostream& out,
-         std::ostream& err) {
+         std::ostream& err, bool errIsTerminal) {
   Options options;
   options.executableDir = executableDir;
+  options.progressBar = errIsTerminal;
+  CalibrateOptions calibrate;
+  std::string calibrateOption;  // the first option of calibrate given, refused elsewhere
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -190,22 +530,49 @@ int Main(const std::vector<std::string>& args, const std::string& executableDir,
       out << kVersion;
       return 0;
     }
-    if (arg == "--cameras") {
-      if (i + 1 == args.size()) return Fail(err, "--cameras needs a file name");
-      options.camerasFile = args[++i];
-    } else if (arg.starts_with("--cameras=")) {
-      options.camerasFile = arg.substr(10);
+    std::string value;
+    OptionMatch match = MatchValueOption(args, i, "--cameras", value);
+    if (match == OptionMatch::Missing) return Fail(err, "--cameras needs a file name");
+    if (match == OptionMatch::Value) {
+      options.camerasFile = value;
+      continue;
+    }
+    const std::string name = arg.substr(0, arg.find('='));
+    if (arg == "--all") {
+      if (calibrate.choice != PhotoChoice::NotCalibrated) {
+        return Fail(err, "give only one of --all and --photos");
+      }
+      calibrate.choice = PhotoChoice::All;
+    } else if ((match = MatchValueOption(args, i, "--photos", value)) != OptionMatch::No) {
+      if (match == OptionMatch::Missing) return Fail(err, "--photos needs a list of photo numbers");
+      if (calibrate.choice != PhotoChoice::NotCalibrated) {
+        return Fail(err, "give only one of --all and --photos");
+      }
+      calibrate.choice = PhotoChoice::Listed;
+      std::string error;
+      if (!ParsePhotoList(value, calibrate.photos, error)) return Fail(err, error);
+    } else if (arg == "--no-polish") {
+      calibrate.polish = false;
+    } else if ((match = MatchValueOption(args, i, "-o", value)) != OptionMatch::No ||
+               (match = MatchValueOption(args, i, "--output", value)) != OptionMatch::No) {
+      if (match == OptionMatch::Missing) return Fail(err, name + " needs a file name");
+      calibrate.outPath = value;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Fail(err, "unknown option \"" + arg + "\" (see modrin-cli --help)");
     } else {
       words.push_back(arg);
+      continue;
     }
+    if (calibrateOption.empty()) calibrateOption = name;
   }
   if (words.empty()) {
     err << kUsage;
     return 2;
   }
   const std::string& command = words[0];
+  if (command != "calibrate" && !calibrateOption.empty()) {
+    return Fail(err, calibrateOption + " is an option of calibrate only");
+  }
   if (command == "info") {
     if (words.size() != 2) return Fail(err, "info takes one project file");
     return RunInfo(words[1], options, out, err);
@@ -213,6 +580,10 @@ int Main(const std::vector<std::string>& args, const std::string& executableDir,
   if (command == "resave") {
     if (words.size() != 3) return Fail(err, "resave takes a project file and an output file");
     return RunResave(words[1], words[2], options, out, err);
+  }
+  if (command == "calibrate") {
+    if (words.size() != 2) return Fail(err, "calibrate takes one project file");
+    return RunCalibrate(words[1], calibrate, options, out, err);
   }
   return Fail(err, "unknown command \"" + command + "\" (see modrin-cli --help)");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -10,6 +11,22 @@ namespace modrin::cli {
 struct Options {
   std::string camerasFile;  // --cameras: read this camera database, never write it
   std::string executableDir;
+  bool progressBar = false;  // draw progress bars on the error stream (it is a terminal)
+};
+
+// Which photos `calibrate` solves.
+enum class PhotoChoice {
+  NotCalibrated,  // every photo not calibrated yet (the default)
+  All,            // --all
+  Listed,         // --photos I,J,...
+};
+
+// The options of `modrin-cli calibrate`.
+struct CalibrateOptions {
+  PhotoChoice choice = PhotoChoice::NotCalibrated;
+  std::vector<std::size_t> photos;  // PhotoChoice::Listed: 0-based indices as info prints them
+  bool polish = true;               // --no-polish: false
+  std::string outPath;              // -o: where to save; empty: in place
 };
 
 // `modrin-cli info PROJECT`: one line per photo, then the counts of the model.
@@ -21,8 +38,19 @@ int RunInfo(const std::string& projectPath, const Options& options, std::ostream
 int RunResave(const std::string& projectPath, const std::string& outPath, const Options& options,
               std::ostream& out, std::ostream& err);
 
+// `modrin-cli calibrate PROJECT`: opens PROJECT with its images, makes the chosen photos the
+// pending ones, runs the calibration and prints one line per solve as it ends, a note for each
+// chosen photo that could not be solved, and a summary. Ctrl-C (SIGINT) stops the run; the
+// pose found so far is judged and the run ends. The project is then saved to outPath, or in
+// place, also after Ctrl-C. Returns 0 once saved; 1 with a message on `err` when the project
+// cannot be opened, a listed index is not a photo of it (nothing is run or saved), or saving
+// fails.
+int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibrate,
+                 const Options& options, std::ostream& out, std::ostream& err);
+
 // Parses the arguments (without the program name) and runs the command. Returns the exit status.
+// `errIsTerminal`: the error stream is a terminal, so long commands draw a progress bar on it.
 int Main(const std::vector<std::string>& args, const std::string& executableDir, std::ostream& out,
-         std::ostream& err);
+         std::ostream& err, bool errIsTerminal = false);
 
 }  // namespace modrin::cli

@@ -1,7 +1,9 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -23,10 +25,18 @@ struct CliRun {
   std::string err;
 };
 
-CliRun RunCli(const std::vector<std::string>& args, const std::string& exeDir = "/nonexistent") {
+CliRun RunCli(const std::vector<std::string>& args, const std::string& exeDir = "/nonexistent",
+              bool errIsTerminal = false) {
   std::ostringstream out, err;
-  int status = Main(args, exeDir, out, err);
+  int status = Main(args, exeDir, out, err, errIsTerminal);
   return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 class CliTest : public ::testing::Test {
@@ -60,6 +70,28 @@ class CliTest : public ::testing::Test {
                                   "Object: \"Box\"\n"
                                   "\tCurrent: Y\n"
                                   "\tVertices: 1 2\n"));
+  }
+
+  // `pictures` photos of a.jpg, then one whose file is missing, with four real positions marked
+  // in every picture.
+  std::string WriteCalibrationProject(int pictures) {
+    std::string text = "Modrin file version 3.00\n";
+    for (int i = 0; i < pictures; ++i) text += "Image: \"" + dir.File("a.jpg") + "\"\n";
+    text += "Image: \"" + dir.File("missing.jpg") + "\"\nPositions:\n";
+    const char* const positions[] = {"1: U R(0.000,0.000,0.000)", "2: U R(4.000,0.000,0.000)",
+                                     "3: U R(4.000,3.000,0.000)", "4: U R(0.000,3.000,2.000)"};
+    const int marks[][2] = {{10, 10}, {50, 12}, {48, 30}, {14, 40}};
+    for (int p = 0; p < 4; ++p) {
+      text += std::string("\t") + positions[p];
+      for (int i = 0; i < pictures; ++i) {
+        text += " " + std::to_string(i) + "(" + std::to_string(marks[p][0] + i) + "," +
+                std::to_string(marks[p][1] - i) + ")";
+      }
+      text += "\n";
+    }
+    const std::string path = dir.File("calibrate.mpj");
+    EXPECT_TRUE(WriteFileText(path, text));
+    return path;
   }
 
   TempDir dir;
@@ -129,12 +161,100 @@ TEST_F(CliTest, ErrorsAreReportedWithANonZeroStatus) {
       {{"--bogus", "info", project}, "unknown option \"--bogus\""},
       {{"--cameras"}, "--cameras needs a file name"},
       {{"resave", project, dir.File("no/such/folder/out.mpj")}, "cannot save"},
+      {{"calibrate"}, "calibrate takes one project file"},
+      {{"calibrate", dir.File("none.mpj")}, "cannot open"},
+      {{"calibrate", project, "--photos", "1,x"}, "not \"1,x\""},
+      {{"calibrate", project, "--photos", "0,,1"}, "not \"0,,1\""},
+      {{"calibrate", project, "--photos=-1"}, "not \"-1\""},
+      {{"calibrate", project, "--photos", "0,2"}, "no photo 2 (the project has 2 photos"},
+      {{"calibrate", project, "--photos"}, "--photos needs a list"},
+      {{"calibrate", project, "--all", "--photos", "0"}, "only one of --all and --photos"},
+      {{"calibrate", project, "-o"}, "-o needs a file name"},
+      {{"calibrate", project, "--fast"}, "unknown option \"--fast\""},
+      {{"info", project, "--no-polish"}, "--no-polish is an option of calibrate only"},
+      {{"calibrate", project, "-o", dir.File("no/such/folder/out.mpj")}, "cannot save"},
   };
+  const std::string before = ReadFileText(project);
   for (const Case& c : cases) {
     CliRun run = RunCli(c.args);
     EXPECT_NE(run.status, 0) << c.message;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
+  EXPECT_EQ(ReadFileText(project), before);
+}
+
+TEST_F(CliTest, CalibrateSolvesTheChosenPhotosAndSaves) {
+  const std::string input = WriteCalibrationProject(2);
+  const std::string before = ReadFileText(input);
+  const std::string saved = dir.File("out.mpj");
+  CliRun run = RunCli({"calibrate", input, "--photos", "0,2", "-o", saved}, "/nonexistent", true);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  // One line per solve, a note per chosen photo that could not be solved, the summary.
+  EXPECT_TRUE(lines[0].starts_with("Photo 0: a.jpg        ")) << lines[0];
+  EXPECT_NE(lines[0].find("  translation ("), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(" deg  error "), std::string::npos) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with(" s")) << lines[0];
+  EXPECT_EQ(lines[1], "Photo 2: missing.jpg  not solved: no picture");
+  EXPECT_TRUE(lines[2].starts_with("Solves: 1, accepted: ")) << lines[2];
+  EXPECT_EQ(lines[3], "Saved " + saved);
+  EXPECT_EQ(ReadFileText(input), before);
+  EXPECT_TRUE(ReadFileText(saved).starts_with("Modrin file version 3.00\n"));
+  // The bar is drawn on the error stream when it is a terminal, and cleared.
+  EXPECT_TRUE(run.err.starts_with("\rCalibrating image a.jpg [")) << run.err;
+  EXPECT_TRUE(run.err.ends_with(" \r")) << run.err;
+  CliRun quiet = RunCli({"calibrate", input, "--no-polish", "-o", saved});
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(Lines(quiet.out).size(), 5u) << quiet.out;
+}
+
+// Takes the text of the output and raises SIGINT when it is first flushed, as Ctrl-C pressed
+// once the first photo's line is out.
+class InterruptOnFirstFlush : public std::stringbuf {
+ protected:
+  int sync() override {
+    if (!raised_) std::raise(SIGINT);
+    raised_ = true;
+    return 0;
+  }
+
+ private:
+  bool raised_ = false;
+};
+
+void OwnHandler(int) {}
+
+TEST_F(CliTest, CtrlCStopsTheRunAndTheResultsAreSaved) {
+  const std::string input = WriteCalibrationProject(3);
+  const std::string before = ReadFileText(input);
+  struct sigaction own {};
+  own.sa_handler = OwnHandler;
+  sigemptyset(&own.sa_mask);
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGINT, &own, &previous), 0);
+
+  InterruptOnFirstFlush buffer;
+  std::ostream out(&buffer);
+  std::ostringstream err;
+  const int status = Main({"calibrate", "--all", input}, "/nonexistent", out, err);
+
+  struct sigaction after {};
+  sigaction(SIGINT, &previous, &after);
+  EXPECT_EQ(after.sa_handler, &OwnHandler);
+  EXPECT_EQ(status, 0) << err.str();
+  const auto lines = Lines(buffer.str());
+  ASSERT_EQ(lines.size(), 6u) << buffer.str();
+  EXPECT_TRUE(lines[0].starts_with("Photo 0: a.jpg  ")) << lines[0];
+  EXPECT_TRUE(lines[1].starts_with("Photo 1: a.jpg  ")) << lines[1];
+  EXPECT_EQ(lines[2], "Photo 2: a.jpg        not solved: not reached, the run was stopped");
+  EXPECT_EQ(lines[3], "Photo 3: missing.jpg  not solved: no picture");
+  EXPECT_TRUE(lines[4].starts_with("Solves: 2, accepted: ")) << lines[4];
+  EXPECT_TRUE(lines[4].ends_with(", cancelled")) << lines[4];
+  // Saved in place.
+  EXPECT_EQ(lines[5], "Saved " + input);
+  EXPECT_NE(ReadFileText(input), before);
 }
 
 TEST(Cli, HelpAndVersion) {

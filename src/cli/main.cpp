@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <clocale>
 #include <filesystem>
 #include <iostream>
@@ -22,5 +24,6 @@ int main(int argc, char** argv) {
   // with a decimal point.
   std::setlocale(LC_ALL, "");
   std::vector<std::string> args(argv + 1, argv + argc);
-  return modrin::cli::Main(args, ExecutableDir(argv[0]), std::cout, std::cerr);
+  return modrin::cli::Main(args, ExecutableDir(argv[0]), std::cout, std::cerr,
+                           isatty(STDERR_FILENO) == 1);
 }
