@@ -19,8 +19,8 @@ namespace {
 
 constexpr double kLargest = std::numeric_limits<double>::max();
 constexpr double kLowest = std::numeric_limits<double>::lowest();
-// Upper bound of grid values per axis, against a step too small to ever reach the end.
-constexpr std::size_t kMaxAxisValues = 1 << 16;
+// Upper bound of grid values per axis, against a step too small for the range.
+constexpr std::size_t kMaxAxisValues = 1 << 12;
 
 // Measure values at one grid point, indexed like kMeasureFlags.
 using MeasureValues = std::array<double, 3>;
@@ -54,6 +54,7 @@ std::vector<double> AxisValues(double centre, double half, double step) {
   if (!(step > 0) || !std::isfinite(centre - half)) return values;
   for (double a = centre - half; a < centre + half && values.size() < kMaxAxisValues; a += step) {
     values.push_back(a);
+    if (a + step == a) break;  // a step lost in rounding would never reach the end
   }
   return values;
 }

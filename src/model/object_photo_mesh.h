@@ -1,9 +1,187 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <deque>
+#include <span>
+#include <utility>
+#include <vector>
+
 namespace modrin::model {
 
-// The textured triangle mesh of one object in one photo. Built by the mesh builder; the project
-// keeps exactly one per object and photo.
-struct ObjectPhotoMesh {};
+struct MeshVertex;
+struct MeshTriangle;
+
+// A directed side a -> b of a triangle, or of a constraint segment made ahead of its triangle.
+struct MeshHalfEdge {
+  MeshVertex* from = nullptr;
+  MeshVertex* to = nullptr;
+  MeshHalfEdge* twin = nullptr;      // the half-edge to -> from, when it exists
+  MeshTriangle* triangle = nullptr;  // the owner; null for a half-edge made ahead of its triangle
+  bool constrained = false;          // lies on a constraint segment
+};
+
+// The half-edges that start at one vertex, keyed by their end vertex and walked in the order of
+// the end vertices' `index` (the mesh's vertex order; the enclosing corners come last).
+class OutgoingHalfEdges {
+ public:
+  struct Entry {
+    MeshVertex* to = nullptr;
+    MeshHalfEdge* edge = nullptr;
+  };
+
+  // The half-edge to `to`, or null.
+  MeshHalfEdge* Find(const MeshVertex* to) const;
+  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+
+ private:
+  friend class ObjectPhotoMesh;
+  void Insert(MeshHalfEdge* edge);
+  void Erase(const MeshVertex* to);
+
+  std::vector<Entry> entries_;  // a handful per vertex, so a sorted vector beats a tree
+};
+
+// A mesh vertex. While the mesh is built, x and y are the pixel column and row in the photo and
+// z is 0; afterwards x, y, z are the position's world coordinates.
+struct MeshVertex {
+  double x = 0, y = 0, z = 0;
+  double u = 0, v = 0;  // texture coordinates in the photo, in [0, 1], v up from the bottom row
+  double nx = 0, ny = 0, nz = 0;
+  int index = 0;  // place in the mesh's `vertices`; the enclosing corners follow the last one
+  OutgoingHalfEdges outgoing;
+};
+
+// The fields of a vertex to add; `outgoing` starts empty.
+struct MeshVertexRecord {
+  double x = 0, y = 0, z = 0;
+  double u = 0, v = 0;
+  double nx = 0, ny = 0, nz = 0;
+};
+
+// A triangle of three half-edges e0 = a -> b, e1 = b -> c, e2 = c -> a. The builder makes them
+// counter-clockwise (positive area with x to the right and y up), or flat where points meet a
+// side exactly.
+struct MeshTriangle {
+  // Corner k is edges[k]->from; the vertex opposite edges[k] is edges[(k + 1) % 3]->to.
+  MeshVertex* Corner(int k) const { return edges[static_cast<std::size_t>(k)]->from; }
+
+  std::array<MeshHalfEdge*, 3> edges{};
+
+ private:
+  friend class ObjectPhotoMesh;
+  friend class MeshTriangleIterator;
+  MeshTriangle* next_ = nullptr;  // the next triangle in the collection
+  MeshTriangle* previous_ = nullptr;
+};
+
+// Walks the triangles of a mesh in collection order: the most recently made first.
+class MeshTriangleIterator {
+ public:
+  using value_type = MeshTriangle;
+  using difference_type = std::ptrdiff_t;
+
+  MeshTriangleIterator() = default;
+  explicit MeshTriangleIterator(MeshTriangle* triangle) : triangle_(triangle) {}
+  MeshTriangle& operator*() const { return *triangle_; }
+  MeshTriangle* operator->() const { return triangle_; }
+  MeshTriangleIterator& operator++() {
+    triangle_ = triangle_->next_;
+    return *this;
+  }
+  MeshTriangleIterator operator++(int) {
+    MeshTriangleIterator before = *this;
+    ++*this;
+    return before;
+  }
+  friend bool operator==(const MeshTriangleIterator&, const MeshTriangleIterator&) = default;
+
+ private:
+  MeshTriangle* triangle_ = nullptr;
+};
+
+struct MeshTriangleRange {
+  MeshTriangleIterator begin() const { return MeshTriangleIterator(first); }
+  MeshTriangleIterator end() const { return MeshTriangleIterator(); }
+  MeshTriangle* first = nullptr;
+};
+
+// The textured triangle mesh of one object in one photo, built in the photo's pixel plane by the
+// mesh builder (modrin_mesh), which then moves every vertex to its world coordinates. The
+// project keeps exactly one per object and photo. This class holds the data and keeps the
+// half-edge links consistent; it does no geometry. References to vertices, half-edges and
+// triangles stay valid until the element is destroyed or the mesh is cleared.
+class ObjectPhotoMesh {
+ public:
+  using Constraint = std::pair<MeshVertex*, MeshVertex*>;
+
+  ObjectPhotoMesh() = default;
+  ObjectPhotoMesh(const ObjectPhotoMesh&) = delete;
+  ObjectPhotoMesh& operator=(const ObjectPhotoMesh&) = delete;
+
+  // Destroys every triangle and half-edge, then every vertex, and empties the constraints.
+  void Clear();
+  // Inserts a vertex in ascending x, then ascending y (the order is kept when x and y change
+  // later). Null, nothing added, when a vertex with the same x and y is present or x or y is not
+  // finite.
+  MeshVertex* AddVertex(const MeshVertexRecord& record);
+  // Appends the constraint segment (a, b). Ignored unless a and b are distinct vertices of this
+  // mesh's `vertices`.
+  void AddSegment(MeshVertex* a, MeshVertex* b);
+
+  // Read access, in order. The vertices' world coordinates are set once the mesh is built.
+  std::span<MeshVertex* const> vertices() const { return vertices_; }
+  MeshTriangleRange triangles() const { return {newest_}; }
+  std::size_t triangleCount() const { return triangleCount_; }
+  const std::vector<Constraint>& constraints() const { return constraints_; }
+
+  // The corners of the enclosing triangle while a triangulation runs; null otherwise. They are
+  // not among `vertices`.
+  const std::array<MeshVertex*, 3>& enclosingCorners() const { return enclosingCorners_; }
+  void SetEnclosingCorners(const std::array<MeshVertexRecord, 3>& corners);
+  // Destroys every half-edge at an enclosing corner and forgets the corners.
+  void RemoveEnclosingCorners();
+
+  // The half-edge a -> b, or null.
+  static MeshHalfEdge* FindHalfEdge(const MeshVertex* a, const MeshVertex* b) {
+    return a->outgoing.Find(b);
+  }
+  // The half-edge a -> b; a new one is entered in a's `outgoing`, linked to b -> a when that
+  // exists and then copying its `constrained` flag.
+  MeshHalfEdge* FindOrCreateHalfEdge(MeshVertex* a, MeshVertex* b);
+  // Removes the half-edge from its start's `outgoing`, its twin's link and its triangle's slot.
+  void DestroyHalfEdge(MeshHalfEdge* edge);
+  // Destroys every half-edge that belongs to no triangle.
+  void DestroyFreeHalfEdges();
+
+  // The triangle (a, b, c), newest in the collection. Null, nothing changed, unless the corners
+  // are distinct and no side a -> b, b -> c, c -> a already belongs to a triangle.
+  MeshTriangle* MakeTriangle(MeshVertex* a, MeshVertex* b, MeshVertex* c);
+  // Destroys the triangle and its three half-edges.
+  void DestroyTriangle(MeshTriangle* triangle);
+  void DestroyAllTriangles();
+
+ private:
+  void RenumberFrom(std::size_t first);
+
+  std::deque<MeshVertex> vertexPool_;  // a deque keeps references stable as it grows
+  std::vector<MeshVertex*> vertices_;
+  std::vector<std::pair<double, double>> insertionKeys_;  // (x, y) of vertices_[i] when added
+  std::vector<Constraint> constraints_;
+
+  std::array<MeshVertex, 3> enclosingStorage_;
+  std::array<MeshVertex*, 3> enclosingCorners_{};
+
+  std::deque<MeshHalfEdge> halfEdgePool_;
+  std::vector<MeshHalfEdge*> freeHalfEdges_;
+
+  std::deque<MeshTriangle> trianglePool_;
+  std::vector<MeshTriangle*> freeTriangles_;
+  MeshTriangle* newest_ = nullptr;
+  std::size_t triangleCount_ = 0;
+};
 
 }  // namespace modrin::model
