@@ -2,7 +2,7 @@
 
 #include <array>
 #include <cstddef>
-#include <deque>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -62,12 +62,54 @@ struct MeshVertexRecord {
   double nx = 0, ny = 0, nz = 0;
 };
 
+namespace detail {
+
+// Storage with fixed addresses for the elements of a mesh. Chunks are kept when the pool is
+// reset, so a mesh rebuilt on every model update allocates only when it grows. Elements handed
+// out again keep their old contents for the owner to overwrite.
+template <typename T>
+class ElementPool {
+ public:
+  // A released element, else the next unused one. `fresh` tells which.
+  T* Allocate(bool& fresh) {
+    fresh = released_.empty();
+    if (!fresh) {
+      T* element = released_.back();
+      released_.pop_back();
+      return element;
+    }
+    if (used_ == chunks_.size() * kChunk) chunks_.push_back(std::make_unique<T[]>(kChunk));
+    T* element = &chunks_[used_ / kChunk][used_ % kChunk];
+    ++used_;
+    return element;
+  }
+  void Release(T* element) { released_.push_back(element); }
+  void Reset() {
+    used_ = 0;
+    released_.clear();
+  }
+  // Elements handed out since the last reset, released ones included.
+  std::size_t used() const { return used_; }
+
+ private:
+  static constexpr std::size_t kChunk = 256;
+  std::vector<std::unique_ptr<T[]>> chunks_;
+  std::size_t used_ = 0;
+  std::vector<T*> released_;
+};
+
+}  // namespace detail
+
 // A triangle of three half-edges e0 = a -> b, e1 = b -> c, e2 = c -> a. The builder makes them
 // counter-clockwise (positive area with x to the right and y up), or flat where points meet a
 // side exactly.
 struct MeshTriangle {
   // Corner k is edges[k]->from; the vertex opposite edges[k] is edges[(k + 1) % 3]->to.
   MeshVertex* Corner(int k) const { return edges[static_cast<std::size_t>(k)]->from; }
+
+  // A number below the mesh's triangleSlots(), unique among its live triangles, for tables
+  // kept beside the triangles.
+  std::size_t slot() const { return slot_; }
 
   std::array<MeshHalfEdge*, 3> edges{};
 
@@ -76,6 +118,7 @@ struct MeshTriangle {
   friend class MeshTriangleIterator;
   MeshTriangle* next_ = nullptr;  // the next triangle in the collection
   MeshTriangle* previous_ = nullptr;
+  std::size_t slot_ = 0;
 };
 
 // Walks the triangles of a mesh in collection order: the most recently made first.
@@ -113,7 +156,8 @@ struct MeshTriangleRange {
 // mesh builder (modrin_mesh), which then moves every vertex to its world coordinates. The
 // project keeps exactly one per object and photo. This class holds the data and keeps the
 // half-edge links consistent; it does no geometry. References to vertices, half-edges and
-// triangles stay valid until the element is destroyed or the mesh is cleared.
+// triangles stay valid until the element is destroyed or the mesh is cleared. Clearing keeps the
+// memory for the next build.
 class ObjectPhotoMesh {
  public:
   using Constraint = std::pair<MeshVertex*, MeshVertex*>;
@@ -136,6 +180,7 @@ class ObjectPhotoMesh {
   std::span<MeshVertex* const> vertices() const { return vertices_; }
   MeshTriangleRange triangles() const { return {newest_}; }
   std::size_t triangleCount() const { return triangleCount_; }
+  std::size_t triangleSlots() const { return trianglePool_.used(); }
   const std::vector<Constraint>& constraints() const { return constraints_; }
 
   // The corners of the enclosing triangle while a triangulation runs; null otherwise. They are
@@ -162,12 +207,18 @@ class ObjectPhotoMesh {
   MeshTriangle* MakeTriangle(MeshVertex* a, MeshVertex* b, MeshVertex* c);
   // Destroys the triangle and its three half-edges.
   void DestroyTriangle(MeshTriangle* triangle);
+  // Destroys the triangle but leaves its half-edges, without a triangle, for the triangles made
+  // next to take up: the same as destroying them and making them again, since a half-edge made
+  // again takes the `constrained` flag of its twin, which always equals its own. The caller
+  // destroys those left over.
+  void DestroyTriangleKeepingSides(MeshTriangle* triangle);
+  // Destroys every triangle and every half-edge; the vertices stay.
   void DestroyAllTriangles();
 
  private:
   void RenumberFrom(std::size_t first);
 
-  std::deque<MeshVertex> vertexPool_;  // a deque keeps references stable as it grows
+  detail::ElementPool<MeshVertex> vertexPool_;
   std::vector<MeshVertex*> vertices_;
   std::vector<std::pair<double, double>> insertionKeys_;  // (x, y) of vertices_[i] when added
   std::vector<Constraint> constraints_;
@@ -175,11 +226,8 @@ class ObjectPhotoMesh {
   std::array<MeshVertex, 3> enclosingStorage_;
   std::array<MeshVertex*, 3> enclosingCorners_{};
 
-  std::deque<MeshHalfEdge> halfEdgePool_;
-  std::vector<MeshHalfEdge*> freeHalfEdges_;
-
-  std::deque<MeshTriangle> trianglePool_;
-  std::vector<MeshTriangle*> freeTriangles_;
+  detail::ElementPool<MeshHalfEdge> halfEdgePool_;
+  detail::ElementPool<MeshTriangle> trianglePool_;
   MeshTriangle* newest_ = nullptr;
   std::size_t triangleCount_ = 0;
 };
