@@ -1,5 +1,5 @@
 # The two set-up commands of the README. Both install what is missing first.
-#   make run   build and run the main job on the bundled sample project
+#   make run   build, then calibrate the bundled house sample and export its model
 #   make test  build and run every test: the normal build, the sanitizer build and the fuzzers
 
 FUZZ_SECONDS ?= 20
@@ -17,8 +17,13 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
+# The sample is copied into the build folder, so the run never changes the repository.
 run: build
-	./build/src/cli/modrin-cli info examples/sample/sample.mpj
+	rm -rf build/house && cp -r examples/house build/house
+	./build/src/cli/modrin-cli calibrate --all build/house/house.mpj
+	./build/src/cli/modrin-cli export build/house/house.mpj build/house/house.obj
+	./build/src/cli/modrin-cli export build/house/house.mpj build/house/house.wrl
+	@echo "The textured model: build/house/house.obj (with house.mtl) and build/house/house.wrl"
 
 test: deps test-default test-asan test-fuzz
 

@@ -11,6 +11,7 @@ packages=(
   libeigen3-dev libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs               # djpeg, the yardstick of the JPEG decoding benchmark
   locales                           # the tests check that files come out the same in German
+  assimp-utils                      # an independent reader the exported models must load in
 )
 
 missing=()

@@ -3,7 +3,6 @@
 // engine's own run writes.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "command_run.h"
 #include "engine/geometry/camera.h"
 #include "engine/reconstruction.h"
 #include "images/decoded_image.h"
@@ -103,30 +103,18 @@ void WriteProject(const Scene& scene, const testing::TempDir& dir, const std::st
   ASSERT_TRUE(testing::WriteFileText(path, model::WriteProjectText(project)));
 }
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+using testing::CommandRun;
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
+std::string Quoted(const std::string& text) { return testing::ShellQuoted(text); }
 
 // Runs modrin-cli under a German locale, which must not change a printed or saved number.
-CliRun RunCli(const std::string& arguments, const std::string& errPath) {
-  const std::string command = std::string("LC_ALL=de_DE.UTF-8 ") + Quoted(MODRIN_CLI_PATH) + " " +
-                              arguments + " 2>" + Quoted(errPath);
-  CliRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+CommandRun RunCli(const std::string& arguments, const std::string& errPath) {
+  return testing::RunCommand(std::string("LC_ALL=de_DE.UTF-8 ") + Quoted(MODRIN_CLI_PATH) + " " +
+                             arguments + " 2>" + Quoted(errPath));
 }
 
 // Every photo has its line, accepted, and the summary counts four solves.
-void ExpectEveryPhotoAccepted(const CliRun& run, std::size_t photos) {
+void ExpectEveryPhotoAccepted(const CommandRun& run, std::size_t photos) {
   for (std::size_t c = 0; c < photos; ++c) {
     const std::string label = "Photo " + std::to_string(c) + ": " + PhotoName(c) + "  accepted  ";
     EXPECT_NE(run.out.find(label), std::string::npos) << label << '\n' << run.out;
@@ -147,7 +135,7 @@ TEST(CliCalibrateTest, FindsTheCamerasAndSavesWhatTheEngineFinds) {
   const std::string common = "--cameras " + Quoted(cameras) + " calibrate " + Quoted(input);
 
   const std::string polished = dir.File("polished.mpj");
-  const CliRun run = RunCli(common + " -o " + Quoted(polished), dir.File("err.txt"));
+  const CommandRun run = RunCli(common + " -o " + Quoted(polished), dir.File("err.txt"));
   ASSERT_EQ(run.status, 0) << testing::ReadFileText(dir.File("err.txt"));
   ExpectEveryPhotoAccepted(run, scene.cameras.size());
   model::Project saved;
@@ -165,7 +153,7 @@ TEST(CliCalibrateTest, FindsTheCamerasAndSavesWhatTheEngineFinds) {
   }
 
   const std::string searched = dir.File("searched.mpj");
-  const CliRun unpolished =
+  const CommandRun unpolished =
       RunCli(common + " --no-polish -o " + Quoted(searched), dir.File("err.txt"));
   ASSERT_EQ(unpolished.status, 0) << testing::ReadFileText(dir.File("err.txt"));
   ExpectEveryPhotoAccepted(unpolished, scene.cameras.size());

@@ -17,8 +17,10 @@
 
 #include "engine/progress.h"
 #include "engine/reconstruction.h"
+#include "export/save_model.h"
 #include "images/camera_database.h"
 #include "images/number_text.h"
+#include "mesh/mesh_builder.h"
 #include "model/project_document.h"
 
 namespace modrin::cli {
@@ -33,6 +35,8 @@ constexpr char kUsage[] =
     "                       and objects\n"
     "  resave PROJECT OUT   open PROJECT with its images and write it to OUT in the current\n"
     "                       file format\n"
+    "  export PROJECT OUT   build the textured model and write it to OUT: .obj (with its\n"
+    "                       .mtl beside it), .wrl (VRML 2.0) or .x (DirectX)\n"
     "  calibrate PROJECT    find the camera pose of the photos not calibrated yet, print a\n"
     "                       line per photo solved and save the project (in place, or to the\n"
     "                       -o file); Ctrl-C stops the run, the poses found so far are saved\n"
@@ -490,6 +494,55 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
 
 namespace {
 
+// What a model update made: the current objects' non-empty meshes and their sizes.
+struct ModelCounts {
+  std::size_t currentObjects = 0, meshes = 0, vertices = 0, triangles = 0;
+};
+
+ModelCounts CountModel(const model::Project& project) {
+  ModelCounts counts;
+  for (const auto& object : project.objects) {
+    if (!object->current) continue;
+    ++counts.currentObjects;
+    for (const auto& mesh : object->photoMeshes) {
+      if (mesh->vertices().empty()) continue;
+      ++counts.meshes;
+      counts.vertices += mesh->vertices().size();
+      counts.triangles += mesh->triangleCount();
+    }
+  }
+  return counts;
+}
+
+}  // namespace
+
+int RunExport(const std::string& projectPath, const std::string& outPath, const Options& options,
+              std::ostream& out, std::ostream& err) {
+  if (exporters::ModelFormatOf(outPath) == exporters::ModelFormat::kNone) {
+    return Fail(err, "cannot tell the model format of \"" + outPath +
+                         "\": the name must end in .obj, .wrl or .x");
+  }
+  CliHost host(err);
+  model::ProjectDocument document(host);
+  CameraDatabaseSession cameras(document.project().cameraDatabase, options);
+  std::string error;
+  if (!cameras.Load(error) || !OpenProject(document, projectPath, error)) return Fail(err, error);
+  model::Project& project = document.project();
+  const std::size_t faces = mesh::UpdateModelWithMeshes(project);
+  const exporters::SaveModelResult saved = exporters::SaveModel(project, outPath);
+  if (!saved.ok) return Fail(err, saved.error);
+  const ModelCounts counts = CountModel(project);
+  out << "Faces found: " << faces << '\n'
+      << "Current objects: " << counts.currentObjects << '\n'
+      << "Meshes: " << counts.meshes << " (" << counts.vertices << " vertices, " << counts.triangles
+      << " triangles)\n"
+      << "Saved " << outPath << '\n';
+  cameras.SaveIfChanged(err);
+  return 0;
+}
+
+namespace {
+
 enum class OptionMatch { No, Value, Missing };
 
 // Whether args[i] is the value option `name`, given as "NAME VALUE" or, for a long name, as
@@ -580,6 +633,10 @@ int Main(const std::vector<std::string>& args, const std::string& executableDir,
   if (command == "resave") {
     if (words.size() != 3) return Fail(err, "resave takes a project file and an output file");
     return RunResave(words[1], words[2], options, out, err);
+  }
+  if (command == "export") {
+    if (words.size() != 3) return Fail(err, "export takes a project file and an output file");
+    return RunExport(words[1], words[2], options, out, err);
   }
   if (command == "calibrate") {
     if (words.size() != 2) return Fail(err, "calibrate takes one project file");

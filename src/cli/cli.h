@@ -48,6 +48,13 @@ int RunResave(const std::string& projectPath, const std::string& outPath, const 
 int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibrate,
                  const Options& options, std::ostream& out, std::ostream& err);
 
+// `modrin-cli export PROJECT OUT`: opens PROJECT with its images, runs the model update
+// (coordinates, faces, meshes) and writes the model to OUT, whose extension (.obj with its .mtl
+// beside it, .wrl or .x) picks the format; prints the counts. Refuses another extension before
+// anything is opened or written.
+int RunExport(const std::string& projectPath, const std::string& outPath, const Options& options,
+              std::ostream& out, std::ostream& err);
+
 // Parses the arguments (without the program name) and runs the command. Returns the exit status.
 // `errIsTerminal`: the error stream is a terminal, so long commands draw a progress bar on it.
 int Main(const std::vector<std::string>& args, const std::string& executableDir, std::ostream& out,

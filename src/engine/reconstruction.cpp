@@ -94,7 +94,7 @@ CalibrationRunSummary RunCalibration(model::Project& project,
   return summary;
 }
 
-void UpdateModel(model::Project& project, const ObjectMeshBuilder& buildMesh) {
+std::size_t UpdateModel(model::Project& project, const ObjectMeshBuilder& buildMesh) {
   project.graph.ComputeAll();
   FaceFinder finder(project.graph);
   finder.BuildAdjacency();
@@ -103,6 +103,7 @@ void UpdateModel(model::Project& project, const ObjectMeshBuilder& buildMesh) {
     if (!buildMesh) continue;
     for (auto& object : project.objects) buildMesh(project, *object, static_cast<int>(p), finder);
   }
+  return finder.faces.size();
 }
 
 }  // namespace modrin::engine

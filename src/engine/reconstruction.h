@@ -37,7 +37,8 @@ using ObjectMeshBuilder =
     std::function<void(model::Project&, model::Object&, int photo, const FaceFinder&)>;
 
 // Computes missing coordinates, finds the closed faces photo by photo and, after each photo,
-// has `buildMesh` (when set) rebuild every object's mesh for it.
-void UpdateModel(model::Project& project, const ObjectMeshBuilder& buildMesh = {});
+// has `buildMesh` (when set) rebuild every object's mesh for it. Returns the number of faces
+// found.
+std::size_t UpdateModel(model::Project& project, const ObjectMeshBuilder& buildMesh = {});
 
 }  // namespace modrin::engine

@@ -112,9 +112,9 @@ void BuildObjectPhotoMesh(model::Object& object, int photoIndex,
   }
 }
 
-void UpdateModelWithMeshes(model::Project& project) {
-  engine::UpdateModel(project, [](model::Project&, model::Object& object, int photo,
-                                  const engine::FaceFinder& finder) {
+std::size_t UpdateModelWithMeshes(model::Project& project) {
+  return engine::UpdateModel(project, [](model::Project&, model::Object& object, int photo,
+                                         const engine::FaceFinder& finder) {
     BuildObjectPhotoMesh(object, photo, finder.faces);
   });
 }

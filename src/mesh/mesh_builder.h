@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <set>
 
 #include "engine/face_finder.h"
@@ -22,7 +23,7 @@ void BuildObjectPhotoMesh(model::Object& object, int photoIndex,
                           const std::set<engine::Face, engine::FaceOrder>& faces);
 
 // The model update with meshes: coordinates, faces photo by photo, and after each photo the
-// mesh of every object for it.
-void UpdateModelWithMeshes(model::Project& project);
+// mesh of every object for it. Returns the number of faces found.
+std::size_t UpdateModelWithMeshes(model::Project& project);
 
 }  // namespace modrin::mesh

@@ -1,0 +1,23 @@
+#include "export/model_text.h"
+
+#include "images/number_text.h"
+
+namespace modrin::exporters {
+
+void AppendNumber(std::string& out, double value) { images::AppendFixed(out, value, 6); }
+
+void AppendNumber(std::string& out, int value) { images::AppendInt(out, value); }
+
+std::string FileNamePart(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string BaseName(const std::string& path) {
+  std::string name = FileNamePart(path);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return name;
+}
+
+}  // namespace modrin::exporters

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "model/object_photo_mesh.h"
+
+namespace modrin::exporters {
+
+// Number formatting shared by the model writers: C-locale text whatever the process locale.
+void AppendNumber(std::string& out, double value);  // printf "%f"
+void AppendNumber(std::string& out, int value);     // printf "%d"
+
+// The file name of `path`: the text after its last '/' or '\'.
+std::string FileNamePart(const std::string& path);
+
+// The file name of `path` without its extension (the text from its last '.', when that lies in
+// the file name).
+std::string BaseName(const std::string& path);
+
+// The place of a vertex in its mesh's vertex order.
+inline int VertexNumber(const model::MeshVertex* vertex) { return vertex->index; }
+
+}  // namespace modrin::exporters

@@ -1,0 +1,64 @@
+#include "export/save_model.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "export/directx_writer.h"
+#include "export/obj_writer.h"
+#include "export/vrml_writer.h"
+#include "images/file_io.h"
+#include "model/project.h"
+
+namespace modrin::exporters {
+
+ModelFormat ModelFormatOf(const std::string& fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos) return ModelFormat::kNone;
+  std::string extension = fileName.substr(dot);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".x") return ModelFormat::kDirectX;
+  if (extension == ".wrl") return ModelFormat::kVrml;
+  if (extension == ".obj") return ModelFormat::kObj;
+  return ModelFormat::kNone;
+}
+
+namespace {
+
+SaveModelResult Write(const std::string& path, const std::string& text) {
+  SaveModelResult result;
+  std::string reason;
+  result.ok = images::WriteFileAtomically(path, text, reason);
+  if (!result.ok) result.error = "cannot write " + path + ": " + reason;
+  return result;
+}
+
+}  // namespace
+
+SaveModelResult SaveModel(const model::Project& project, const std::string& fileName) {
+  const ModelFormat format = ModelFormatOf(fileName);
+  if (format == ModelFormat::kNone) {
+    return {false,
+            "cannot save the model as \"" + fileName + "\": the name must end in .obj, .wrl or .x"};
+  }
+  if (project.objects.empty()) return Write(fileName, "");
+  switch (format) {
+    case ModelFormat::kDirectX:
+      return Write(fileName, WriteDirectXModel(project));
+    case ModelFormat::kVrml:
+      return Write(fileName, WriteVrmlModel(project));
+    case ModelFormat::kObj: {
+      const ObjModel model = WriteObjModel(project, fileName);
+      // The material library first: an OBJ file naming a library that is not there would
+      // load untextured without a word.
+      const SaveModelResult library = Write(model.mtlPath, model.mtlText);
+      if (!library.ok) return library;
+      return Write(fileName, model.objText);
+    }
+    case ModelFormat::kNone:
+      break;
+  }
+  return {};
+}
+
+}  // namespace modrin::exporters
