@@ -173,6 +173,10 @@ TEST_F(CliTest, ErrorsAreReportedWithANonZeroStatus) {
       {{"calibrate", project, "--fast"}, "unknown option \"--fast\""},
       {{"info", project, "--no-polish"}, "--no-polish is an option of calibrate only"},
       {{"calibrate", project, "-o", dir.File("no/such/folder/out.mpj")}, "cannot save"},
+      {{"export", project}, "export takes a project file and an output file"},
+      {{"export", project, dir.File("model.ply")}, "must end in .obj, .wrl or .x"},
+      {{"export", dir.File("none.mpj"), dir.File("model.obj")}, "cannot open"},
+      {{"export", project, dir.File("no/such/folder/model.wrl")}, "cannot write"},
   };
   const std::string before = ReadFileText(project);
   for (const Case& c : cases) {
@@ -181,6 +185,17 @@ TEST_F(CliTest, ErrorsAreReportedWithANonZeroStatus) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
   EXPECT_EQ(ReadFileText(project), before);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("model.ply")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("model.obj")));
+}
+
+TEST_F(CliTest, ExportWritesTheModelAndPrintsItsCounts) {
+  CliRun run = RunCli({"export", project, dir.File("model.obj")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Current objects: 1\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Saved " + dir.File("model.obj")), std::string::npos);
+  EXPECT_TRUE(ReadFileText(dir.File("model.obj")).starts_with("mtllib model.mtl\n"));
+  EXPECT_TRUE(ReadFileText(dir.File("model.mtl")).starts_with("# Created with Modrin\n"));
 }
 
 TEST_F(CliTest, CalibrateSolvesTheChosenPhotosAndSaves) {
