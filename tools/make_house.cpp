@@ -39,6 +39,7 @@
 #include "model/photo.h"
 #include "model/project.h"
 #include "model/project_file.h"
+#include "sample_camera.h"
 
 namespace {
 
@@ -492,40 +493,16 @@ struct Pose {
   double focal = 0;  // metres
 };
 
-// A camera of the sample, posed with the system's own camera model.
-struct Camera {
-  modrin::engine::CameraRecord record;  // pose, focal length and sensor
-  modrin::engine::Rotation rotation;    // of record.orientation, worked out once
-  Vec3 halfPixelX;                      // ray change half a pixel to the right
-  Vec3 halfPixelY;                      // ray change half a pixel up
-
-  const Vec3& centre() const { return record.translation; }
-
-  // World direction of the ray through pixel (x, y), y counted from the bottom row.
-  Vec3 Ray(double x, double y) const {
-    const Vec3 c{(x / kWidth - 0.5) * kSensorWidth, record.focal,
-                 (y / kHeight - 0.5) * kSensorHeight};
-    return rotation.Apply(c);
-  }
-
-  // Pixel of a world point (y from the bottom row); empty behind the camera.
-  std::optional<std::array<double, 2>> Project(const Vec3& p) const {
-    const auto projection = modrin::engine::WorldToImage(record, rotation, p);
-    if (!projection.inFront) return std::nullopt;
-    return std::array<double, 2>{(projection.image.x + 0.5) * kWidth,
-                                 (projection.image.y + 0.5) * kHeight};
-  }
+// A camera of the sample, with the ray offsets of half a pixel that size each ray's footprint.
+struct Camera : modrin::tools::SampleCamera {
+  Vec3 halfPixelX;  // ray change half a pixel to the right
+  Vec3 halfPixelY;  // ray change half a pixel up
 
   static Camera FromPose(const Pose& pose) {
     static const modrin::images::CameraEntry sensor{"", kSensorWidth, kSensorHeight};
-    const Vec3 dir = pose.target - pose.centre;
     Camera camera;
-    camera.record.cameraEntry = &sensor;
-    camera.record.focal = pose.focal;
-    camera.record.translation = pose.centre;
-    camera.record.orientation = {std::asin(-dir.z / std::sqrt(dir.SquaredLength())), pose.roll,
-                                 std::atan2(dir.x, dir.y)};
-    camera.rotation = modrin::engine::CameraRotation(camera.record.orientation);
+    static_cast<SampleCamera&>(camera) = SampleCamera::LookingAt(
+        sensor, kWidth, kHeight, pose.focal, pose.centre, pose.target, pose.roll);
     camera.halfPixelX = camera.rotation.Apply({0.5 * kSensorWidth / kWidth, 0, 0});
     camera.halfPixelY = camera.rotation.Apply({0, 0, 0.5 * kSensorHeight / kHeight});
     return camera;
@@ -691,12 +668,8 @@ int main(int argc, char** argv) {
     const std::string name = "photo" + std::to_string(c + 1) + ".jpg";
     const std::string path = folder + "/" + name;
 
-    modrin::images::ExifCamera exif;
-    exif.model = "Modrin House Camera";
-    exif.focalLengthMm = poses[c].focal * 1000;
-    exif.focalPlaneResolutionUnit = 2;  // inches
-    exif.focalPlaneXResolution = kWidth / (kSensorWidth / 0.0254);
-    exif.focalPlaneYResolution = kHeight / (kSensorHeight / 0.0254);
+    const modrin::images::ExifCamera exif =
+        modrin::tools::SampleExif("Modrin House Camera", camera);
     const auto bytes = modrin::images::EncodeJpeg(Render(camera), kJpegQuality, exif);
     std::string error;
     if (bytes.empty() || !modrin::images::WriteFileAtomically(

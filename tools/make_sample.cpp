@@ -18,6 +18,7 @@
 #include "images/jpeg_writer.h"
 #include "model/project.h"
 #include "model/project_file.h"
+#include "sample_camera.h"
 
 namespace {
 
@@ -31,40 +32,12 @@ constexpr double kSensorHeight = 0.0177;
 constexpr Vec3 kBoxMin{0, 0, 0};
 constexpr Vec3 kBoxMax{4, 3, 2.5};
 
-// A camera of the sample, posed with the system's own camera model.
-struct Camera {
-  modrin::engine::CameraRecord record;  // pose, focal length and sensor
-  modrin::engine::Rotation rotation;    // of record.orientation, worked out once
+using Camera = modrin::tools::SampleCamera;
 
-  const Vec3& centre() const { return record.translation; }
-
-  // World direction of the ray through pixel (x, y), y counted from the bottom row.
-  Vec3 Ray(double x, double y) const {
-    const Vec3 c{(x / kWidth - 0.5) * kSensorWidth, kFocal, (y / kHeight - 0.5) * kSensorHeight};
-    return rotation.Apply(c);
-  }
-
-  // Pixel of a world point (y from the bottom row); empty behind the camera.
-  std::optional<std::array<double, 2>> Project(const Vec3& p) const {
-    const auto projection = modrin::engine::WorldToImage(record, p);
-    if (!projection.inFront) return std::nullopt;
-    return std::array<double, 2>{(projection.image.x + 0.5) * kWidth,
-                                 (projection.image.y + 0.5) * kHeight};
-  }
-
-  static Camera LookingAt(const Vec3& centre, const Vec3& target) {
-    static const modrin::images::CameraEntry sensor{"", kSensorWidth, kSensorHeight};
-    const Vec3 dir = target - centre;
-    Camera camera;
-    camera.record.cameraEntry = &sensor;
-    camera.record.focal = kFocal;
-    camera.record.translation = centre;
-    camera.record.orientation = {std::asin(-dir.z / std::sqrt(dir.SquaredLength())), 0,
-                                 std::atan2(dir.x, dir.y)};
-    camera.rotation = modrin::engine::CameraRotation(camera.record.orientation);
-    return camera;
-  }
-};
+Camera LookingAt(const Vec3& centre, const Vec3& target) {
+  static const modrin::images::CameraEntry sensor{"", kSensorWidth, kSensorHeight};
+  return Camera::LookingAt(sensor, kWidth, kHeight, kFocal, centre, target, 0);
+}
 
 // Distance along the ray to the box, or a negative value when it misses.
 double HitBox(const Vec3& origin, const Vec3& dir, int& face) {
@@ -153,9 +126,9 @@ int main(int argc, char** argv) {
   }
   const std::string folder = argv[1];
   const Vec3 target{2, 1.5, 1.0};
-  const std::vector<Camera> cameras = {Camera::LookingAt({-6, -9, 1.6}, target),
-                                       Camera::LookingAt({2.5, -11, 2.0}, target),
-                                       Camera::LookingAt({11, -7, 1.7}, target)};
+  const std::vector<Camera> cameras = {LookingAt({-6, -9, 1.6}, target),
+                                       LookingAt({2.5, -11, 2.0}, target),
+                                       LookingAt({11, -7, 1.7}, target)};
   std::vector<Vec3> corners;
   for (int i = 0; i < 8; ++i) {
     corners.push_back({i & 1 ? kBoxMax.x : kBoxMin.x, i & 2 ? kBoxMax.y : kBoxMin.y,
@@ -163,12 +136,8 @@ int main(int argc, char** argv) {
   }
 
   modrin::model::Project project;
-  modrin::images::ExifCamera exif;
-  exif.model = "Modrin Sample Camera";
-  exif.focalLengthMm = kFocal * 1000;
-  exif.focalPlaneResolutionUnit = 2;  // inches
-  exif.focalPlaneXResolution = kWidth / (kSensorWidth / 0.0254);
-  exif.focalPlaneYResolution = kHeight / (kSensorHeight / 0.0254);
+  const modrin::images::ExifCamera exif =
+      modrin::tools::SampleExif("Modrin Sample Camera", cameras[0]);
 
   std::vector<std::int32_t> ids(corners.size());
   for (std::size_t c = 0; c < cameras.size(); ++c) {

@@ -138,6 +138,38 @@ bool OpenProject(model::ProjectDocument& document, const std::string& path, std:
   return true;
 }
 
+// What every command works on: the project opened as the desktop program opens it (pictures
+// decoded, EXIF cameras applied) with the camera database, reporting on `err`.
+class OpenedProject {
+ public:
+  OpenedProject(const Options& options, std::ostream& err)
+      : host_(err), document_(host_), cameras_(document_.project().cameraDatabase, options) {}
+
+  // Loads the camera database and opens the project; false with the reason in `error`.
+  bool Open(const std::string& path, std::string& error) {
+    return cameras_.Load(error) && OpenProject(document_, path, error);
+  }
+  model::Project& project() { return document_.project(); }
+  // Keeps the camera models the photos brought in the per-user database.
+  void Finish(std::ostream& err) const { cameras_.SaveIfChanged(err); }
+
+  // Saves the project to `path` through the project's Save and finishes: the exit status.
+  int SaveTo(const std::string& path, std::ostream& out, std::ostream& err) {
+    document_.SetProjectPath(path);
+    document_.SetModified(true);
+    const model::FileResult saved = document_.Save();
+    if (!saved.ok()) return Fail(err, saved.error);
+    out << "Saved " << path << '\n';
+    Finish(err);
+    return 0;
+  }
+
+ private:
+  CliHost host_;
+  model::ProjectDocument document_;
+  CameraDatabaseSession cameras_;
+};
+
 // One line: index, path, picture size, camera model, focal length, calibration state.
 void PrintPhoto(std::ostream& out, std::size_t index, const model::Photo& photo) {
   out << "Photo " << index << ": " << photo.path << ", ";
@@ -402,42 +434,30 @@ std::string NotSolvedReason(const model::Photo& photo, bool cancelled) {
 
 int RunInfo(const std::string& projectPath, const Options& options, std::ostream& out,
             std::ostream& err) {
-  CliHost host(err);
-  model::ProjectDocument document(host);
-  CameraDatabaseSession cameras(document.project().cameraDatabase, options);
+  OpenedProject opened(options, err);
   std::string error;
-  if (!cameras.Load(error) || !OpenProject(document, projectPath, error)) return Fail(err, error);
-  const auto& photos = document.project().photos;
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  const auto& photos = opened.project().photos;
   for (std::size_t i = 0; i < photos.size(); ++i) PrintPhoto(out, i, *photos[i]);
-  PrintCounts(out, document.project());
-  cameras.SaveIfChanged(err);
+  PrintCounts(out, opened.project());
+  opened.Finish(err);
   return 0;
 }
 
 int RunResave(const std::string& projectPath, const std::string& outPath, const Options& options,
               std::ostream& out, std::ostream& err) {
-  CliHost host(err);
-  model::ProjectDocument document(host);
-  CameraDatabaseSession cameras(document.project().cameraDatabase, options);
+  OpenedProject opened(options, err);
   std::string error;
-  if (!cameras.Load(error) || !OpenProject(document, projectPath, error)) return Fail(err, error);
-  document.SetProjectPath(outPath);
-  document.SetModified(true);
-  model::FileResult saved = document.Save();
-  if (!saved.ok()) return Fail(err, saved.error);
-  out << "Saved " << outPath << '\n';
-  cameras.SaveIfChanged(err);
-  return 0;
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  return opened.SaveTo(outPath, out, err);
 }
 
 int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibrate,
                  const Options& options, std::ostream& out, std::ostream& err) {
-  CliHost host(err);
-  model::ProjectDocument document(host);
-  CameraDatabaseSession cameras(document.project().cameraDatabase, options);
+  OpenedProject opened(options, err);
   std::string error;
-  if (!cameras.Load(error) || !OpenProject(document, projectPath, error)) return Fail(err, error);
-  model::Project& project = document.project();
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  model::Project& project = opened.project();
   std::vector<bool> chosen;
   if (!ChoosePhotos(project, calibrate, chosen, error)) return Fail(err, error);
 
@@ -482,14 +502,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
       << (summary.cancelled ? ", cancelled\n" : "\n");
 
-  const std::string target = calibrate.outPath.empty() ? projectPath : calibrate.outPath;
-  document.SetProjectPath(target);
-  document.SetModified(true);
-  model::FileResult saved = document.Save();
-  if (!saved.ok()) return Fail(err, saved.error);
-  out << "Saved " << target << '\n';
-  cameras.SaveIfChanged(err);
-  return 0;
+  return opened.SaveTo(calibrate.outPath.empty() ? projectPath : calibrate.outPath, out, err);
 }
 
 namespace {
@@ -522,12 +535,10 @@ int RunExport(const std::string& projectPath, const std::string& outPath, const 
     return Fail(err, "cannot tell the model format of \"" + outPath +
                          "\": the name must end in .obj, .wrl or .x");
   }
-  CliHost host(err);
-  model::ProjectDocument document(host);
-  CameraDatabaseSession cameras(document.project().cameraDatabase, options);
+  OpenedProject opened(options, err);
   std::string error;
-  if (!cameras.Load(error) || !OpenProject(document, projectPath, error)) return Fail(err, error);
-  model::Project& project = document.project();
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  model::Project& project = opened.project();
   const std::size_t faces = mesh::UpdateModelWithMeshes(project);
   const exporters::SaveModelResult saved = exporters::SaveModel(project, outPath);
   if (!saved.ok) return Fail(err, saved.error);
@@ -537,7 +548,7 @@ int RunExport(const std::string& projectPath, const std::string& outPath, const 
       << "Meshes: " << counts.meshes << " (" << counts.vertices << " vertices, " << counts.triangles
       << " triangles)\n"
       << "Saved " << outPath << '\n';
-  cameras.SaveIfChanged(err);
+  opened.Finish(err);
   return 0;
 }
 

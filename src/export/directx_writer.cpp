@@ -20,12 +20,10 @@ constexpr char kIdentity[] =
     "  0.000000,0.000000,0.000000,1.000000;;\n"
     " }\n";
 
-// "a;b;c;" of three numbers.
+// "a;b;c;" of the numbers.
 void AppendVector(std::string& out, std::initializer_list<double> values) {
-  for (const double value : values) {
-    AppendNumber(out, value);
-    out += ';';
-  }
+  AppendNumbers(out, values, ";");
+  out += ';';
 }
 
 // Ends element i of n of a list: "," between elements, ";" after the last.

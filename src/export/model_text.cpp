@@ -8,6 +8,15 @@ void AppendNumber(std::string& out, double value) { images::AppendFixed(out, val
 
 void AppendNumber(std::string& out, int value) { images::AppendInt(out, value); }
 
+void AppendNumbers(std::string& out, std::initializer_list<double> values, const char* separator) {
+  bool first = true;
+  for (const double value : values) {
+    if (!first) out += separator;
+    AppendNumber(out, value);
+    first = false;
+  }
+}
+
 std::string FileNamePart(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "model/object_photo_mesh.h"
@@ -9,6 +10,8 @@ namespace modrin::exporters {
 // Number formatting shared by the model writers: C-locale text whatever the process locale.
 void AppendNumber(std::string& out, double value);  // printf "%f"
 void AppendNumber(std::string& out, int value);     // printf "%d"
+// The values as "%f", with `separator` between them.
+void AppendNumbers(std::string& out, std::initializer_list<double> values, const char* separator);
 
 // The file name of `path`: the text after its last '/' or '\'.
 std::string FileNamePart(const std::string& path);

@@ -26,12 +26,11 @@ std::string WriteMaterial(std::string& mtl, const std::string& texturePath) {
 
 namespace {
 
-void AppendTriple(std::string& out, const char* tag, double a, double b, double c) {
+// "tag a b c" or "tag a b" and a line end.
+void AppendLine(std::string& out, const char* tag, std::initializer_list<double> values) {
   out += tag;
-  for (const double value : {a, b, c}) {
-    out += ' ';
-    AppendNumber(out, value);
-  }
+  out += ' ';
+  AppendNumbers(out, values, " ");
   out += '\n';
 }
 
@@ -41,17 +40,11 @@ void WriteObjGroup(const model::ObjectPhotoMesh& mesh, std::string& obj, int& ba
                    const std::string& objectName, int groupNumber,
                    const std::string& materialName) {
   obj += "#Vertices\n";
-  for (const model::MeshVertex* v : mesh.vertices()) AppendTriple(obj, "v", v->x, v->y, v->z);
+  for (const model::MeshVertex* v : mesh.vertices()) AppendLine(obj, "v", {v->x, v->y, v->z});
   obj += "#Normals\n";
-  for (const model::MeshVertex* v : mesh.vertices()) AppendTriple(obj, "vn", v->nx, v->ny, v->nz);
+  for (const model::MeshVertex* v : mesh.vertices()) AppendLine(obj, "vn", {v->nx, v->ny, v->nz});
   obj += "#Texture coordinates\n";
-  for (const model::MeshVertex* v : mesh.vertices()) {
-    obj += "vt ";
-    AppendNumber(obj, v->u);
-    obj += ' ';
-    AppendNumber(obj, v->v);
-    obj += '\n';
-  }
+  for (const model::MeshVertex* v : mesh.vertices()) AppendLine(obj, "vt", {v->u, v->v});
   obj += "#Polygons\n";
   obj += "g " + objectName + "_";
   AppendNumber(obj, groupNumber);

@@ -41,6 +41,13 @@ void AppendTriangleIndices(std::string& out, const model::ObjectPhotoMesh& mesh,
   }
 }
 
+// One point of a point list: "      a b c,".
+void AppendPoint(std::string& out, std::initializer_list<double> values) {
+  out += "      ";
+  AppendNumbers(out, values, " ");
+  out += ",\n";
+}
+
 }  // namespace
 
 std::string TextureUrl(const std::string& path) {
@@ -55,25 +62,11 @@ void WriteVrmlShape(const model::ObjectPhotoMesh& mesh, std::string& out,
   out += kAppearance;
   out += "     url \"" + TextureUrl(texturePath) + "\"\n";
   out += "    }\n   }\n   geometry IndexedFaceSet {\n    coord Coordinate {\n     point [\n";
-  for (const model::MeshVertex* v : mesh.vertices()) {
-    out += "      ";
-    AppendNumber(out, v->x);
-    out += ' ';
-    AppendNumber(out, v->y);
-    out += ' ';
-    AppendNumber(out, v->z);
-    out += ",\n";
-  }
+  for (const model::MeshVertex* v : mesh.vertices()) AppendPoint(out, {v->x, v->y, v->z});
   out += "     ]\n    }\n    coordIndex [\n";
   AppendTriangleIndices(out, mesh, "     ");
   out += "    ]\n    texCoord TextureCoordinate {\n     point [\n";
-  for (const model::MeshVertex* v : mesh.vertices()) {
-    out += "      ";
-    AppendNumber(out, v->u);
-    out += ' ';
-    AppendNumber(out, v->v);
-    out += ",\n";
-  }
+  for (const model::MeshVertex* v : mesh.vertices()) AppendPoint(out, {v->u, v->v});
   out += "     ]\n    }\n    texCoordIndex [\n";
   AppendTriangleIndices(out, mesh, "    ");
   out += "    ]\n   }\n  }\n";
