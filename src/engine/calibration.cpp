@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "engine/geometry/lines.h"
 #include "engine/parallel_work.h"
@@ -237,6 +238,26 @@ class PoseEvaluator {
   std::vector<double> measuredLengths_;  // squared lengths, per pair
 };
 
+// The stop flag of one solve and the user's cancel request. Only the thread that started the
+// solve asks the user, since the display belongs to it; it asks where a single loop would:
+// after each plausible grid point and before each refinement level. Items of other threads
+// only see the flag.
+class Cancel {
+ public:
+  explicit Cancel(Progress& progress) : progress_(progress), owner_(std::this_thread::get_id()) {}
+
+  bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
+  const std::atomic<bool>& flag() const { return stop_; }
+  void Poll() const {
+    if (std::this_thread::get_id() == owner_ && progress_.CancelRequested()) stop_.store(true);
+  }
+
+ private:
+  Progress& progress_;
+  const std::thread::id owner_;
+  mutable std::atomic<bool> stop_{false};
+};
+
 struct Candidate {
   Pose pose;
   MeasureValues values{};
@@ -255,33 +276,35 @@ struct SweepBest {
   }
 };
 
-// Sweeps yaw (outer) and roll (inner) at one pitch. Records every plausible grid point in
-// `candidates` when given. The yaw loop ends early once `stop` is set; the roll loop does not.
-void SweepPitch(const PoseEvaluator& evaluator, Workspace& work, double pitch, const Grid& grid,
-                unsigned flags, const std::atomic<bool>& stop, std::vector<Candidate>* candidates,
-                SweepBest& best) {
+// Sweeps roll at one pitch and yaw. Records every plausible grid point in `candidates` when
+// given. The roll loop does not stop early: a stop ends the sweep after it.
+void SweepRoll(const PoseEvaluator& evaluator, Workspace& work, double pitch, double yaw,
+               const Grid& grid, unsigned flags, const Cancel& cancel,
+               std::vector<Candidate>* candidates, SweepBest& best) {
   const std::size_t ranking = RankingIndex(flags);
   MeasureValues values{};
-  for (const double yaw : grid.yaws) {
-    if (stop.load(std::memory_order_relaxed)) return;
-    for (const double roll : grid.rolls) {
-      if (!evaluator.Evaluate(work, {pitch, roll, yaw}, flags, values)) continue;
-      const Pose pose = PoseOf(work.camera);
-      if (candidates != nullptr) candidates->push_back({pose, values});
-      best.Offer(values[ranking], pose);
-    }
+  for (const double roll : grid.rolls) {
+    if (!evaluator.Evaluate(work, {pitch, roll, yaw}, flags, values)) continue;
+    const Pose pose = PoseOf(work.camera);
+    if (candidates != nullptr) candidates->push_back({pose, values});
+    best.Offer(values[ranking], pose);
+    cancel.Poll();
   }
 }
 
 // A search that keeps no candidates: moves `pose` to its best grid point (unchanged when no
 // grid point is plausible) and returns that point's ranking value.
 double LocalSearch(const PoseEvaluator& evaluator, Workspace& work, Pose& pose, const Vec3& range,
-                   const Vec3& steps, unsigned flags, const std::atomic<bool>& stop) {
+                   const Vec3& steps, unsigned flags, const Cancel& cancel) {
   const Grid grid = GridAround(pose.orientation, range, steps);
   SweepBest best;
+  // Pitch outside, yaw inside it, roll innermost; the pitch and yaw loops end at a stop.
   for (const double pitch : grid.pitches) {
-    if (stop.load(std::memory_order_relaxed)) break;
-    SweepPitch(evaluator, work, pitch, grid, flags, stop, nullptr, best);
+    for (const double yaw : grid.yaws) {
+      if (cancel.Stopped()) break;
+      SweepRoll(evaluator, work, pitch, yaw, grid, flags, cancel, nullptr, best);
+    }
+    if (cancel.Stopped()) break;
   }
   if (best.pose) pose = *best.pose;
   return best.value;
@@ -295,42 +318,41 @@ struct Refinement {
 };
 
 Refinement Refine(const PoseEvaluator& evaluator, const Pose& start, const Vec3& firstRange,
-                  const std::atomic<bool>& stop) {
+                  const Cancel& cancel) {
   Workspace work = evaluator.NewWorkspace();
   Refinement refinement;
   refinement.pose = start;
   const Vec3 steps{RefineSteps, RefineSteps, RefineSteps};
   Vec3 range = firstRange;
   for (int level = 0; level < RefineLevels; ++level) {
-    if (stop.load(std::memory_order_relaxed)) break;
-    refinement.value = LocalSearch(evaluator, work, refinement.pose, range, steps, kRayError, stop);
+    cancel.Poll();
+    if (cancel.Stopped()) break;
+    refinement.value =
+        LocalSearch(evaluator, work, refinement.pose, range, steps, kRayError, cancel);
     refinement.ran = true;
     range = range / RefineShrink;
   }
   return refinement;
 }
 
-// Sets `stop` when the user asks to cancel.
-void PollCancel(Progress& progress, std::atomic<bool>& stop) {
-  if (progress.CancelRequested()) stop.store(true);
-}
-
-// The coarse sweep over the whole grid, one pitch value per work item, merged in grid order.
+// The coarse sweep over the whole grid, one (pitch, yaw) roll sweep per work item so that both
+// cores stay busy to the end, merged in grid order. The display steps once per pitch value.
 std::vector<Candidate> CoarseSweep(const PoseEvaluator& evaluator, const Grid& grid, unsigned flags,
-                                   int threads, Progress& progress, std::atomic<bool>& stop,
+                                   int threads, Progress& progress, const Cancel& cancel,
                                    SweepBest& best) {
-  std::vector<std::vector<Candidate>> slices(grid.pitches.size());
-  std::vector<SweepBest> sliceBests(grid.pitches.size());
+  const std::size_t yaws = grid.yaws.size(), items = grid.pitches.size() * yaws;
+  std::vector<std::vector<Candidate>> slices(items);
+  std::vector<SweepBest> sliceBests(items);
   std::vector<Candidate> candidates;
   RunParallel(
-      grid.pitches.size(), WorkerCount(threads, grid.pitches.size()), stop,
+      items, WorkerCount(threads, items), cancel.flag(),
       [&](std::size_t i) {
         Workspace work = evaluator.NewWorkspace();
-        SweepPitch(evaluator, work, grid.pitches[i], grid, flags, stop, &slices[i], sliceBests[i]);
+        SweepRoll(evaluator, work, grid.pitches[i / yaws], grid.yaws[i % yaws], grid, flags, cancel,
+                  &slices[i], sliceBests[i]);
       },
       [&](std::size_t i) {
-        progress.StepIt();
-        PollCancel(progress, stop);
+        if (i % yaws == yaws - 1) progress.StepIt();
         candidates.insert(candidates.end(), slices[i].begin(), slices[i].end());
         if (sliceBests[i].pose) best.Offer(sliceBests[i].value, *sliceBests[i].pose);
       });
@@ -363,29 +385,28 @@ std::vector<std::size_t> KeptCandidates(const std::vector<Candidate>& candidates
 // merged in candidate order, so the result does not depend on the thread count).
 double TopLevelSearch(CameraRecord& camera, const PoseEvaluator& evaluator, const Vec3& range,
                       const Vec3& steps, unsigned flags, double keepFraction, int threads,
-                      Progress& progress, std::atomic<bool>& stop) {
+                      Progress& progress, const Cancel& cancel) {
   const Grid grid = GridAround(camera.orientation, range, steps);
   SweepBest sweepBest;
   const std::vector<Candidate> candidates =
-      CoarseSweep(evaluator, grid, flags, threads, progress, stop, sweepBest);
+      CoarseSweep(evaluator, grid, flags, threads, progress, cancel, sweepBest);
   if (candidates.empty()) return kLargest;  // the camera keeps its entry pose
 
   Pose bestPose = *sweepBest.pose;
   double best = kLargest;
-  if (!stop.load()) {
+  if (!cancel.Stopped()) {
     const std::vector<std::size_t> kept = KeptCandidates(candidates, flags, keepFraction);
     const Vec3 firstRange = ComponentwiseQuotient(range, steps);
     std::vector<Refinement> refined(kept.size());
     const auto count = static_cast<std::int64_t>(candidates.size());
     RunParallel(
-        kept.size(), WorkerCount(threads, kept.size()), stop,
+        kept.size(), WorkerCount(threads, kept.size()), cancel.flag(),
         [&](std::size_t k) {
-          refined[k] = Refine(evaluator, candidates[kept[k]].pose, firstRange, stop);
+          refined[k] = Refine(evaluator, candidates[kept[k]].pose, firstRange, cancel);
         },
         [&](std::size_t k) {
           const auto i = static_cast<std::int64_t>(kept[k]);
           progress.SetPos(static_cast<int>(i * 100 / count + CoarseSteps + 1));
-          PollCancel(progress, stop);
           if (refined[k].ran && refined[k].value < best) {
             best = refined[k].value;
             bestPose = refined[k].pose;
@@ -395,22 +416,22 @@ double TopLevelSearch(CameraRecord& camera, const PoseEvaluator& evaluator, cons
   SetPose(camera, bestPose);
   // A cancelled search still reports a ray error, so that the pose found so far can be
   // judged like any other.
-  if (stop.load() && best == kLargest) best = evaluator.RayErrorAt(bestPose);
+  if (cancel.Stopped() && best == kLargest) best = evaluator.RayErrorAt(bestPose);
   return best;
 }
 
 double SearchWith(CameraRecord& camera, const PoseEvaluator& evaluator, const Vec3& range,
                   const Vec3& steps, bool topLevel, unsigned flags, double keepFraction,
-                  const CalibrationOptions& options, std::atomic<bool>& stop) {
+                  const CalibrationOptions& options, const Cancel& cancel) {
   NullProgress silent;
   Progress& progress = options.progress != nullptr ? *options.progress : silent;
   if (topLevel) {
     return TopLevelSearch(camera, evaluator, range, steps, flags, keepFraction, options.threads,
-                          progress, stop);
+                          progress, cancel);
   }
   Workspace work = evaluator.NewWorkspace();
   Pose pose = PoseOf(camera);
-  const double value = LocalSearch(evaluator, work, pose, range, steps, flags, stop);
+  const double value = LocalSearch(evaluator, work, pose, range, steps, flags, cancel);
   SetPose(camera, pose);
   return value;
 }
@@ -448,18 +469,18 @@ CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
 
   camera.orientation = {0, 0, 0};
   const PoseEvaluator evaluator(camera);
-  std::atomic<bool> stop{false};
+  const Cancel cancel(progress);
   CalibrationOptions searchOptions = options;
   searchOptions.progress = &progress;
   const double coarse = CoarseSteps;
   double error = SearchWith(camera, evaluator, {Pi(), Pi(), TwoPi()}, {coarse, coarse, coarse},
-                            true, kAngleError | kLengthError, KeepFraction, searchOptions, stop);
+                            true, kAngleError | kLengthError, KeepFraction, searchOptions, cancel);
 
   progress.Destroy();
   camera.progress = nullptr;
 
   CalibrationResult result;
-  result.cancelled = stop.load();
+  result.cancelled = cancel.Stopped();
   if (options.polish && !result.cancelled && error < kLargest) {
     error = PolishIfBetter(camera, error, result);
   }
@@ -471,8 +492,10 @@ CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
 double Search(CameraRecord& camera, const Vec3& range, const Vec3& steps, bool topLevel,
               unsigned flags, double keepFraction, const CalibrationOptions& options) {
   const PoseEvaluator evaluator(camera);
-  std::atomic<bool> stop{false};
-  return SearchWith(camera, evaluator, range, steps, topLevel, flags, keepFraction, options, stop);
+  NullProgress silent;
+  const Cancel cancel(options.progress != nullptr ? *options.progress : silent);
+  return SearchWith(camera, evaluator, range, steps, topLevel, flags, keepFraction, options,
+                    cancel);
 }
 
 void EstimateTranslation(CameraRecord& camera) {

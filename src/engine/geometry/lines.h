@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <optional>
 
 #include "engine/geometry/vec.h"
@@ -43,7 +44,37 @@ struct ClosestPoint {
 // perpendicular is not defined) or the construction gives a non-finite result.
 std::optional<ClosestPoint> ClosestPointBetweenLines(const Line3& a, const Line3& b);
 
-// The point of ClosestPointBetweenLines alone, for callers that do not need the gap.
-std::optional<Vec3> ClosestPointOnLine(const Line3& a, const Line3& b);
+namespace detail {
+
+// The line through the projections of line's origin and of origin + dir.
+inline Line3 ProjectLine(const Plane& plane, const Line3& line) {
+  const Vec3 origin = ProjectOntoPlane(plane, line.origin);
+  return {origin, ProjectOntoPlane(plane, line.origin + line.dir) - origin};
+}
+
+// The common perpendicular of two lines: projected onto the plane orthogonal to both
+// directions, the lines cross (in x-y) where it passes. Empty for parallel lines.
+inline std::optional<Line3> CommonPerpendicular(const Line3& a, const Line3& b) {
+  const Vec3 cross = Cross(a.dir, b.dir);
+  if (cross.SquaredLength() == 0) return std::nullopt;
+  const Plane plane(cross, 0);
+  return Line3{IntersectLinesXY(ProjectLine(plane, a), ProjectLine(plane, b)).point, plane.normal};
+}
+
+inline bool IsFinite(const Vec3& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+}  // namespace detail
+
+// The point of ClosestPointBetweenLines alone, for callers that do not need the gap. Inline:
+// the pose search's translation estimate calls it for every pair of points at every pose.
+inline std::optional<Vec3> ClosestPointOnLine(const Line3& a, const Line3& b) {
+  const std::optional<Line3> perpendicular = detail::CommonPerpendicular(a, b);
+  if (!perpendicular) return std::nullopt;
+  const Vec3 ca = IntersectLinesXY(a, *perpendicular).point;
+  if (!detail::IsFinite(ca)) return std::nullopt;
+  return ca;
+}
 
 }  // namespace modrin::engine
