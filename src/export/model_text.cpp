@@ -1,6 +1,7 @@
 #include "export/model_text.h"
 
 #include "images/number_text.h"
+#include "model/project_document.h"
 
 namespace modrin::exporters {
 
@@ -17,13 +18,8 @@ void AppendNumbers(std::string& out, std::initializer_list<double> values, const
   }
 }
 
-std::string FileNamePart(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string BaseName(const std::string& path) {
-  std::string name = FileNamePart(path);
+  std::string name = model::FileNamePart(path);
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.erase(dot);
   return name;

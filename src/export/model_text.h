@@ -13,9 +13,6 @@ void AppendNumber(std::string& out, int value);     // printf "%d"
 // The values as "%f", with `separator` between them.
 void AppendNumbers(std::string& out, std::initializer_list<double> values, const char* separator);
 
-// The file name of `path`: the text after its last '/' or '\'.
-std::string FileNamePart(const std::string& path);
-
 // The file name of `path` without its extension (the text from its last '.', when that lies in
 // the file name).
 std::string BaseName(const std::string& path);

@@ -4,6 +4,7 @@
 
 #include "export/model_text.h"
 #include "model/project.h"
+#include "model/project_document.h"
 
 namespace modrin::exporters {
 
@@ -68,7 +69,7 @@ ObjModel WriteObjModel(const model::Project& project, const std::string& objPath
   ObjModel model;
   model.mtlPath = MtlPathFor(objPath);
   model.mtlText = "# Created with Modrin\n";
-  model.objText = "mtllib " + FileNamePart(model.mtlPath) + "\n";
+  model.objText = "mtllib " + model::FileNamePart(model.mtlPath) + "\n";
   std::vector<std::string> materials;
   for (const auto& photo : project.photos) {
     materials.push_back(WriteMaterial(model.mtlText, photo->path));

@@ -1,25 +1,19 @@
 #include "export/save_model.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "export/directx_writer.h"
 #include "export/obj_writer.h"
 #include "export/vrml_writer.h"
 #include "images/file_io.h"
+#include "model/photo.h"
 #include "model/project.h"
 
 namespace modrin::exporters {
 
 ModelFormat ModelFormatOf(const std::string& fileName) {
-  const std::size_t dot = fileName.rfind('.');
-  if (dot == std::string::npos) return ModelFormat::kNone;
-  std::string extension = fileName.substr(dot);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".x") return ModelFormat::kDirectX;
-  if (extension == ".wrl") return ModelFormat::kVrml;
-  if (extension == ".obj") return ModelFormat::kObj;
+  const std::string extension = model::LowerExtension(fileName);
+  if (extension == "x") return ModelFormat::kDirectX;
+  if (extension == "wrl") return ModelFormat::kVrml;
+  if (extension == "obj") return ModelFormat::kObj;
   return ModelFormat::kNone;
 }
 

@@ -47,14 +47,7 @@ MeshVertex* ObjectPhotoMesh::AddVertex(const MeshVertexRecord& record) {
   bool fresh = false;
   MeshVertex& vertex = *vertexPool_.Allocate(fresh);
   vertex.outgoing.entries_.clear();  // keeps its capacity
-  vertex.x = record.x;
-  vertex.y = record.y;
-  vertex.z = record.z;
-  vertex.u = record.u;
-  vertex.v = record.v;
-  vertex.nx = record.nx;
-  vertex.ny = record.ny;
-  vertex.nz = record.nz;
+  static_cast<MeshVertexRecord&>(vertex) = record;
   insertionKeys_.insert(at, key);
   vertices_.insert(vertices_.begin() + static_cast<std::ptrdiff_t>(place), &vertex);
   RenumberFrom(place);
@@ -83,14 +76,7 @@ void ObjectPhotoMesh::SetEnclosingCorners(const std::array<MeshVertexRecord, 3>&
   for (std::size_t k = 0; k < corners.size(); ++k) {
     MeshVertex& corner = enclosingStorage_[k];
     corner = MeshVertex{};
-    corner.x = corners[k].x;
-    corner.y = corners[k].y;
-    corner.z = corners[k].z;
-    corner.u = corners[k].u;
-    corner.v = corners[k].v;
-    corner.nx = corners[k].nx;
-    corner.ny = corners[k].ny;
-    corner.nz = corners[k].nz;
+    static_cast<MeshVertexRecord&>(corner) = corners[k];
     corner.index = static_cast<int>(vertices_.size() + k);
     enclosingCorners_[k] = &corner;
   }

@@ -45,21 +45,18 @@ class OutgoingHalfEdges {
   std::vector<Entry> entries_;  // a handful per vertex, so a sorted vector beats a tree
 };
 
-// A mesh vertex. While the mesh is built, x and y are the pixel column and row in the photo and
-// z is 0; afterwards x, y, z are the position's world coordinates.
-struct MeshVertex {
+// The fields of a vertex to add. While the mesh is built, x and y are the pixel column and row
+// in the photo and z is 0; afterwards x, y, z are the position's world coordinates.
+struct MeshVertexRecord {
   double x = 0, y = 0, z = 0;
   double u = 0, v = 0;  // texture coordinates in the photo, in [0, 1], v up from the bottom row
   double nx = 0, ny = 0, nz = 0;
-  int index = 0;  // place in the mesh's `vertices`; the enclosing corners follow the last one
-  OutgoingHalfEdges outgoing;
 };
 
-// The fields of a vertex to add; `outgoing` starts empty.
-struct MeshVertexRecord {
-  double x = 0, y = 0, z = 0;
-  double u = 0, v = 0;
-  double nx = 0, ny = 0, nz = 0;
+// A mesh vertex: its fields and its place in the mesh.
+struct MeshVertex : MeshVertexRecord {
+  int index = 0;  // place in the mesh's `vertices`; the enclosing corners follow the last one
+  OutgoingHalfEdges outgoing;
 };
 
 namespace detail {
