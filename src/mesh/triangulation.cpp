@@ -343,11 +343,8 @@ void Triangulate(ObjectPhotoMesh& mesh) {
   }
 
   for (const auto& [a, b] : mesh.constraints()) {
-    MeshHalfEdge* segment = mesh.FindOrCreateHalfEdge(a, b);
-    MeshHalfEdge* twin = mesh.FindOrCreateHalfEdge(b, a);
-    segment->constrained = true;
-    twin->constrained = true;
-    RecoverSegment(mesh, segment);
+    MarkConstrained(mesh, a, b);
+    RecoverSegment(mesh, ObjectPhotoMesh::FindHalfEdge(a, b));
   }
 
   RemoveOutside(mesh);
