@@ -9,8 +9,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string_view>
@@ -123,14 +125,24 @@ class CameraDatabaseSession {
   std::string loadedText_;
 };
 
+// `path` from the root, as a file dialog gives it: photos looked for beside the project get
+// paths that name them from anywhere, so the model files' texture paths and file:// URLs hold.
+// Only "." steps are dropped; ".." stays, since through a symbolic link it need not mean the
+// folder above.
+std::string AbsolutePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) return path;
+  std::filesystem::path result;
+  for (const auto& part : absolute) {
+    if (part != ".") result /= part;
+  }
+  return result.string();
+}
+
 // Opens a project as the Open command does. Returns false with a message on failure.
 bool OpenProject(model::ProjectDocument& document, const std::string& path, std::string& error) {
-  if (std::filesystem::is_directory(path)) {
-    error = "cannot open \"" + path + "\": it is a folder";
-    return false;
-  }
-  document.SetProjectPath(path);
-  model::FileResult result = document.OpenProjectFile();
+  const model::FileResult result = document.OpenPath(AbsolutePath(path));
   if (!result.ok()) {
     error = result.error;
     return false;
@@ -576,8 +588,10 @@ OptionMatch MatchValueOption(const std::vector<std::string>& args, std::size_t& 
 
 }  // namespace
 
-int Main(const std::vector<std::string>& args, const std::string& executableDir, std::ostream& out,
-         std::ostream& err, bool errIsTerminal) {
+namespace {
+
+int RunCommandLine(const std::vector<std::string>& args, const std::string& executableDir,
+                   std::ostream& out, std::ostream& err, bool errIsTerminal) {
   Options options;
   options.executableDir = executableDir;
   options.progressBar = errIsTerminal;
@@ -654,6 +668,23 @@ int Main(const std::vector<std::string>& args, const std::string& executableDir,
     return RunCalibrate(words[1], calibrate, options, out, err);
   }
   return Fail(err, "unknown command \"" + command + "\" (see modrin-cli --help)");
+}
+
+}  // namespace
+
+int Main(const std::vector<std::string>& args, const std::string& executableDir, std::ostream& out,
+         std::ostream& err, bool errIsTerminal) {
+  // Files are only ever replaced once completely written, so a command that fails on its way
+  // leaves the file it was writing as it was; what is left is to say why instead of aborting.
+  try {
+    return RunCommandLine(args, executableDir, out, err, errIsTerminal);
+  } catch (const std::bad_alloc&) {
+    return Fail(err, "out of memory");
+  } catch (const std::exception& e) {
+    return Fail(err, e.what());
+  } catch (...) {
+    return Fail(err, "unexpected failure");
+  }
 }
 
 }  // namespace modrin::cli

@@ -14,7 +14,9 @@ int WorkerCount(int requested, std::size_t items);
 // collect(i) runs on the calling thread for every finished item in ascending order, so the
 // caller can merge results deterministically and update a display that belongs to its thread.
 // Once `stop` is set no further item starts; items already started finish, and only the
-// finished items are collected.
+// finished items are collected. When work(i) throws on any thread, no further item starts and
+// the exception is thrown on the calling thread once every thread has stopped. Threads that
+// cannot be started leave their share to the others.
 void RunParallel(std::size_t count, int threads, const std::atomic<bool>& stop,
                  const std::function<void(std::size_t)>& work,
                  const std::function<void(std::size_t)>& collect);

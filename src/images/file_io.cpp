@@ -17,10 +17,6 @@ namespace {
 
 std::string SystemError() { return std::strerror(errno); }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool WriteAll(int fd, const std::string& contents) {
   std::size_t written = 0;
   while (written < contents.size()) {
@@ -36,17 +32,23 @@ bool WriteAll(int fd, const std::string& contents) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+InputFile OpenInputFile(const std::string& path, std::string& error) {
+  InputFile file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     error = SystemError();
-    return false;
+    return nullptr;
   }
   struct stat info {};
   if (::fstat(::fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
     error = "it is a folder";
-    return false;
+    return nullptr;
   }
+  return file;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) {
+  InputFile file = OpenInputFile(path, error);
+  if (!file) return false;
   contents.clear();
   char buffer[65536];
   std::size_t n;

@@ -1,8 +1,19 @@
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace modrin::images {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using InputFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file for reading bytes. Null, with a reason in `error`, when it cannot be opened or
+// is a folder.
+InputFile OpenInputFile(const std::string& path, std::string& error);
 
 // Reads a whole file as bytes. On failure returns false with a reason in `error`.
 bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error);

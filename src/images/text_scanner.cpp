@@ -4,51 +4,89 @@
 #include <charconv>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 namespace modrin::images {
 
 namespace {
 
 // The white space of the C locale.
-bool IsSpace(char c) {
+bool IsSpace(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+// Bytes pulled from a source at a time.
+constexpr std::size_t kChunk = 64 * 1024;
 
 }  // namespace
 
-TextScanner::TextScanner(std::string_view text, std::size_t position)
-    : text_(text), position_(std::min(position, text.size())) {}
+TextScanner::TextScanner(std::string_view text) : window_(text) {}
 
-void TextScanner::MoveTo(std::size_t position) { position_ = std::min(position, text_.size()); }
+TextScanner::TextScanner(Source source) : source_(std::move(source)) {}
 
-TextScanner TextScanner::RestOfLine() const {
-  std::size_t lineEnd = text_.find('\n', position_);
-  if (lineEnd == std::string_view::npos) lineEnd = text_.size();
-  return TextScanner(text_.substr(0, lineEnd), position_);
+void TextScanner::Hold() {
+  held_ = true;
+  holdStart_ = position_;
+}
+
+void TextScanner::Rewind() {
+  if (held_) position_ = holdStart_;
+  held_ = false;
+}
+
+bool TextScanner::Available(std::size_t at) {
+  if (held_ && at - holdStart_ >= kMaxHeld) return false;
+  while (at >= base_ + window_.size()) {
+    if (!source_ || sourceEnded_) return false;
+    // Only a hold goes back, so the text behind the position (or the hold) is dropped before
+    // more comes.
+    const std::size_t behind = (held_ ? holdStart_ : position_) - base_;
+    pulled_.erase(0, behind);
+    base_ += behind;
+    const std::size_t held = pulled_.size();
+    pulled_.resize(held + kChunk);
+    const std::size_t got = std::min(kChunk, source_(pulled_.data() + held, kChunk));
+    pulled_.resize(held + got);
+    if (got == 0) sourceEnded_ = true;
+    window_ = pulled_;
+  }
+  return true;
+}
+
+int TextScanner::CharAt(std::size_t at) {
+  if (!Available(at)) return -1;
+  const auto c = static_cast<unsigned char>(window_[at - base_]);
+  if (lineOnly_ && c == '\n') return -1;
+  return c;
+}
+
+std::string_view TextScanner::Slice(std::size_t from, std::size_t to) const {
+  return window_.substr(from - base_, to - from);
 }
 
 void TextScanner::SkipWhitespace() {
-  while (position_ < text_.size() && IsSpace(text_[position_])) ++position_;
+  while (IsSpace(CharAt(position_))) ++position_;
 }
 
 bool TextScanner::MatchLiteral(std::string_view pattern) {
   for (char expected : pattern) {
-    if (IsSpace(expected)) {
+    if (IsSpace(static_cast<unsigned char>(expected))) {
       SkipWhitespace();
     } else {
-      if (AtEnd() || text_[position_] != expected) return false;
+      if (CharAt(position_) != static_cast<unsigned char>(expected)) return false;
       ++position_;
     }
   }
   return true;
 }
 
-std::size_t TextScanner::AfterSign(bool& negative) const {
+std::size_t TextScanner::AfterSign(bool& negative) {
   negative = false;
-  if (!AtEnd() && (text_[position_] == '+' || text_[position_] == '-')) {
-    negative = text_[position_] == '-';
+  const int c = CharAt(position_);
+  if (c == '+' || c == '-') {
+    negative = c == '-';
     return position_ + 1;
   }
   return position_;
@@ -60,12 +98,12 @@ bool TextScanner::ReadInt(std::int32_t& value) {
   std::size_t p = AfterSign(negative);
   const std::size_t digitsStart = p;
   // Magnitudes are capped just above 2^31 so that a long run of digits cannot overflow; the
-  // digits are still consumed in full to find where the number ends.
+  // digits are still followed to find where the number ends.
   constexpr std::int64_t kCap = std::int64_t{1} << 32;
   std::int64_t magnitude = 0;
-  while (p < text_.size() && IsDigit(text_[p])) {
-    magnitude = std::min(kCap, magnitude * 10 + (text_[p] - '0'));
-    ++p;
+  for (int c = CharAt(p); IsDigit(c); c = CharAt(++p)) {
+    if (p - position_ >= kMaxNumberLength) return false;
+    magnitude = std::min(kCap, magnitude * 10 + (c - '0'));
   }
   if (p == digitsStart) return false;
   const std::int64_t signedValue = negative ? -magnitude : magnitude;
@@ -78,21 +116,37 @@ bool TextScanner::ReadInt(std::int32_t& value) {
   return true;
 }
 
+std::size_t TextScanner::NumberRunEnd(std::size_t from) {
+  std::size_t end = from;
+  while (end - from <= kMaxNumberLength) {
+    const int c = CharAt(end);
+    if (c < 0 || IsSpace(c)) break;
+    ++end;
+  }
+  return end;
+}
+
 template <typename Real>
 bool TextScanner::ReadReal(Real& value) {
   SkipWhitespace();
   bool negative = false;
-  std::size_t p = AfterSign(negative);
+  const std::size_t p = AfterSign(negative);
   // from_chars takes a minus sign of its own; a second sign is not a number.
-  if (p >= text_.size() || text_[p] == '+' || text_[p] == '-') return false;
+  const int first = CharAt(p);
+  if (first < 0 || first == '+' || first == '-') return false;
+  // A number holds no white space, so the run up to the next one holds all of it.
+  const std::size_t runEnd = NumberRunEnd(p);
+  const std::string_view run = Slice(p, runEnd);
   Real parsed = 0;
-  const char* begin = text_.data() + p;
   const auto result =
-      std::from_chars(begin, text_.data() + text_.size(), parsed, std::chars_format::general);
+      std::from_chars(run.data(), run.data() + run.size(), parsed, std::chars_format::general);
   if (result.ec != std::errc()) return false;
+  const auto length = static_cast<std::size_t>(result.ptr - run.data());
+  // A number that fills the whole capped run may go on beyond it.
+  if (length > kMaxNumberLength) return false;
   // Negation flips the sign bit, so "-0" and "-nan" keep their sign as the C library's do.
   value = negative ? -parsed : parsed;
-  position_ = p + static_cast<std::size_t>(result.ptr - begin);
+  position_ = p + length;
   return true;
 }
 
@@ -102,25 +156,31 @@ bool TextScanner::ReadFloat(float& value) { return ReadReal(value); }
 
 bool TextScanner::ReadToken(std::string_view& token) {
   SkipWhitespace();
-  const std::size_t start = position_;
-  while (position_ < text_.size() && !IsSpace(text_[position_])) ++position_;
-  if (position_ == start) return false;
-  token = text_.substr(start, position_ - start);
+  std::size_t end = position_;
+  for (int c = CharAt(end); c >= 0 && !IsSpace(c); c = CharAt(++end)) {
+  }
+  if (end == position_) return false;
+  token = Slice(position_, end);
+  position_ = end;
   return true;
 }
 
 bool TextScanner::ReadUntil(char stop, std::string_view& text) {
-  std::size_t end = text_.find(stop, position_);
-  if (end == std::string_view::npos) end = text_.size();
+  const int stopChar = static_cast<unsigned char>(stop);
+  std::size_t end = position_;
+  for (int c = CharAt(end); c >= 0 && c != stopChar; c = CharAt(++end)) {
+  }
   if (end == position_) return false;
-  text = text_.substr(position_, end - position_);
+  text = Slice(position_, end);
   position_ = end;
   return true;
 }
 
 bool TextScanner::ReadChar(char& c) {
-  if (AtEnd()) return false;
-  c = text_[position_++];
+  const int next = CharAt(position_);
+  if (next < 0) return false;
+  c = static_cast<char>(next);
+  ++position_;
   return true;
 }
 

@@ -26,67 +26,100 @@ void OutgoingHalfEdges::Erase(const MeshVertex* to) {
   if (at != entries_.end()) entries_.erase(at);
 }
 
+ObjectPhotoMesh::~ObjectPhotoMesh() = default;
+
+ObjectPhotoMesh::Storage& ObjectPhotoMesh::storage() {
+  if (!storage_) storage_ = std::make_unique<Storage>();
+  return *storage_;
+}
+
+std::span<MeshVertex* const> ObjectPhotoMesh::vertices() const {
+  if (!storage_) return {};
+  return storage_->vertices;
+}
+
+const std::vector<ObjectPhotoMesh::Constraint>& ObjectPhotoMesh::constraints() const {
+  static const std::vector<Constraint> kNone;
+  return storage_ ? storage_->constraints : kNone;
+}
+
+const std::array<MeshVertex*, 3>& ObjectPhotoMesh::enclosingCorners() const {
+  static const std::array<MeshVertex*, 3> kNone{};
+  return storage_ ? storage_->enclosingCorners : kNone;
+}
+
 void ObjectPhotoMesh::Clear() {
+  if (!storage_) return;
   DestroyAllTriangles();
   RemoveEnclosingCorners();
-  vertices_.clear();
-  insertionKeys_.clear();
-  vertexPool_.Reset();
-  halfEdgePool_.Reset();
-  trianglePool_.Reset();
-  constraints_.clear();
+  Storage& s = *storage_;
+  s.vertices.clear();
+  s.insertionKeys.clear();
+  s.vertexPool.Reset();
+  s.halfEdgePool.Reset();
+  s.trianglePool.Reset();
+  s.constraints.clear();
 }
 
 MeshVertex* ObjectPhotoMesh::AddVertex(const MeshVertexRecord& record) {
   if (!std::isfinite(record.x) || !std::isfinite(record.y)) return nullptr;
+  Storage& s = storage();
   const std::pair<double, double> key{record.x, record.y};
-  auto at = std::lower_bound(insertionKeys_.begin(), insertionKeys_.end(), key);
-  if (at != insertionKeys_.end() && *at == key) return nullptr;
-  const auto place = static_cast<std::size_t>(at - insertionKeys_.begin());
+  auto at = std::lower_bound(s.insertionKeys.begin(), s.insertionKeys.end(), key);
+  if (at != s.insertionKeys.end() && *at == key) return nullptr;
+  const auto place = static_cast<std::size_t>(at - s.insertionKeys.begin());
 
   bool fresh = false;
-  MeshVertex& vertex = *vertexPool_.Allocate(fresh);
+  MeshVertex& vertex = *s.vertexPool.Allocate(fresh);
   vertex.outgoing.entries_.clear();  // keeps its capacity
   static_cast<MeshVertexRecord&>(vertex) = record;
-  insertionKeys_.insert(at, key);
-  vertices_.insert(vertices_.begin() + static_cast<std::ptrdiff_t>(place), &vertex);
+  s.insertionKeys.insert(at, key);
+  s.vertices.insert(s.vertices.begin() + static_cast<std::ptrdiff_t>(place), &vertex);
   RenumberFrom(place);
   return &vertex;
 }
 
 void ObjectPhotoMesh::RenumberFrom(std::size_t first) {
-  for (std::size_t i = first; i < vertices_.size(); ++i) vertices_[i]->index = static_cast<int>(i);
-  for (std::size_t k = 0; k < enclosingCorners_.size(); ++k) {
-    if (enclosingCorners_[k]) enclosingCorners_[k]->index = static_cast<int>(vertices_.size() + k);
+  Storage& s = storage();
+  for (std::size_t i = first; i < s.vertices.size(); ++i) {
+    s.vertices[i]->index = static_cast<int>(i);
+  }
+  for (std::size_t k = 0; k < s.enclosingCorners.size(); ++k) {
+    if (s.enclosingCorners[k]) {
+      s.enclosingCorners[k]->index = static_cast<int>(s.vertices.size() + k);
+    }
   }
 }
 
 void ObjectPhotoMesh::AddSegment(MeshVertex* a, MeshVertex* b) {
-  auto isMine = [this](const MeshVertex* vertex) {
-    return vertex && vertex->index >= 0 &&
-           static_cast<std::size_t>(vertex->index) < vertices_.size() &&
-           vertices_[static_cast<std::size_t>(vertex->index)] == vertex;
+  const std::span<MeshVertex* const> mine = vertices();
+  auto isMine = [&](const MeshVertex* vertex) {
+    return vertex && vertex->index >= 0 && static_cast<std::size_t>(vertex->index) < mine.size() &&
+           mine[static_cast<std::size_t>(vertex->index)] == vertex;
   };
   if (a == b || !isMine(a) || !isMine(b)) return;
-  constraints_.emplace_back(a, b);
+  storage().constraints.emplace_back(a, b);
 }
 
 void ObjectPhotoMesh::SetEnclosingCorners(const std::array<MeshVertexRecord, 3>& corners) {
   RemoveEnclosingCorners();
+  Storage& s = storage();
   for (std::size_t k = 0; k < corners.size(); ++k) {
-    MeshVertex& corner = enclosingStorage_[k];
+    MeshVertex& corner = s.enclosingStorage[k];
     corner = MeshVertex{};
     static_cast<MeshVertexRecord&>(corner) = corners[k];
-    corner.index = static_cast<int>(vertices_.size() + k);
-    enclosingCorners_[k] = &corner;
+    corner.index = static_cast<int>(s.vertices.size() + k);
+    s.enclosingCorners[k] = &corner;
   }
 }
 
 void ObjectPhotoMesh::RemoveEnclosingCorners() {
-  for (MeshVertex* corner : enclosingCorners_) {
+  if (!storage_) return;
+  Storage& s = *storage_;
+  for (MeshVertex* corner : s.enclosingCorners) {
     if (!corner) continue;
     // Half-edges ending at the corner start at other vertices.
-    for (MeshVertex* vertex : vertices_) {
+    for (MeshVertex* vertex : s.vertices) {
       if (MeshHalfEdge* edge = FindHalfEdge(vertex, corner)) {
         if (edge->triangle) {
           DestroyTriangle(edge->triangle);
@@ -104,13 +137,13 @@ void ObjectPhotoMesh::RemoveEnclosingCorners() {
       }
     }
   }
-  enclosingCorners_ = {};
+  s.enclosingCorners = {};
 }
 
 MeshHalfEdge* ObjectPhotoMesh::FindOrCreateHalfEdge(MeshVertex* a, MeshVertex* b) {
   if (MeshHalfEdge* found = FindHalfEdge(a, b)) return found;
   bool fresh = false;
-  MeshHalfEdge* edge = halfEdgePool_.Allocate(fresh);
+  MeshHalfEdge* edge = storage().halfEdgePool.Allocate(fresh);
   *edge = MeshHalfEdge{};
   edge->from = a;
   edge->to = b;
@@ -132,18 +165,19 @@ void ObjectPhotoMesh::DestroyHalfEdge(MeshHalfEdge* edge) {
     }
   }
   *edge = MeshHalfEdge{};
-  halfEdgePool_.Release(edge);
+  storage().halfEdgePool.Release(edge);
 }
 
 void ObjectPhotoMesh::DestroyFreeHalfEdges() {
+  if (!storage_) return;
   std::vector<MeshHalfEdge*> unowned;
   auto collect = [&](const MeshVertex* vertex) {
     for (const auto& entry : vertex->outgoing) {
       if (!entry.edge->triangle) unowned.push_back(entry.edge);
     }
   };
-  for (const MeshVertex* vertex : vertices_) collect(vertex);
-  for (const MeshVertex* corner : enclosingCorners_) {
+  for (const MeshVertex* vertex : storage_->vertices) collect(vertex);
+  for (const MeshVertex* corner : storage_->enclosingCorners) {
     if (corner) collect(corner);
   }
   for (MeshHalfEdge* edge : unowned) DestroyHalfEdge(edge);
@@ -158,9 +192,10 @@ MeshTriangle* ObjectPhotoMesh::MakeTriangle(MeshVertex* a, MeshVertex* b, MeshVe
     if (sides[k] && sides[k]->triangle) return nullptr;
   }
 
+  Storage& s = storage();
   bool fresh = false;
-  MeshTriangle* triangle = trianglePool_.Allocate(fresh);
-  const std::size_t slot = fresh ? trianglePool_.used() - 1 : triangle->slot_;
+  MeshTriangle* triangle = s.trianglePool.Allocate(fresh);
+  const std::size_t slot = fresh ? s.trianglePool.used() - 1 : triangle->slot_;
   *triangle = MeshTriangle{};
   triangle->slot_ = slot;
   for (std::size_t k = 0; k < 3; ++k) {
@@ -168,10 +203,10 @@ MeshTriangle* ObjectPhotoMesh::MakeTriangle(MeshVertex* a, MeshVertex* b, MeshVe
     sides[k]->triangle = triangle;
     triangle->edges[k] = sides[k];
   }
-  triangle->next_ = newest_;
-  if (newest_) newest_->previous_ = triangle;
-  newest_ = triangle;
-  ++triangleCount_;
+  triangle->next_ = s.newest;
+  if (s.newest) s.newest->previous_ = triangle;
+  s.newest = triangle;
+  ++s.triangleCount;
   return triangle;
 }
 
@@ -183,24 +218,26 @@ void ObjectPhotoMesh::DestroyTriangle(MeshTriangle* triangle) {
 }
 
 void ObjectPhotoMesh::DestroyTriangleKeepingSides(MeshTriangle* triangle) {
+  Storage& s = storage();
   for (MeshHalfEdge* side : triangle->edges) {
     if (side) side->triangle = nullptr;
   }
   if (triangle->previous_) {
     triangle->previous_->next_ = triangle->next_;
   } else {
-    newest_ = triangle->next_;
+    s.newest = triangle->next_;
   }
   if (triangle->next_) triangle->next_->previous_ = triangle->previous_;
   const std::size_t slot = triangle->slot_;
   *triangle = MeshTriangle{};
   triangle->slot_ = slot;
-  trianglePool_.Release(triangle);
-  --triangleCount_;
+  s.trianglePool.Release(triangle);
+  --s.triangleCount;
 }
 
 void ObjectPhotoMesh::DestroyAllTriangles() {
-  while (newest_) DestroyTriangle(newest_);
+  if (!storage_) return;
+  while (storage_->newest) DestroyTriangle(storage_->newest);
   DestroyFreeHalfEdges();
 }
 

@@ -162,6 +162,7 @@ class ObjectPhotoMesh {
   ObjectPhotoMesh() = default;
   ObjectPhotoMesh(const ObjectPhotoMesh&) = delete;
   ObjectPhotoMesh& operator=(const ObjectPhotoMesh&) = delete;
+  ~ObjectPhotoMesh();
 
   // Destroys every triangle and half-edge, then every vertex, and empties the constraints.
   void Clear();
@@ -174,15 +175,15 @@ class ObjectPhotoMesh {
   void AddSegment(MeshVertex* a, MeshVertex* b);
 
   // Read access, in order. The vertices' world coordinates are set once the mesh is built.
-  std::span<MeshVertex* const> vertices() const { return vertices_; }
-  MeshTriangleRange triangles() const { return {newest_}; }
-  std::size_t triangleCount() const { return triangleCount_; }
-  std::size_t triangleSlots() const { return trianglePool_.used(); }
-  const std::vector<Constraint>& constraints() const { return constraints_; }
+  std::span<MeshVertex* const> vertices() const;
+  MeshTriangleRange triangles() const { return {storage_ ? storage_->newest : nullptr}; }
+  std::size_t triangleCount() const { return storage_ ? storage_->triangleCount : 0; }
+  std::size_t triangleSlots() const { return storage_ ? storage_->trianglePool.used() : 0; }
+  const std::vector<Constraint>& constraints() const;
 
   // The corners of the enclosing triangle while a triangulation runs; null otherwise. They are
   // not among `vertices`.
-  const std::array<MeshVertex*, 3>& enclosingCorners() const { return enclosingCorners_; }
+  const std::array<MeshVertex*, 3>& enclosingCorners() const;
   void SetEnclosingCorners(const std::array<MeshVertexRecord, 3>& corners);
   // Destroys every half-edge at an enclosing corner and forgets the corners.
   void RemoveEnclosingCorners();
@@ -213,20 +214,28 @@ class ObjectPhotoMesh {
   void DestroyAllTriangles();
 
  private:
+  // Everything a mesh holds. A project keeps one mesh per object and photo, most of which stay
+  // empty (an object is usually seen in a few photos), so the storage is made on first use and
+  // an empty mesh costs one pointer.
+  struct Storage {
+    detail::ElementPool<MeshVertex> vertexPool;
+    std::vector<MeshVertex*> vertices;
+    std::vector<std::pair<double, double>> insertionKeys;  // (x, y) of vertices[i] when added
+    std::vector<Constraint> constraints;
+
+    std::array<MeshVertex, 3> enclosingStorage;
+    std::array<MeshVertex*, 3> enclosingCorners{};
+
+    detail::ElementPool<MeshHalfEdge> halfEdgePool;
+    detail::ElementPool<MeshTriangle> trianglePool;
+    MeshTriangle* newest = nullptr;
+    std::size_t triangleCount = 0;
+  };
+
+  Storage& storage();
   void RenumberFrom(std::size_t first);
 
-  detail::ElementPool<MeshVertex> vertexPool_;
-  std::vector<MeshVertex*> vertices_;
-  std::vector<std::pair<double, double>> insertionKeys_;  // (x, y) of vertices_[i] when added
-  std::vector<Constraint> constraints_;
-
-  std::array<MeshVertex, 3> enclosingStorage_;
-  std::array<MeshVertex*, 3> enclosingCorners_{};
-
-  detail::ElementPool<MeshHalfEdge> halfEdgePool_;
-  detail::ElementPool<MeshTriangle> trianglePool_;
-  MeshTriangle* newest_ = nullptr;
-  std::size_t triangleCount_ = 0;
+  std::unique_ptr<Storage> storage_;
 };
 
 }  // namespace modrin::model

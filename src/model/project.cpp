@@ -1,6 +1,7 @@
 #include "model/project.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace modrin::model {
 
@@ -97,30 +98,51 @@ bool Project::IsInCurrentObject(std::int32_t id) const {
                      [id](const auto& object) { return object->current && object->Contains(id); });
 }
 
-bool Project::FindPositionInCurrentObject(std::int32_t photo, std::int32_t tolerance,
-                                          const ImagePoint& point, std::int32_t& id) const {
+namespace {
+
+// Steps `find` through its matches, each search continuing after the id found last, until
+// `accept` takes one (true, `id` holds it) or the matches end (false, `id` unchanged). Every
+// search walks up in id order, but -1 is both "from the lowest id" and an id a file may hold:
+// after the match -1 a position search starts again from the lowest id. A match that does not
+// come after the one before therefore ends the stepping.
+template <typename Find, typename Accept>
+bool FindAccepted(const Find& find, const Accept& accept, std::int32_t& id) {
   std::int32_t candidate = id;
-  while (graph.FindPositionNear(photo, tolerance, point, candidate)) {
-    if (IsInCurrentObject(candidate)) {
+  std::optional<std::int32_t> previous;
+  while (find(candidate)) {
+    if (previous && candidate <= *previous) return false;
+    if (accept(candidate)) {
       id = candidate;
       return true;
     }
+    previous = candidate;
   }
   return false;
 }
 
+}  // namespace
+
+bool Project::FindPositionInCurrentObject(std::int32_t photo, std::int32_t tolerance,
+                                          const ImagePoint& point, std::int32_t& id) const {
+  return FindAccepted(
+      [&](std::int32_t& candidate) {
+        return graph.FindPositionNear(photo, tolerance, point, candidate);
+      },
+      [&](std::int32_t candidate) { return IsInCurrentObject(candidate); }, id);
+}
+
 bool Project::FindEdgeInCurrentObject(std::int32_t photo, std::int32_t tolerance,
                                       const ImagePoint& point, std::int32_t& id) const {
-  std::int32_t candidate = id;
-  while (graph.FindEdgeNear(photo, tolerance, point, candidate)) {
-    std::int32_t a = 0, b = 0;
-    graph.GetEdge(candidate, a, b);
-    if (IsInCurrentObject(a) && IsInCurrentObject(b)) {
-      id = candidate;
-      return true;
-    }
-  }
-  return false;
+  return FindAccepted(
+      [&](std::int32_t& candidate) {
+        return graph.FindEdgeNear(photo, tolerance, point, candidate);
+      },
+      [&](std::int32_t candidate) {
+        std::int32_t a = 0, b = 0;
+        graph.GetEdge(candidate, a, b);
+        return IsInCurrentObject(a) && IsInCurrentObject(b);
+      },
+      id);
 }
 
 StepAdvice Project::NextStepAdvice(std::int32_t photo) const {

@@ -10,6 +10,10 @@
 #include "model/photo.h"
 #include "model/position_graph.h"
 
+namespace modrin::images {
+class TextScanner;
+}
+
 namespace modrin::model {
 
 // What a help request in a photo view advises: the next step of the work and its help topic.
@@ -54,9 +58,10 @@ class Project {
   StepAdvice NextStepAdvice(std::int32_t photo) const;
 
   // The project file body after the header line. Write returns the text; Read parses it with
-  // the grammar of `version` (below 3.0: the older two-photo format).
+  // the grammar of `version` (below 3.0: the older two-photo format). Read returns false when
+  // the file is refused for its size (see ReadProject); the project is then partly filled.
   std::string Write() const;
-  bool Read(std::string_view text, float version);
+  bool Read(images::TextScanner& in, float version);
 
   std::vector<std::unique_ptr<Photo>> photos;
   PositionGraph graph;

@@ -28,30 +28,38 @@ void ProjectDocument::SetModified(bool modified) {
 }
 
 FileResult ProjectDocument::Open() {
-  projectPath_ = host_.AskProjectFileName(false);
-  return OpenProjectFile();
+  const std::string chosen = host_.AskProjectFileName(false);
+  // A cancelled dialog leaves no project path; a later Save asks for a name.
+  if (chosen.empty()) {
+    projectPath_.clear();
+    return {FileResult::Status::NothingToDo, {}};
+  }
+  return OpenPath(chosen);
 }
 
 FileResult ProjectDocument::OpenRecentFile(const std::string& path) {
+  FileResult result = OpenPath(path);
+  if (result.ok()) host_.AddToRecentFiles(path);
+  return result;
+}
+
+FileResult ProjectDocument::OpenPath(const std::string& path) {
+  const std::string previous = projectPath_;
   projectPath_ = path;
   FileResult result = OpenProjectFile();
-  if (result.ok()) host_.AddToRecentFiles(path);
+  // A file that cannot be read must not become the target of the next Save, which would write
+  // the project still loaded over it.
+  if (!result.ok()) projectPath_ = previous;
   return result;
 }
 
 FileResult ProjectDocument::OpenProjectFile() {
   if (projectPath_.empty()) return {FileResult::Status::NothingToDo, {}};
-  std::string text;
   std::string error;
-  if (!images::ReadWholeFile(projectPath_, text, error)) {
-    return {FileResult::Status::Failed, "Cannot open \"" + projectPath_ + "\": " + error};
+  if (!ReadProjectFile(project_, projectPath_, error)) {
+    return {FileResult::Status::Failed, error};
   }
   host_.AddToRecentFiles(projectPath_);
-  if (!ReadProjectText(project_, text)) {
-    return {FileResult::Status::Failed,
-            "Cannot open \"" + projectPath_ +
-                "\": it holds more photos and objects than can be loaded"};
-  }
   LoadMissingImages();
   return {};
 }
@@ -142,7 +150,13 @@ void ProjectDocument::LoadMissingImages() {
   const std::size_t threadCount =
       std::min<std::size_t>(missing.size(), std::max(1u, std::thread::hardware_concurrency()));
   std::vector<std::jthread> workers;
-  for (std::size_t t = 0; t < threadCount; ++t) workers.emplace_back(worker);
+  try {
+    for (std::size_t t = 0; t < threadCount; ++t) workers.emplace_back(worker);
+  } catch (...) {
+    // Threads that cannot be started leave their photos to those that did.
+  }
+  // Without any thread, this one decodes them all before applying.
+  if (workers.empty()) worker();
 
   for (std::size_t i = 0; i < missing.size(); ++i) {
     Photo& photo = *missing[i];

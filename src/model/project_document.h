@@ -59,10 +59,14 @@ class ProjectDocument {
   bool modified() const { return modified_; }
   void SetModified(bool modified);
 
-  // Open: asks for a file (a cancelled dialog leaves no project path) and reads it.
+  // Open: asks for a file (a cancelled dialog leaves no project path) and opens it.
   FileResult Open();
+  // Opens the file at `path` as OpenProjectFile does. When it fails, the project path is the
+  // one before the attempt, as are the project and the modified flag.
+  FileResult OpenPath(const std::string& path);
   // Reads the file named by the project path, then loads the photos' images. A file that
-  // cannot be opened leaves the project unchanged.
+  // cannot be opened, cannot be read or is refused leaves the project and the modified flag
+  // unchanged; the error names the file and the reason.
   FileResult OpenProjectFile();
   // Opens a file of the recent-file list.
   FileResult OpenRecentFile(const std::string& path);

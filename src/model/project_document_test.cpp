@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "images/jpeg_writer.h"
@@ -106,6 +107,41 @@ TEST_F(ProjectDocumentTest, OpeningAMissingFileLeavesTheProjectAlone) {
   EXPECT_NE(result.error.find("nothing.mpj"), std::string::npos);
   EXPECT_EQ(document.project().objects.size(), 1u);
   EXPECT_TRUE(host.calls.empty());
+}
+
+// A file that cannot be opened, or is refused for its size, must not become the next Save's
+// target: the path, the project and the modified flag stay as they were, so Save writes the
+// project still loaded to the file it came from.
+TEST_F(ProjectDocumentTest, FileThatCannotBeOpenedIsNeverTheNextSavesTarget) {
+  std::string refusedText = "Modrin file version 3.00\n";
+  for (int i = 0; i < 1001; ++i) refusedText += "Image: \"p\"\n";
+  refusedText += "Positions:\nEdges:\n";
+  for (int i = 0; i < 1000; ++i) refusedText += "Object: \"o\"\n";
+  const std::string refused = dir.File("refused.mpj");
+  ASSERT_TRUE(WriteFileText(refused, refusedText));
+  std::filesystem::create_directory(dir.File("folder.mpj"));
+
+  const std::string own = dir.File("own.mpj");
+  document.project().AddObject("Kept");
+  document.SetProjectPath(own);
+  document.SetModified(true);
+  for (const std::string& path : {refused, dir.File("folder.mpj"), dir.File("missing.mpj")}) {
+    host.answer = path;
+    const FileResult opened = document.Open();
+    EXPECT_EQ(opened.status, FileResult::Status::Failed) << path;
+    EXPECT_NE(opened.error.find(path), std::string::npos) << opened.error;
+    EXPECT_EQ(document.OpenRecentFile(path).status, FileResult::Status::Failed) << path;
+    EXPECT_EQ(document.projectPath(), own);
+    EXPECT_TRUE(document.modified());
+    ASSERT_EQ(document.project().objects.size(), 1u);
+    EXPECT_EQ(document.project().objects[0]->name, "Kept");
+  }
+  EXPECT_TRUE(std::none_of(host.calls.begin(), host.calls.end(),
+                           [](const std::string& call) { return call.starts_with("recent"); }));
+
+  ASSERT_TRUE(document.Save().ok());
+  EXPECT_EQ(ReadFileText(refused), refusedText);
+  EXPECT_EQ(ReadFileText(own), WriteProjectText(document.project()));
 }
 
 TEST_F(ProjectDocumentTest, CancelledOpenKeepsProjectButForgetsPath) {

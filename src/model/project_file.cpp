@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "images/file_io.h"
 #include "images/number_text.h"
 #include "images/text_scanner.h"
 #include "model/project.h"
@@ -82,6 +86,20 @@ void WritePosition(std::int32_t id, const Position& position, std::string& out) 
 
 // ---------------------------------------------------------------------------------------------
 // Reading.
+
+// Moves what reading fills (photos, positions, edges, objects and both id counters) from
+// `from` into `into`, replacing what `into` held; the camera database stays.
+void MoveContents(Project& from, Project& into) {
+  into.Clear();
+  into.photos = std::move(from.photos);
+  PositionGraph& graph = into.graph;
+  graph.positions = std::move(from.graph.positions);
+  graph.lastPositionId = from.graph.lastPositionId;
+  graph.edges = std::move(from.graph.edges);
+  graph.lastEdgeId = from.graph.lastEdgeId;
+  into.objects = std::move(from.objects);
+  for (auto& object : into.objects) object->graph = &graph;
+}
 
 // Empties everything reading fills: objects, photos, positions, edges and both counters.
 void EmptyProject(Project& project) {
@@ -156,13 +174,24 @@ void ReadCameraLines(TextScanner& in, engine::CameraRecord& camera) {
   ReadLabelled(in, "\tFocal: ", camera.focal);
 }
 
+// Reads within one line while it lives: the line's end counts as the end of the text.
+class LineOnly {
+ public:
+  explicit LineOnly(TextScanner& in) : in_(in) { in_.SetLineOnly(true); }
+  ~LineOnly() { in_.SetLineOnly(false); }
+  LineOnly(const LineOnly&) = delete;
+  LineOnly& operator=(const LineOnly&) = delete;
+
+ private:
+  TextScanner& in_;
+};
+
 // Ends a line read within its own bounds. With only white space left on the line, reading
 // goes on at the next line (true). Otherwise the scanner is left at the unreadable text, which
 // ends the section (false).
-bool FinishLine(TextScanner& in, TextScanner& line) {
-  line.SkipWhitespace();
-  in.MoveTo(line.Position());
-  return line.AtEnd();
+bool FinishLine(TextScanner& in) {
+  in.SkipWhitespace();
+  return in.AtEnd();
 }
 
 void StorePosition(PositionGraph& graph, std::int32_t id, Position position) {
@@ -178,37 +207,34 @@ void StorePosition(PositionGraph& graph, std::int32_t id, Position position) {
 // when text follows that fits no piece; the scanner is then left at the mismatch.
 bool ReadPositionLine(TextScanner& in, PositionGraph& graph) {
   in.SkipWhitespace();
-  TextScanner line = in.RestOfLine();
+  const LineOnly lineOnly(in);
   std::int32_t id = 0;
   std::string_view marker;
-  if (!(line.ReadInt(id) && line.MatchLiteral(": ") && line.ReadToken(marker))) {
-    in.MoveTo(line.Position());
-    return false;
-  }
+  if (!(in.ReadInt(id) && in.MatchLiteral(": ") && in.ReadToken(marker))) return false;
   Position position;
   position.isReal = marker.find('U') != std::string_view::npos;
   double x = 0, y = 0, z = 0;
-  if (line.MatchLiteral(" R(") && line.ReadDouble(x) && line.MatchLiteral(",") &&
-      line.ReadDouble(y) && line.MatchLiteral(",") && line.ReadDouble(z)) {
+  if (in.MatchLiteral(" R(") && in.ReadDouble(x) && in.MatchLiteral(",") && in.ReadDouble(y) &&
+      in.MatchLiteral(",") && in.ReadDouble(z)) {
     position.coords = {x, y, z};
     position.isComputed = true;
-    line.MatchLiteral(")");
+    in.MatchLiteral(")");
   }
   // Entries "%d(%d,%d)" each followed by one separator character; a later entry for a photo
   // replaces an earlier one. The photo index is kept as read, whatever its value.
   for (;;) {
     std::int32_t photo = 0;
     ImagePoint point;
-    if (!(line.ReadInt(photo) && line.MatchLiteral("(") && line.ReadInt(point.x) &&
-          line.MatchLiteral(",") && line.ReadInt(point.y) && line.MatchLiteral(")"))) {
+    if (!(in.ReadInt(photo) && in.MatchLiteral("(") && in.ReadInt(point.x) &&
+          in.MatchLiteral(",") && in.ReadInt(point.y) && in.MatchLiteral(")"))) {
       break;
     }
     position.imagePoints[photo] = point;
     char separator = 0;
-    if (!line.ReadChar(separator)) break;  // the end of the line
+    if (!in.ReadChar(separator)) break;  // the end of the line
   }
   StorePosition(graph, id, std::move(position));
-  return FinishLine(in, line);
+  return FinishLine(in);
 }
 
 // One position line of the older format, "\t%d: (%d,%d)-(%d,%d) %s": a position marked in
@@ -216,23 +242,21 @@ bool ReadPositionLine(TextScanner& in, PositionGraph& graph) {
 // so there is nothing for it to mark as real. Read within the line's bounds as above.
 bool ReadOlderPositionLine(TextScanner& in, PositionGraph& graph) {
   in.SkipWhitespace();
-  TextScanner line = in.RestOfLine();
+  const LineOnly lineOnly(in);
   std::int32_t id = 0;
   ImagePoint left, right;
-  if (!(line.ReadInt(id) && line.MatchLiteral(": (") && line.ReadInt(left.x) &&
-        line.MatchLiteral(",") && line.ReadInt(left.y) && line.MatchLiteral(")-(") &&
-        line.ReadInt(right.x) && line.MatchLiteral(",") && line.ReadInt(right.y) &&
-        line.MatchLiteral(")"))) {
-    in.MoveTo(line.Position());
+  if (!(in.ReadInt(id) && in.MatchLiteral(": (") && in.ReadInt(left.x) && in.MatchLiteral(",") &&
+        in.ReadInt(left.y) && in.MatchLiteral(")-(") && in.ReadInt(right.x) &&
+        in.MatchLiteral(",") && in.ReadInt(right.y) && in.MatchLiteral(")"))) {
     return false;
   }
   std::string_view marker;
-  line.ReadToken(marker);
+  in.ReadToken(marker);
   Position position;
   position.imagePoints[0] = left;
   position.imagePoints[1] = right;
   StorePosition(graph, id, std::move(position));
-  return FinishLine(in, line);
+  return FinishLine(in);
 }
 
 // " [(%lf,%lf)-(%lf,%lf)]\n": read, not kept. A line counts when its four numbers are read.
@@ -247,26 +271,27 @@ bool ReadGroundLine(TextScanner& in) {
   return true;
 }
 
-// The text between the quotes of an "Image:" or "Object:" line. An empty text is read as
-// empty: a photo without a path or an object without a name is written that way, and stopping
-// there would drop the rest of the file.
-bool ReadQuotedText(TextScanner& in, std::string_view& text) {
-  if (in.ReadUntil('"', text)) return true;
-  text = {};
-  const std::size_t start = in.Position();
-  if (!in.MatchLiteral("\"")) return false;
-  in.MoveTo(start);  // the closing quote is the caller's to match
-  return true;
+// The text between the quotes of an "Image:" or "Object:" line; the closing quote is the
+// caller's to match. An empty text is read as empty: a photo without a path or an object
+// without a name is written that way, and stopping there would drop the rest of the file.
+bool ReadQuotedText(TextScanner& in, std::string& text) {
+  std::string_view read;
+  if (in.ReadUntil('"', read)) {
+    text = read;
+    return true;
+  }
+  text.clear();
+  return in.NextIs('"');
 }
 
 // Version 3.0 and above. Each section reads while its lines match and then hands over to the
 // next at the place where it stopped.
 bool ReadCurrentFormat(Project& project, TextScanner& in, float version) {
   project.Clear();
-  std::string_view text;
+  std::string text;
   while (in.MatchLiteral("Image: \"") && ReadQuotedText(in, text)) {
     Photo& photo = project.AddPhoto();
-    photo.SetPath(std::string(text));
+    photo.SetPath(text);
     in.MatchLiteral("\"\n");
     ReadCameraLines(in, photo.camera);
   }
@@ -295,12 +320,9 @@ bool ReadCurrentFormat(Project& project, TextScanner& in, float version) {
   while (in.MatchLiteral("Object: \"") && ReadQuotedText(in, text)) {
     in.MatchLiteral("\"\n");
     auto created = std::make_unique<Object>();
-    created->name = namer.Unique(std::string(text));
+    created->name = namer.Unique(text);
     Object* object = AppendObject(project, std::move(created));
-    if (object == nullptr) {
-      EmptyProject(project);
-      return false;
-    }
+    if (object == nullptr) return false;
     // An object whose "Current" line does not match stays as created.
     ReadObject(*object, in, version);
   }
@@ -333,10 +355,7 @@ bool ReadOlderFormat(Project& project, TextScanner& in, float version) {
   for (;;) {
     auto object = std::make_unique<Object>();
     if (!ReadObject(*object, in, version)) break;
-    if (AppendObject(project, std::move(object)) == nullptr) {
-      EmptyProject(project);
-      return false;
-    }
+    if (AppendObject(project, std::move(object)) == nullptr) return false;
   }
 
   engine::CameraRecord& leftCamera = left.camera;
@@ -421,8 +440,7 @@ std::string Project::Write() const {
   return out;
 }
 
-bool Project::Read(std::string_view text, float version) {
-  TextScanner in(text);
+bool Project::Read(TextScanner& in, float version) {
   // A version that is not a number counts as older.
   if (version >= 3.0f) return ReadCurrentFormat(*this, in, version);
   return ReadOlderFormat(*this, in, version);
@@ -435,14 +453,22 @@ std::string ProjectFileHeader() {
   return header;
 }
 
-float ReadHeaderVersion(std::string_view text, std::size_t& bodyStart) {
-  TextScanner in(text);
+float ReadHeaderVersion(TextScanner& in) {
+  // Without a number the whole text is the body, so reading goes back to its first character.
+  in.Hold();
   float version = 0;
   if (!(in.MatchLiteral("Modrin file version ") && in.ReadFloat(version))) {
-    bodyStart = 0;
+    in.Rewind();
     return kOlderFileVersion;
   }
+  in.Release();
   in.MatchLiteral("\n");
+  return version;
+}
+
+float ReadHeaderVersion(std::string_view text, std::size_t& bodyStart) {
+  TextScanner in(text);
+  const float version = ReadHeaderVersion(in);
   bodyStart = in.Position();
   return version;
 }
@@ -451,10 +477,45 @@ std::string WriteProjectText(const Project& project) {
   return ProjectFileHeader() + project.Write();
 }
 
+bool ReadProject(Project& project, TextScanner& in) {
+  const float version = ReadHeaderVersion(in);
+  Project read;
+  if (!read.Read(in, version)) return false;
+  MoveContents(read, project);
+  return true;
+}
+
 bool ReadProjectText(Project& project, std::string_view text) {
-  std::size_t bodyStart = 0;
-  const float version = ReadHeaderVersion(text, bodyStart);
-  return project.Read(text.substr(bodyStart), version);
+  TextScanner in(text);
+  return ReadProject(project, in);
+}
+
+bool ReadProjectFile(Project& project, const std::string& path, std::string& error) {
+  images::InputFile file = images::OpenInputFile(path, error);
+  if (!file) {
+    error = "Cannot open \"" + path + "\": " + error;
+    return false;
+  }
+  // Read in pieces as the grammar reaches them: reading ends at the first line that fits no
+  // pattern, so the rest of a huge or endless file is never read.
+  int readError = 0;
+  TextScanner in([&](char* buffer, std::size_t size) {
+    const std::size_t got = std::fread(buffer, 1, size, file.get());
+    if (got == 0 && std::ferror(file.get())) readError = errno;
+    return got;
+  });
+  const float version = ReadHeaderVersion(in);
+  Project read;
+  if (!read.Read(in, version)) {
+    error = "Cannot open \"" + path + "\": it holds more photos and objects than can be loaded";
+    return false;
+  }
+  if (readError != 0) {
+    error = "Cannot read \"" + path + "\": " + std::strerror(readError);
+    return false;
+  }
+  MoveContents(read, project);
+  return true;
 }
 
 }  // namespace modrin::model

@@ -29,8 +29,10 @@ inline constexpr std::size_t kMaxReadPhotoMeshes = 1'000'000;
 std::string ProjectFileHeader();
 
 // Reads the header line "Modrin file version <number>" and the white space after it, and
-// returns the number; `bodyStart` receives the offset of the body behind it. Without a number
-// there, the version is kOlderFileVersion and `bodyStart` is 0: the whole text is the body.
+// returns the number. Without a number there, the version is kOlderFileVersion and the scanner
+// is back where it started: the whole text is the body.
+float ReadHeaderVersion(images::TextScanner& in);
+// The same for text in memory; `bodyStart` receives the offset of the body.
 float ReadHeaderVersion(std::string_view text, std::size_t& bodyStart);
 
 // The whole project file: the header line, then Project::Write.
@@ -40,9 +42,14 @@ std::string WriteProjectText(const Project& project);
 // objects: the header picks the grammar (version 3.0 and above: the current one; below, or no
 // header: the older two-photo format). Text that fits no pattern ends the section being read;
 // nothing is reported for it. Returns false only when the file is refused for needing more than
-// kMaxReadPhotoMeshes meshes; the project is then left empty (no photos, positions, edges,
-// objects; both id counters 0).
+// kMaxReadPhotoMeshes meshes; the project is then left as it was.
+bool ReadProject(Project& project, images::TextScanner& in);
 bool ReadProjectText(Project& project, std::string_view text);
+// Reads the project file at `path` as ReadProject does, pulling the file in as reading reaches
+// it, so memory is bounded by the longest line read and not by the file's size. False, the
+// project as it was, with a message naming the file in `error` when it cannot be opened or read
+// or is refused.
+bool ReadProjectFile(Project& project, const std::string& path, std::string& error);
 
 // The lines of one object block after its "Object:" line: "Current" and "Vertices".
 void WriteObject(const Object& object, std::string& out);

@@ -1,7 +1,9 @@
 #include "model/project_file.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cmath>
@@ -343,16 +345,107 @@ TEST(ProjectFileTest, HeaderVersionChoosesTheGrammar) {
   }
 }
 
-TEST(ProjectFileTest, FileNeedingTooManyMeshesIsRefused) {
+TEST(ProjectFileTest, FileNeedingTooManyMeshesIsRefusedAndLeavesTheProjectAsItWas) {
   std::string text = "Modrin file version 3.00\n";
   for (int i = 0; i < 1000; ++i) text += "Image: \"p\"\n";
   text += "Positions:\n\t1: -\nEdges:\n";
   for (std::size_t i = 0; i < kMaxReadPhotoMeshes / 1000; ++i) text += "Object: \"o\"\n";
+  // A million empty meshes: each must cost a few dozen bytes, not a mesh's full storage.
+  const std::size_t heapBefore = mallinfo2().uordblks;
   Project project;
   EXPECT_TRUE(ReadProjectText(project, text));
-  EXPECT_FALSE(ReadProjectText(project, text + "Object: \"o\"\n"));
-  EXPECT_TRUE(project.photos.empty() && project.objects.empty() && project.graph.positions.empty());
-  EXPECT_EQ(project.graph.lastPositionId, 0);
+  EXPECT_EQ(project.objects.size(), 1000u);
+  EXPECT_LT(mallinfo2().uordblks - heapBefore, std::size_t{100} << 20);
+
+  Project kept;
+  FillSample(kept);
+  const std::string before = WriteProjectText(kept);
+  EXPECT_FALSE(ReadProjectText(kept, text + "Object: \"o\"\n"));
+  EXPECT_EQ(WriteProjectText(kept), before);
+  EXPECT_EQ(kept.objects[0]->graph, &kept.graph);
+}
+
+// A text fed to the scanner a few bytes at a time.
+TextScanner::Source PiecesOf(const std::string& text, std::size_t piece,
+                             std::size_t* pulled = nullptr) {
+  return [&text, piece, pulled, at = std::size_t{0}](char* buffer, std::size_t size) mutable {
+    const std::size_t n = std::min({piece, size, text.size() - at});
+    std::copy_n(text.data() + at, n, buffer);
+    at += n;
+    if (pulled != nullptr) *pulled += n;
+    return n;
+  };
+}
+
+// Reading a stream gives what reading the whole text gives, however the stream is cut, also
+// where reading ends early or the header breaks off and the body is read from the start.
+TEST(ProjectFileTest, StreamReadsAsTheWholeText) {
+  const std::vector<std::string> texts = {
+      kSampleText,
+      std::string(kSampleText) + "garbage\nObject: \"late\"\n",
+      std::string("Modrin file vers\n") + kOlderBody,
+      std::string("Modrin file version \n3.00\n") + (kSampleText + 25),
+      kOlderBody,
+      Body("\t1: U R(1,2,3) 0(1,2) 1(3,4)\n\t2: -   \n\t3: x 0(1,2)z\n"),
+      Body("\t1: - 0(1,2) 1(3,"),
+  };
+  for (const std::string& text : texts) {
+    Project whole;
+    ASSERT_TRUE(ReadProjectText(whole, text));
+    const std::string expected = WriteProjectText(whole);
+    for (std::size_t piece : {1, 2, 3, 7, 64}) {
+      Project streamed;
+      TextScanner in(PiecesOf(text, piece));
+      ASSERT_TRUE(ReadProject(streamed, in));
+      EXPECT_EQ(WriteProjectText(streamed), expected) << piece << " " << text;
+    }
+  }
+}
+
+// Reading stops at the first line that fits no pattern, so an endless stream of garbage is
+// left after a few bytes, and memory holds one line at most.
+TEST(ProjectFileTest, ReadingEndsAtGarbageWithoutReadingOn) {
+  const std::vector<std::string> garbage = {
+      std::string(4096, '\0'),
+      std::string(4096, 'x'),
+      std::string(4096, '7'),
+      "Modrin file version 3.00\n" + std::string(4096, '7'),
+      "Modrin file version 3.00\nPositions:\n" + std::string(4096, '1'),
+      "Modrin" + std::string(4096, ' '),
+  };
+  for (const std::string& start : garbage) {
+    std::size_t pulled = 0;
+    // Endless: the start, then its last character for ever.
+    TextScanner in([&, at = std::size_t{0}](char* buffer, std::size_t size) mutable {
+      for (std::size_t i = 0; i < size; ++i, ++at) {
+        buffer[i] = start[std::min(at, start.size() - 1)];
+      }
+      pulled += size;
+      return size;
+    });
+    Project project;
+    ReadProject(project, in);
+    EXPECT_LE(pulled, std::size_t{1} << 20) << start.substr(0, 40);
+  }
+}
+
+TEST(ProjectFileTest, FileIsReadAsAStreamAndErrorsNameIt) {
+  Project project;
+  FillSample(project);
+  const std::string before = WriteProjectText(project);
+  std::string error;
+  // An endless file: nothing fits, and reading must end at once rather than fill memory.
+  ASSERT_TRUE(ReadProjectFile(project, "/dev/zero", error)) << error;
+  EXPECT_EQ(project.photos.size(), 2u);  // the older format's two photos, nothing else
+  EXPECT_TRUE(project.graph.positions.empty());
+
+  Project kept;
+  FillSample(kept);
+  EXPECT_FALSE(ReadProjectFile(kept, "/nonexistent/p.mpj", error));
+  EXPECT_NE(error.find("Cannot open \"/nonexistent/p.mpj\""), std::string::npos) << error;
+  EXPECT_FALSE(ReadProjectFile(kept, "/", error));
+  EXPECT_NE(error.find("folder"), std::string::npos) << error;
+  EXPECT_EQ(WriteProjectText(kept), before);
 }
 
 TEST(ProjectFileTest, PathologicalInputsFinishQuickly) {

@@ -175,6 +175,40 @@ TEST(ProjectTest, PickingInCurrentObjectsSkipsOtherMatches) {
   EXPECT_EQ(id, inner);
 }
 
+// Ids come from files as written, negative ones too; -1 is also "from the lowest id". Picking
+// over such ids must end, and still find a current match among them.
+TEST(ProjectTest, PickingEndsOverNegativeIdsOnOnePixel) {
+  Project project;
+  PositionGraph& graph = project.graph;
+  for (std::int32_t id : {-5, -1, 3}) graph.positions[id].imagePoints[0] = {4, 4};
+  graph.positions[-7].imagePoints[0] = {0, 0};
+  graph.positions[-2].imagePoints[0] = {8, 8};
+  graph.edges = {{-3, {-7, -2}}, {-1, {-7, -2}}, {2, {-7, -2}}};
+  Object& object = AddCurrentObject(project, "Current");
+
+  std::int32_t id = -1;
+  EXPECT_FALSE(project.FindPositionInCurrentObject(0, 0, {4, 4}, id));
+  EXPECT_EQ(id, -1);
+  EXPECT_FALSE(project.FindEdgeInCurrentObject(0, 1, {4, 4}, id));
+  EXPECT_EQ(id, -1);
+
+  object.AddPosition(-1);
+  EXPECT_TRUE(project.FindPositionInCurrentObject(0, 0, {4, 4}, id));
+  EXPECT_EQ(id, -1);
+  // From -1 the walk starts again at the lowest id and finds -1 once more.
+  EXPECT_TRUE(project.FindPositionInCurrentObject(0, 0, {4, 4}, id));
+  EXPECT_EQ(id, -1);
+
+  object.AddPosition(-7);
+  object.AddPosition(-2);
+  id = -1;
+  EXPECT_TRUE(project.FindEdgeInCurrentObject(0, 1, {4, 4}, id));
+  EXPECT_EQ(id, 2);  // an existing id -1 starts after itself, so -3 and -1 are passed over
+  id = -5;
+  EXPECT_TRUE(project.FindEdgeInCurrentObject(0, 1, {4, 4}, id));
+  EXPECT_EQ(id, -3);
+}
+
 TEST(ProjectTest, NextStepAdviceStopsAtTheFirstMissingStep) {
   Project project;
   auto expectAdvice = [&](std::int32_t photo, int step, const std::string& text,
