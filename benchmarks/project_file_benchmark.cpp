@@ -2,6 +2,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "model/project.h"
@@ -63,5 +65,25 @@ void BM_ReadProject(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_ReadProject)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+// The same from a file, read as a stream as opening a project does.
+void BM_ReadProjectFile(benchmark::State& state) {
+  Project source;
+  FillProject(source, static_cast<int>(state.range(0)), 20);
+  const std::string text = modrin::model::WriteProjectText(source);
+  const std::string path = std::filesystem::temp_directory_path() / "modrin_read_benchmark.mpj";
+  {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+  }
+  for (auto _ : state) {
+    Project project;
+    std::string error;
+    benchmark::DoNotOptimize(modrin::model::ReadProjectFile(project, path, error));
+  }
+  std::filesystem::remove(path);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ReadProjectFile)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -3,14 +3,9 @@
 # program needs to start, where some allocation must fail. Each run must end by itself: status 0,
 # or status 1 with "modrin-cli: " and a reason on standard error and no output file. An abort,
 # a crash or a half-written file fails the test.
-set -euo pipefail
+source "$(dirname "$0")/support/shell_test.sh"
 cli=$1
 sample=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_DATA_HOME=$work/data
-
-fail() { echo "FAILED: $*" >&2; exit 1; }
 
 cp -r "$sample" "$work/house"
 

@@ -2,15 +2,10 @@
 # Runs modrin-cli on the bundled sample: info lists every photo loaded, resave writes the same
 # bytes under a German locale as under C, and the sample generator still writes the committed
 # sample byte for byte.
-set -euo pipefail
+source "$(dirname "$0")/support/shell_test.sh"
 cli=$1
 make_sample=$2
 sample=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_DATA_HOME=$work/data
-
-fail() { echo "FAILED: $*" >&2; exit 1; }
 
 info=$("$cli" info "$sample/sample.mpj")
 echo "$info"

@@ -2,14 +2,9 @@
 # Runs the road of `make run` on a copy of the house sample opened by a relative path, from the
 # copy's parent folder: every texture the model files name must be a file that exists, the
 # MTL's map_Kd lines read from the MTL's own folder and the VRML's URLs as file:/// URLs.
-set -euo pipefail
+source "$(dirname "$0")/support/shell_test.sh"
 cli=$1
 sample=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_DATA_HOME=$work/data
-
-fail() { echo "FAILED: $*" >&2; exit 1; }
 
 cp -r "$sample" "$work/house"
 cd "$work"

@@ -2,15 +2,10 @@
 # Checks the bundled house sample: the generator writes it again byte for byte (the same files,
 # the same bytes), and modrin-cli info opens it with every photo loaded with its EXIF camera,
 # the ground and eave corners real and every wall and roof edge present.
-set -euo pipefail
+source "$(dirname "$0")/support/shell_test.sh"
 cli=$1
 make_house=$2
 sample=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_DATA_HOME=$work/data
-
-fail() { echo "FAILED: $*" >&2; exit 1; }
 
 mkdir "$work/house"
 "$make_house" "$work/house" >/dev/null

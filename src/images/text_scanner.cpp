@@ -55,7 +55,7 @@ bool TextScanner::Available(std::size_t at) {
   return true;
 }
 
-int TextScanner::CharAt(std::size_t at) {
+int TextScanner::CharAtEdge(std::size_t at) {
   if (!Available(at)) return -1;
   const auto c = static_cast<unsigned char>(window_[at - base_]);
   if (lineOnly_ && c == '\n') return -1;

@@ -82,7 +82,16 @@ class TextScanner {
  private:
   // The character at `at` (not before the position) as an unsigned char, or -1 past the end of
   // the text, and at a newline while reading a line only. Pulls text from the source as needed.
-  int CharAt(std::size_t at);
+  int CharAt(std::size_t at) {
+    // Most reads find the character at hand; only the end of what is at hand needs more.
+    if (at - base_ < window_.size() && !held_) {
+      const auto c = static_cast<unsigned char>(window_[at - base_]);
+      return lineOnly_ && c == '\n' ? -1 : c;
+    }
+    return CharAtEdge(at);
+  }
+  // CharAt where the character is not at hand or a hold may limit it.
+  int CharAtEdge(std::size_t at);
   // Whether `at` lies within the text, pulling from the source until it does or has ended.
   bool Available(std::size_t at);
   // The text from `from` (not before the position) to `to`, both within the text pulled.
