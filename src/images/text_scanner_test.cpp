@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace modrin::images {
 namespace {
@@ -43,8 +44,8 @@ TEST(TextScanner, WhiteSpaceInAPatternMatchesAnyRunIncludingNone) {
 }
 
 // A source that gives `text` one byte at a time, so every read crosses pieces.
-TextScanner::Source ByteByByte(const std::string& text) {
-  return [&text, at = std::size_t{0}](char* buffer, std::size_t size) mutable {
+TextScanner::Source ByteByByte(std::string text) {
+  return [text = std::move(text), at = std::size_t{0}](char* buffer, std::size_t size) mutable {
     if (at == text.size() || size == 0) return std::size_t{0};
     buffer[0] = text[at++];
     return std::size_t{1};
