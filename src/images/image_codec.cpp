@@ -18,16 +18,27 @@ namespace modrin::images {
 
 namespace detail {
 
-bool CheckPictureSize(std::int64_t width, std::int64_t height, std::int64_t maxPixels,
-                      std::string& error) {
+bool CheckPictureSize(std::int64_t width, std::int64_t height, std::size_t fileBytes,
+                      std::int64_t maxPixels, std::string& error) {
   if (width <= 0 || height <= 0) {
     error = "corrupt header: the picture has no pixels";
     return false;
   }
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
   // Dividing instead of multiplying keeps the test free of overflow for any header values.
   if (width > maxPixels || height > maxPixels / width) {
-    error = "the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) +
-            " pixels; at most " + std::to_string(maxPixels) + " are supported)";
+    error = "the picture is too large (" + size + "; at most " + std::to_string(maxPixels) +
+            " are supported)";
+    return false;
+  }
+  // Both factors are at most kMaxFileBytes (2^31) and 2^16 here, and width * height is at most
+  // maxPixels: neither product overflows.
+  const std::int64_t plausible =
+      static_cast<std::int64_t>(std::min<std::size_t>(fileBytes, kMaxFileBytes)) *
+      kPixelsPerFileByte;
+  if (width * height > plausible) {
+    error = "corrupt header: a file of " + std::to_string(fileBytes) +
+            " bytes cannot hold a picture of " + size;
     return false;
   }
   return true;

@@ -170,7 +170,7 @@ bool DecodeWithMagick(Bytes bytes, const char* magick, std::int64_t maxPixels, D
       return false;
     }
     if (!CheckPictureSize(static_cast<std::int64_t>(ping->columns),
-                          static_cast<std::int64_t>(ping->rows), maxPixels, error)) {
+                          static_cast<std::int64_t>(ping->rows), bytes.size(), maxPixels, error)) {
       return false;
     }
   }
@@ -183,7 +183,7 @@ bool DecodeWithMagick(Bytes bytes, const char* magick, std::int64_t maxPixels, D
   }
   const auto width = static_cast<std::int64_t>(image->columns);
   const auto height = static_cast<std::int64_t>(image->rows);
-  if (!CheckPictureSize(width, height, maxPixels, error)) return false;
+  if (!CheckPictureSize(width, height, bytes.size(), maxPixels, error)) return false;
 
   const bool alpha = image->matte != MagickFalse;
   const std::size_t channels = alpha ? 4 : 3;
