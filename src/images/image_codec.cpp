@@ -108,7 +108,7 @@ std::string ToLower(std::string text) {
 
 // The decoders a picture can be handed to; BMP goes to GraphicsMagick like the other formats
 // without a decoder of our own.
-enum class Decoder { None, Jpeg, Png, Tiff, Jpeg2000, Gif, Magick };
+enum class Decoder { None, Jpeg, Png, Tiff, Jpeg2000, Gif, Pgx, Magick };
 
 struct Attempt {
   Decoder decoder = Decoder::None;
@@ -146,6 +146,7 @@ Attempt AttemptForContent(Bytes bytes, const std::string& extension) {
   if (detail::IsTiffSignature(bytes)) return {Decoder::Tiff};
   if (detail::IsJp2Signature(bytes) || detail::IsJ2kSignature(bytes)) return {Decoder::Jpeg2000};
   if (detail::IsGifSignature(bytes)) return {Decoder::Gif};
+  if (detail::IsPgxSignature(bytes)) return {Decoder::Pgx};
   if (const char* magick = detail::MagickFormatFor(bytes, extension)) {
     return {Decoder::Magick, magick};
   }
@@ -180,6 +181,9 @@ bool Run(const Attempt& attempt, Bytes bytes, std::int64_t maxPixels, DecodedIma
     case Decoder::Gif:
       ok = detail::DecodeGif(bytes, maxPixels, image, error);
       format = ImageFormat::Gif;
+      break;
+    case Decoder::Pgx:
+      ok = detail::DecodePgx(bytes, maxPixels, image, error);
       break;
     case Decoder::Magick:
       ok = detail::DecodeWithMagick(bytes, attempt.magick, maxPixels, image, error);

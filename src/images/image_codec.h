@@ -37,8 +37,8 @@ ImageFormat FormatHintForExtension(const std::string& lowerExtension);
 
 // Decodes a whole file held in memory. With hint Unknown, or when the hinted decoder fails,
 // the format is recognised by content: the file signatures of the formats with a decoder of
-// our own (JPEG, PNG, TIFF, JPEG 2000, GIF), then GraphicsMagick for the rest (BMP, ICO, TGA,
-// PCX, WBMP, PNM, Sun raster, JBIG, WMF). Grey, palette, 16-bit and CMYK pictures become 8-bit
+// our own (JPEG, PNG, TIFF, JPEG 2000, GIF, PGX), then GraphicsMagick for the rest (BMP, ICO,
+// TGA, PCX, WBMP, PNM, Sun raster, JBIG, WMF). Grey, palette, 16-bit and CMYK pictures become 8-bit
 // RGB; transparent pixels are composited on white. Of a GIF the first frame is decoded; the
 // EXIF orientation of a JPEG is not applied (pixels stay as stored). The result's format names
 // the decoder that succeeded: Jpeg only for a real JPEG decode, Bmp for BMP, Other for the

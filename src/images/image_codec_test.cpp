@@ -685,6 +685,48 @@ TEST(MagickConversionTest, OtherRasterFormatsLoad) {
   EXPECT_FALSE(Decode({0, 0, 2, 2, 0x80, 0x40}).ok);
 }
 
+TEST(MagickConversionTest, TgaIsRecognisedByContentAndIconsOnlyByAFullDirectory) {
+  // An uncompressed TGA without identifier or colour map starts with 0, 0, 2, 0, as a cursor
+  // does; without its extension it is still a TGA.
+  Bytes tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0};  // bottom row first
+  tga.insert(tga.end(), {255, 0, 0, 30, 20, 10, 0, 0, 255, 0, 255, 0});
+  for (const std::string extension : {"", "dat", "tga"}) {
+    const DecodeResult result = Decode(tga, ImageFormat::Unknown, extension);
+    ASSERT_TRUE(result.ok) << extension << ": " << result.error;
+    EXPECT_EQ(Rows(result.image.pixels), (Bytes{255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}));
+  }
+  // A 32-bit TGA stored top row first.
+  Bytes topDown = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 32, 0x28, 1, 2, 3, 255};
+  EXPECT_TRUE(Decode(topDown).ok);
+
+  // Icon directories whose entry cannot be an image are not icons (nor anything else).
+  Bytes icon = {0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 32, 0};
+  PutLe(icon, 64, 4);
+  const std::vector<std::pair<std::string, Bytes>> notIcons = {
+      {"no images", {0, 0, 1, 0, 0, 0}},
+      {"image past the end",
+       [&] {
+         Bytes b = icon;
+         PutLe(b, 5000, 4);
+         b.resize(200, 0);
+         return b;
+       }()},
+      {"image inside the directory",
+       [&] {
+         Bytes b = icon;
+         PutLe(b, 6, 4);
+         b.resize(200, 0);
+         return b;
+       }()},
+      {"directory cut short", {0, 0, 1, 0, 3, 0, 2, 2, 0, 0, 1, 0, 32, 0, 64, 0, 0, 0}},
+  };
+  for (const auto& [name, bytes] : notIcons) {
+    const DecodeResult result = Decode(bytes);
+    EXPECT_FALSE(result.ok) << name;
+    EXPECT_EQ(result.error, "not a picture in a supported format") << name;
+  }
+}
+
 TEST(MagickConversionTest, MetafilesAreRendered) {
   // A placeable metafile, 100 x 50 units at 1440 a inch, with one red rectangle.
   Bytes wmf = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 100, 0, 50, 0, 0xA0, 0x05, 0, 0, 0, 0};
@@ -707,6 +749,78 @@ TEST(MagickConversionTest, MetafilesAreRendered) {
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(result.image.format, ImageFormat::Other);
   EXPECT_GT(result.image.width, 0);
+}
+
+// ---- PGX ----
+
+Bytes Pgx(const std::string& header, const Bytes& samples) {
+  Bytes b(header.begin(), header.end());
+  b.insert(b.end(), samples.begin(), samples.end());
+  return b;
+}
+
+Bytes Grey3(std::uint8_t a, std::uint8_t b, std::uint8_t c) { return {a, a, a, b, b, b, c, c, c}; }
+
+TEST(PgxTest, SamplesOfEveryDepthSignAndByteOrderBecomeGreyRgb) {
+  struct Case {
+    std::string name;
+    Bytes file;
+    Bytes pixels;  // 3 x 1
+  };
+  const Case cases[] = {
+      {"8-bit", Pgx("PG ML + 8 3 1\n", {0, 128, 255}), Grey3(0, 128, 255)},
+      {"no sign, extra blanks", Pgx("PG  LM   8 3 1 \r\n", {0, 128, 255}), Grey3(0, 128, 255)},
+      {"16-bit big-endian", Pgx("PG ML +16 3 1\n", {0x00, 0xFF, 0x80, 0x00, 0xFF, 0xFF}),
+       Grey3(0, 128, 255)},
+      {"16-bit little-endian", Pgx("PG LM +16 3 1\n", {0xFF, 0x00, 0x00, 0x80, 0xFF, 0xFF}),
+       Grey3(0, 128, 255)},
+      // 12 bits, two's complement in two bytes: -2048 is black, 0 mid-grey, 2047 white.
+      {"12-bit signed", Pgx("PG ML - 12 3 1\n", {0xF8, 0x00, 0x00, 0x00, 0x07, 0xFF}),
+       Grey3(0, 128, 255)},
+      {"8-bit signed", Pgx("PG ML -8 3 1\n", {0x80, 0x00, 0x7F}), Grey3(0, 128, 255)},
+      // Fewer than 8 bits are scaled up; values above the depth's range are clamped.
+      {"1-bit", Pgx("PG ML + 1 3 1\n", {0, 1, 9}), Grey3(0, 255, 255)},
+      {"4-bit", Pgx("PG ML + 4 3 1\n", {0, 5, 15}), Grey3(0, 85, 255)},
+  };
+  for (const Case& c : cases) {
+    const DecodeResult result = Decode(c.file);
+    ASSERT_TRUE(result.ok) << c.name << ": " << result.error;
+    EXPECT_EQ(result.image.format, ImageFormat::Other) << c.name;
+    EXPECT_EQ(result.image.width, 3) << c.name;
+    EXPECT_EQ(result.image.height, 1) << c.name;
+    EXPECT_EQ(Rows(result.image.pixels), c.pixels) << c.name;
+  }
+  // Rows are stored top row first, and a file named .pgx decodes through the file interface.
+  TempDir dir;
+  WriteBytes(dir.File("grey.pgx"), Pgx("PG ML + 8 1 2\n", {10, 200}));
+  const DecodeResult result = DecodeImageFile(dir.File("grey.pgx"), FormatHintForExtension("pgx"));
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(*result.image.Pixel(0, 1), 10);
+  EXPECT_EQ(*result.image.Pixel(0, 0), 200);
+}
+
+TEST(PgxTest, BadHeadersShortDataAndImplausibleSizesAreRefused) {
+  const std::vector<std::pair<std::string, Bytes>> cases = {
+      {"depth 0", Pgx("PG ML + 0 3 1\n", {0, 0, 0})},
+      {"depth 17", Pgx("PG ML + 17 3 1\n", Bytes(9, 0))},
+      {"no height", Pgx("PG ML + 8 3\n", {0, 0, 0})},
+      {"a word too many", Pgx("PG ML + 8 3 1 1\n", {0, 0, 0})},
+      {"two signs", Pgx("PG ML + -8 3 1\n", {0, 0, 0})},
+      {"negative width", Pgx("PG ML + 8 -3 1\n", {0, 0, 0})},
+      {"no newline", Pgx("PG ML + 8 3 1", {})},
+  };
+  for (const auto& [name, bytes] : cases) {
+    const DecodeResult result = Decode(bytes);
+    EXPECT_FALSE(result.ok) << name;
+    EXPECT_NE(result.error.find("PGX"), std::string::npos) << name << ": " << result.error;
+  }
+  EXPECT_FALSE(Decode(Pgx("PG ML + 8 0 1\n", {})).ok);
+  const DecodeResult shortData = Decode(Pgx("PG ML +16 3 2\n", Bytes(11, 0)));
+  EXPECT_FALSE(shortData.ok);
+  EXPECT_EQ(shortData.error, "the PGX file is truncated");
+  const DecodeResult huge = Decode(Pgx("PG ML + 8 15000 15000\n", {}));
+  EXPECT_FALSE(huge.ok);
+  EXPECT_NE(huge.error.find("cannot hold"), std::string::npos) << huge.error;
 }
 
 // ---- the format hint and the fall-back to the content ----
