@@ -114,6 +114,14 @@ class CameraDatabaseSession {
   void SaveIfChanged(std::ostream& err) const {
     if (!options_.camerasFile.empty() || database_.ToText() == loadedText_) return;
     const std::string path = images::UserCameraDatabasePath();
+    // Saving would drop the entries behind the block that could not be read; the file is kept
+    // as it is, and the command still succeeds.
+    if (database_.IsPartlyReadFile(path)) {
+      err << "modrin-cli: note: the camera database \"" << path
+          << "\" could not be read to its end, so it is left as it is and the new camera models "
+             "are not saved\n";
+      return;
+    }
     if (!database_.Save(path)) {
       err << "modrin-cli: warning: cannot save the camera database \"" << path << "\"\n";
     }

@@ -132,6 +132,67 @@ TEST_F(CliTest, CamerasOptionIsReadAndNeverWritten) {
   EXPECT_NE(missing.err.find("none.txt"), std::string::npos);
 }
 
+// The names in a camera database file, in its order; empty when it cannot be read.
+std::vector<std::string> CameraNames(const std::string& path) {
+  images::CameraDatabase database;
+  std::vector<std::string> names;
+  if (!database.Load(path)) return names;
+  for (auto name = database.NextName(""); name; name = database.NextName(*name)) {
+    names.push_back(*name);
+  }
+  return names;
+}
+
+TEST_F(CliTest, AQuoteInACameraModelCostsNoEntryOfTheUsersDatabase) {
+  // Photos of three models, one with quotes in its name and one after it in the file's order.
+  const auto projectOf = [&](const std::string& name, const std::vector<std::string>& models) {
+    std::string text = "Modrin file version 3.00\n";
+    for (std::size_t i = 0; i < models.size(); ++i) {
+      images::ExifCamera exif;
+      exif.model = models[i];
+      exif.focalLengthMm = 8;
+      const std::string photo = dir.File(name + std::to_string(i) + ".jpg");
+      EXPECT_TRUE(images::WriteJpegFile(photo, images::DecodedImage::Filled(16, 16, 9), 90, exif));
+      text += "Image: \"" + photo + "\"\n";
+    }
+    EXPECT_TRUE(WriteFileText(dir.File(name + ".mpj"), text));
+    return dir.File(name + ".mpj");
+  };
+  const std::string cameras = dir.File("data/Modrin/Cameras.txt");
+  CliRun first = RunCli({"info", projectOf("first", {"Acam", "Cam \"Q\" 1", "Dcam"})});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(first.out.find("camera \"Cam 'Q' 1\""), std::string::npos) << first.out;
+  EXPECT_EQ(CameraNames(cameras), (std::vector<std::string>{"Acam", "Cam 'Q' 1", "Dcam"}));
+
+  // A second run that brings a new model reads every entry back and keeps them all.
+  CliRun second = RunCli({"info", projectOf("second", {"Bcam"})});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.err.find("note"), std::string::npos) << second.err;
+  EXPECT_EQ(CameraNames(cameras), (std::vector<std::string>{"Acam", "Bcam", "Cam 'Q' 1", "Dcam"}));
+}
+
+TEST_F(CliTest, AUsersDatabaseWithAnUnreadableBlockIsLeftAsItIs) {
+  // Written by an older version or by hand: reading stops at the middle block, so saving the
+  // database with the new model of the project would drop the last entry.
+  const std::string cameras = dir.File("data/Modrin/Cameras.txt");
+  const std::string text =
+      "\"Acam\"\n\tCell Height: 0.001000\n\tCell Width : 0.002000\n\n"
+      "\"Cam \"Q\" 1\"\n\tCell Height: 0.003000\n\tCell Width : 0.004000\n\n"
+      "\"Zcam\"\n\tCell Height: 0.005000\n\tCell Width : 0.006000\n\n";
+  std::filesystem::create_directories(dir.File("data/Modrin"));
+  ASSERT_TRUE(WriteFileText(cameras, text));
+  CliRun run = RunCli({"info", project});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFileText(cameras), text);
+  EXPECT_NE(run.err.find("modrin-cli: note: the camera database \"" + cameras +
+                         "\" could not be read to its end"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("data/Modrin")),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
 TEST_F(CliTest, ResaveWritesTheCurrentFormat) {
   // An older two-photo file comes out in the current grammar.
   const std::string old = dir.File("old.mpj");

@@ -73,9 +73,11 @@ void CameraDatabase::MergeFrom(const CameraDatabase& other) {
 bool CameraDatabase::LoadFromText(const std::string& text) {
   TextScanner in(text);
   std::string_view name;
+  std::size_t blockStart = 0;
   for (;;) {
     double width = 0;
     double height = 0;
+    blockStart = in.Position();
     if (!in.MatchLiteral("\"") || !in.ReadUntil('"', name)) break;
     // The closing quote can only be missing at the end of the text, where the next step
     // fails anyway.
@@ -90,15 +92,37 @@ bool CameraDatabase::LoadFromText(const std::string& text) {
     // The first block of a name wins.
     Insert(std::string(name), width, height, false);
   }
-  return true;
+  // Read to the end when nothing but white space is left from where the failed block began
+  // (each block's last pattern has taken the white space behind it already).
+  TextScanner rest(text, blockStart);
+  rest.SkipWhitespace();
+  return rest.AtEnd();
 }
 
 bool CameraDatabase::Load(const std::string& path) {
   std::string text;
   std::string error;
   if (!ReadWholeFile(path, text, error)) return false;
-  LoadFromText(text);
+  if (!LoadFromText(text) && !IsPartlyReadFile(path)) {
+    std::error_code failed;
+    const std::filesystem::path file = std::filesystem::canonical(path, failed);
+    partlyReadFiles_.push_back(failed ? path : file.string());
+  }
   return true;
+}
+
+bool CameraDatabase::IsPartlyReadFile(const std::string& path) const {
+  if (partlyReadFiles_.empty() || path.empty()) return false;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path file = fs::canonical(path, error);
+  if (error) file = fs::absolute(path, error).lexically_normal();
+  for (const std::string& partlyRead : partlyReadFiles_) {
+    // The same name, or another name of the same file (a hard link).
+    std::error_code unknown;
+    if (file == partlyRead || fs::equivalent(file, partlyRead, unknown)) return true;
+  }
+  return false;
 }
 
 std::string CameraDatabase::ToText() const {
@@ -116,7 +140,7 @@ std::string CameraDatabase::ToText() const {
 }
 
 bool CameraDatabase::Save(const std::string& path) const {
-  if (path.empty()) return false;
+  if (path.empty() || IsPartlyReadFile(path)) return false;
   namespace fs = std::filesystem;
   std::error_code error;
   // Through a symbolic link to the file it names, so the link survives.

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace modrin::images {
 
@@ -34,10 +35,18 @@ class CameraDatabase {
   // Reads the "Cameras.txt" grammar; entries read up to the first mismatch are kept. Returns
   // false only when the file cannot be opened.
   // Blocks of names already present are skipped: the first block of a name wins.
+  // A file not read to its end (more than white space follows the last block read) is
+  // remembered, and Save refuses to write over it: the entries behind the block that could not
+  // be read would be lost.
   bool Load(const std::string& path);
+  // The same grammar from memory; true when the text was read to its end.
   bool LoadFromText(const std::string& text);
+  // Whether `path` names a file that Load did not read to its end (the same file, also through
+  // another path to it).
+  bool IsPartlyReadFile(const std::string& path) const;
   // Writes the whole database, replacing the file through a temporary file in the same folder.
-  // Returns false (the old file untouched) when it cannot be written.
+  // Returns false (the old file untouched) when it cannot be written, and writes nothing over a
+  // file that IsPartlyReadFile names.
   // Creates the file's folder when missing. Numbers are written with six decimals and a '.'
   // whatever the process locale.
   bool Save(const std::string& path) const;
@@ -46,6 +55,7 @@ class CameraDatabase {
 
  private:
   std::map<std::string, CameraEntry> entries_;
+  std::vector<std::string> partlyReadFiles_;  // canonical paths
 };
 
 // Where the live database is read from and saved to: "$XDG_DATA_HOME/Modrin/Cameras.txt",

@@ -206,13 +206,63 @@ TEST(CameraDatabaseLoadTest, ReadingStopsAtTheFirstMismatch) {
   };
   for (const Case& c : cases) {
     CameraDatabase database;
-    EXPECT_TRUE(database.LoadFromText(good + c.broken + last));
+    // Read to its end only when nothing was broken.
+    EXPECT_EQ(database.LoadFromText(good + c.broken + last), c.broken.empty()) << c.broken;
     EXPECT_EQ(Names(database), c.names) << c.broken;
   }
   // White space before the first quote is a mismatch too.
   CameraDatabase database;
-  database.LoadFromText(" " + good);
+  EXPECT_FALSE(database.LoadFromText(" " + good));
   EXPECT_EQ(database.size(), 0u);
+}
+
+TEST(CameraDatabaseLoadTest, TextReadToItsEndMayEndInWhiteSpaceOrWithoutTheEmptyLine) {
+  const std::string block = "\"A\"\n\tCell Height: 0.001\n\tCell Width : 0.002";
+  for (const std::string& text :
+       {std::string(), std::string(" \n\t"), block, block + "\n", block + "\n\n  \r\n\n"}) {
+    CameraDatabase database;
+    EXPECT_TRUE(database.LoadFromText(text)) << text;
+  }
+  // Anything else after the last block is a block that could not be read.
+  CameraDatabase database;
+  EXPECT_FALSE(database.LoadFromText(block + "\n\n#"));
+  EXPECT_EQ(Names(database), std::vector<std::string>{"A"});
+}
+
+TEST(CameraDatabaseFileTest, AFileNotReadToItsEndIsNeverWrittenOver) {
+  TempDir dir;
+  const std::string path = dir.File("Cameras.txt");
+  // The middle block names a model with a quote in it, which the grammar cannot read.
+  const std::string text =
+      "\"A\"\n\tCell Height: 0.001000\n\tCell Width : 0.002000\n\n"
+      "\"Cam \"Q\" 1\"\n\tCell Height: 0.001000\n\tCell Width : 0.002000\n\n"
+      "\"Z\"\n\tCell Height: 0.001000\n\tCell Width : 0.002000\n\n";
+  ASSERT_TRUE(WriteFileText(path, text));
+  std::filesystem::create_symlink(path, dir.File("link.txt"));
+  std::filesystem::create_hard_link(path, dir.File("hard.txt"));
+
+  CameraDatabase database;
+  ASSERT_TRUE(database.Load(path));
+  EXPECT_EQ(Names(database), std::vector<std::string>{"A"});
+  database.Insert("New", 0.003, 0.004, false);
+  for (const std::string& name :
+       {path, dir.File("link.txt"), dir.File("hard.txt"), dir.File("./Cameras.txt")}) {
+    EXPECT_TRUE(database.IsPartlyReadFile(name)) << name;
+    EXPECT_FALSE(database.Save(name)) << name;
+  }
+  EXPECT_EQ(ReadFileText(path), text);
+  // Another file is written, and a copy of the database keeps the protection.
+  EXPECT_FALSE(database.IsPartlyReadFile(dir.File("other.txt")));
+  EXPECT_TRUE(database.Save(dir.File("other.txt")));
+  const CameraDatabase copy = database;
+  EXPECT_FALSE(copy.Save(path));
+  EXPECT_EQ(ReadFileText(path), text);
+
+  // A file read to its end is saved over as before.
+  CameraDatabase whole;
+  ASSERT_TRUE(whole.Load(dir.File("other.txt")));
+  EXPECT_FALSE(whole.IsPartlyReadFile(dir.File("other.txt")));
+  EXPECT_TRUE(whole.Save(dir.File("other.txt")));
 }
 
 TEST(CameraDatabaseLoadTest, NamesOfAnyLengthAndOddNumbers) {

@@ -73,16 +73,55 @@ bool HasEntries(const ExifData* data) {
 
 double FiniteOrZero(double value) { return std::isfinite(value) ? value : 0; }
 
+// The payload of a JPEG file's EXIF segment (APP1 starting with "Exif\0\0"), found by walking
+// the marker segments from the start of the image: each is 0xFF, a marker byte and a 16-bit
+// big-endian length that counts itself. Segments before it (JFIF, comments, XMP in another
+// APP1, tables) are skipped; the walk ends without one at the first scan, at the end of the
+// image or at a length that does not fit in the file. Every step moves forward, so the walk
+// takes at most as many steps as the file has bytes. Empty when there is none.
+std::span<const std::uint8_t> FindExifSegment(std::span<const std::uint8_t> jpeg) {
+  constexpr std::uint8_t kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return {};
+  std::size_t at = 2;
+  while (at + 1 < jpeg.size()) {
+    if (jpeg[at] != 0xFF) return {};
+    const std::uint8_t marker = jpeg[at + 1];
+    if (marker == 0xFF) {  // fill byte before a marker
+      ++at;
+      continue;
+    }
+    // Markers without a segment: TEM and the restart markers.
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      at += 2;
+      continue;
+    }
+    if (marker == 0xD9 || marker == 0xDA || at + 3 >= jpeg.size()) return {};
+    const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+    if (length < 2 || length > jpeg.size() - (at + 2)) return {};
+    const std::span<const std::uint8_t> payload = jpeg.subspan(at + 4, length - 2);
+    if (marker == 0xE1 && payload.size() >= sizeof kExifHeader &&
+        std::equal(std::begin(kExifHeader), std::end(kExifHeader), payload.begin())) {
+      return payload;
+    }
+    at += 2 + length;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::optional<ExifCamera> ParseExif(std::span<const std::uint8_t> jpegBytes) {
   if (jpegBytes.empty() || jpegBytes.size() > kMaxFileBytes) return std::nullopt;
+  // libexif finds the segment itself only when nothing but JFIF or other APPn segments come
+  // before it: it gives up at a comment. It is handed the segment alone.
+  const std::span<const std::uint8_t> segment = FindExifSegment(jpegBytes);
+  if (segment.empty()) return std::nullopt;
   std::unique_ptr<ExifData, ExifDataDeleter> data(exif_data_new());
   if (!data) return std::nullopt;
   // As stored: libexif would otherwise add the tags the standard requires, with defaults,
   // and a missing resolution unit would read as inches.
   exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-  exif_data_load_data(data.get(), jpegBytes.data(), static_cast<unsigned>(jpegBytes.size()));
+  exif_data_load_data(data.get(), segment.data(), static_cast<unsigned>(segment.size()));
   if (!HasEntries(data.get())) return std::nullopt;
 
   ExifCamera camera;

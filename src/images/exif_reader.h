@@ -16,7 +16,9 @@ struct ExifCamera {
   int focalPlaneResolutionUnit = 0;  // 0 when the tag is missing
 };
 
-// Parses the EXIF block of a JPEG file (in memory / on disk). Empty when there is none.
+// Parses the EXIF block of a JPEG file (in memory / on disk): the first APP1 segment holding
+// "Exif" among the segments before the first scan, whatever other segments (comments, JFIF,
+// XMP) come before it. Empty when there is none or the segments before it are malformed.
 std::optional<ExifCamera> ParseExif(std::span<const std::uint8_t> jpegBytes);
 std::optional<ExifCamera> ReadExifFile(const std::string& path);
 

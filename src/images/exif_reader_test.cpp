@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -98,6 +99,78 @@ TEST(ExifParseTest, NoExifGivesNothing) {
       EXPECT_LE(read->model.size(), 39u);
     }
   }
+}
+
+// A marker segment: 0xFF, the marker, the big-endian length (counting itself) and `payload`.
+std::vector<std::uint8_t> Segment(std::uint8_t marker, const std::string& payload) {
+  const std::size_t length = payload.size() + 2;
+  std::vector<std::uint8_t> segment(length + 2);
+  segment[0] = 0xFF;
+  segment[1] = marker;
+  segment[2] = static_cast<std::uint8_t>(length >> 8);
+  segment[3] = static_cast<std::uint8_t>(length);
+  std::copy(payload.begin(), payload.end(), segment.begin() + 4);
+  return segment;
+}
+
+// The JPEG with `before` inserted right after its start-of-image marker.
+std::vector<std::uint8_t> WithAfterStart(std::vector<std::uint8_t> jpeg,
+                                         const std::vector<std::uint8_t>& before) {
+  jpeg.insert(jpeg.begin() + 2, before.begin(), before.end());
+  return jpeg;
+}
+
+TEST(ExifSegmentTest, IsFoundBehindCommentsAndOtherSegments) {
+  const std::vector<std::uint8_t> jpeg = EncodeJpeg(Grey(32, 24), 90, SampleCamera());
+  // A comment first, as scanners and some editors write it.
+  const std::vector<std::uint8_t> commented =
+      WithAfterStart(jpeg, Segment(0xFE, "Made with a flatbed scanner"));
+  std::optional<ExifCamera> read = ParseExif(commented);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->model, "PowerShot A70");
+  EXPECT_NEAR(read->focalLengthMm, 5.4, 1e-9);
+
+  // XMP in an APP1 of its own, fill bytes, an empty comment and a table before it.
+  std::vector<std::uint8_t> crowded = Segment(0xE1, "http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>");
+  crowded.insert(crowded.end(), {0xFF, 0xFF});
+  for (const auto& segment : {Segment(0xFE, ""), Segment(0xDB, std::string(65, '\1'))}) {
+    crowded.insert(crowded.end(), segment.begin(), segment.end());
+  }
+  read = ParseExif(WithAfterStart(jpeg, crowded));
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->model, "PowerShot A70");
+
+  // The picture still decodes with the comment in it.
+  EXPECT_TRUE(DecodeImageBytes(commented, ImageFormat::Jpeg).ok);
+}
+
+TEST(ExifSegmentTest, TheWalkEndsAtTheScanAndAtMalformedSegments) {
+  const std::vector<std::uint8_t> jpeg = EncodeJpeg(Grey(16, 16), 90, SampleCamera());
+  ASSERT_TRUE(ParseExif(jpeg).has_value());
+  const std::vector<std::vector<std::uint8_t>> before = {
+      {0xFF, 0xFE, 0x00, 0x00},              // a length below 2
+      {0xFF, 0xFE, 0x00, 0x01},              // a length below 2
+      {0xFF, 0xFE, 0xFF, 0xFF},              // a length past the end of the file
+      {0x12, 0x34},                          // no marker where one must be
+      Segment(0xDA, std::string(10, '\0')),  // a scan: what follows is picture data
+      {0xFF, 0xD9},                          // the end of the image
+  };
+  for (const auto& bad : before) {
+    EXPECT_FALSE(ParseExif(WithAfterStart(jpeg, bad)).has_value())
+        << std::hex << int(bad[0]) << " " << int(bad[1]);
+  }
+  // A segment cut off at the end of the file, and a file of nothing but fill bytes.
+  EXPECT_FALSE(ParseExif(std::span(jpeg.data(), 5)).has_value());
+  std::vector<std::uint8_t> fill(100000, 0xFF);
+  fill[1] = 0xD8;
+  EXPECT_FALSE(ParseExif(fill).has_value());
+
+  // Many tiny segments before it are walked one after the other.
+  std::vector<std::uint8_t> comments;
+  for (int i = 0; i < 50000; ++i) comments.insert(comments.end(), {0xFF, 0xFE, 0x00, 0x02});
+  const std::optional<ExifCamera> read = ParseExif(WithAfterStart(jpeg, comments));
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->model, "PowerShot A70");
 }
 
 struct UnitCase {

@@ -103,7 +103,7 @@ bool DecodeGif(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
       std::max<std::int64_t>(gif->SWidth, std::int64_t{frame.Left} + frame.Width);
   const std::int64_t height =
       std::max<std::int64_t>(gif->SHeight, std::int64_t{frame.Top} + frame.Height);
-  if (!CheckPictureSize(width, height, maxPixels, error)) return false;
+  if (!CheckPictureSize(width, height, bytes.size(), maxPixels, error)) return false;
   const ColorMapObject* map = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
   if (map == nullptr || map->Colors == nullptr || map->ColorCount <= 0) {
     error = "corrupt GIF file: no colour table";
@@ -127,15 +127,22 @@ bool DecodeGif(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
     }
   };
 
-  BeginPixels(out, static_cast<int>(width), static_cast<int>(height));
-  const std::size_t stride = out.stride();
   if (frame.Interlace) {
-    // Interlaced rows arrive in four passes, so the whole screen is held at once.
+    // Interlaced rows arrive in four passes, so the whole screen is held at once. It is
+    // allocated only once the first row has decoded: a header alone costs no memory.
+    if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) {
+      error = GifError(gif->Error);
+      return false;
+    }
+    BeginPixels(out, static_cast<int>(width), static_cast<int>(height));
+    const std::size_t stride = out.stride();
     out.pixels.resize(stride * static_cast<std::size_t>(height), 255);
+    paintLine(out.pixels.data() + stride * static_cast<std::size_t>(frame.Top));
     static constexpr int kStart[] = {0, 4, 2, 1};
     static constexpr int kStep[] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; ++pass) {
-      for (int y = kStart[pass]; y < frame.Height; y += kStep[pass]) {
+      // The first row of the first pass is painted already.
+      for (int y = pass == 0 ? 8 : kStart[pass]; y < frame.Height; y += kStep[pass]) {
         if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) {
           out = DecodedImage{};
           error = GifError(gif->Error);
@@ -146,6 +153,8 @@ bool DecodeGif(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
     }
     return true;
   }
+  BeginPixels(out, static_cast<int>(width), static_cast<int>(height));
+  const std::size_t stride = out.stride();
   for (std::int64_t y = 0; y < height; ++y) {
     std::uint8_t* row = AppendRow(out);
     std::memset(row, 255, stride);

@@ -18,16 +18,27 @@ namespace modrin::images {
 
 namespace detail {
 
-bool CheckPictureSize(std::int64_t width, std::int64_t height, std::int64_t maxPixels,
-                      std::string& error) {
+bool CheckPictureSize(std::int64_t width, std::int64_t height, std::size_t fileBytes,
+                      std::int64_t maxPixels, std::string& error) {
   if (width <= 0 || height <= 0) {
     error = "corrupt header: the picture has no pixels";
     return false;
   }
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
   // Dividing instead of multiplying keeps the test free of overflow for any header values.
   if (width > maxPixels || height > maxPixels / width) {
-    error = "the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) +
-            " pixels; at most " + std::to_string(maxPixels) + " are supported)";
+    error = "the picture is too large (" + size + "; at most " + std::to_string(maxPixels) +
+            " are supported)";
+    return false;
+  }
+  // Both factors are at most kMaxFileBytes (2^31) and 2^16 here, and width * height is at most
+  // maxPixels: neither product overflows.
+  const std::int64_t plausible =
+      static_cast<std::int64_t>(std::min<std::size_t>(fileBytes, kMaxFileBytes)) *
+      kPixelsPerFileByte;
+  if (width * height > plausible) {
+    error = "corrupt header: a file of " + std::to_string(fileBytes) +
+            " bytes cannot hold a picture of " + size;
     return false;
   }
   return true;
@@ -97,7 +108,7 @@ std::string ToLower(std::string text) {
 
 // The decoders a picture can be handed to; BMP goes to GraphicsMagick like the other formats
 // without a decoder of our own.
-enum class Decoder { None, Jpeg, Png, Tiff, Jpeg2000, Gif, Magick };
+enum class Decoder { None, Jpeg, Png, Tiff, Jpeg2000, Gif, Pgx, Magick };
 
 struct Attempt {
   Decoder decoder = Decoder::None;
@@ -135,6 +146,7 @@ Attempt AttemptForContent(Bytes bytes, const std::string& extension) {
   if (detail::IsTiffSignature(bytes)) return {Decoder::Tiff};
   if (detail::IsJp2Signature(bytes) || detail::IsJ2kSignature(bytes)) return {Decoder::Jpeg2000};
   if (detail::IsGifSignature(bytes)) return {Decoder::Gif};
+  if (detail::IsPgxSignature(bytes)) return {Decoder::Pgx};
   if (const char* magick = detail::MagickFormatFor(bytes, extension)) {
     return {Decoder::Magick, magick};
   }
@@ -169,6 +181,9 @@ bool Run(const Attempt& attempt, Bytes bytes, std::int64_t maxPixels, DecodedIma
     case Decoder::Gif:
       ok = detail::DecodeGif(bytes, maxPixels, image, error);
       format = ImageFormat::Gif;
+      break;
+    case Decoder::Pgx:
+      ok = detail::DecodePgx(bytes, maxPixels, image, error);
       break;
     case Decoder::Magick:
       ok = detail::DecodeWithMagick(bytes, attempt.magick, maxPixels, image, error);

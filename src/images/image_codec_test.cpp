@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 #include <openjpeg.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <tiffio.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -232,8 +236,11 @@ Bytes WriteJpeg2000(const TempDir& dir, bool container, int width, int height,
   return ReadBytes(path);
 }
 
-// JPEG of grey (1 component) or CMYK (4 components) samples, written with libjpeg directly.
-Bytes WriteJpegComponents(int width, int height, int components, const Bytes& samples) {
+enum class JpegCoding { Baseline, Progressive, Arithmetic };
+
+// JPEG of grey (1 component), RGB (3) or CMYK (4) samples, written with libjpeg directly.
+Bytes WriteJpegComponents(int width, int height, int components, const Bytes& samples,
+                          int quality = 100, JpegCoding coding = JpegCoding::Baseline) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr error{};
   cinfo.err = jpeg_std_error(&error);
@@ -244,9 +251,11 @@ Bytes WriteJpegComponents(int width, int height, int components, const Bytes& sa
   cinfo.image_width = static_cast<JDIMENSION>(width);
   cinfo.image_height = static_cast<JDIMENSION>(height);
   cinfo.input_components = components;
-  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_CMYK;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 100, TRUE);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  if (coding == JpegCoding::Progressive) jpeg_simple_progression(&cinfo);
+  cinfo.arith_code = coding == JpegCoding::Arithmetic;
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * width * components);
@@ -676,6 +685,48 @@ TEST(MagickConversionTest, OtherRasterFormatsLoad) {
   EXPECT_FALSE(Decode({0, 0, 2, 2, 0x80, 0x40}).ok);
 }
 
+TEST(MagickConversionTest, TgaIsRecognisedByContentAndIconsOnlyByAFullDirectory) {
+  // An uncompressed TGA without identifier or colour map starts with 0, 0, 2, 0, as a cursor
+  // does; without its extension it is still a TGA.
+  Bytes tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0};  // bottom row first
+  tga.insert(tga.end(), {255, 0, 0, 30, 20, 10, 0, 0, 255, 0, 255, 0});
+  for (const std::string extension : {"", "dat", "tga"}) {
+    const DecodeResult result = Decode(tga, ImageFormat::Unknown, extension);
+    ASSERT_TRUE(result.ok) << extension << ": " << result.error;
+    EXPECT_EQ(Rows(result.image.pixels), (Bytes{255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30}));
+  }
+  // A 32-bit TGA stored top row first.
+  Bytes topDown = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 32, 0x28, 1, 2, 3, 255};
+  EXPECT_TRUE(Decode(topDown).ok);
+
+  // Icon directories whose entry cannot be an image are not icons (nor anything else).
+  Bytes icon = {0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 32, 0};
+  PutLe(icon, 64, 4);
+  const std::vector<std::pair<std::string, Bytes>> notIcons = {
+      {"no images", {0, 0, 1, 0, 0, 0}},
+      {"image past the end",
+       [&] {
+         Bytes b = icon;
+         PutLe(b, 5000, 4);
+         b.resize(200, 0);
+         return b;
+       }()},
+      {"image inside the directory",
+       [&] {
+         Bytes b = icon;
+         PutLe(b, 6, 4);
+         b.resize(200, 0);
+         return b;
+       }()},
+      {"directory cut short", {0, 0, 1, 0, 3, 0, 2, 2, 0, 0, 1, 0, 32, 0, 64, 0, 0, 0}},
+  };
+  for (const auto& [name, bytes] : notIcons) {
+    const DecodeResult result = Decode(bytes);
+    EXPECT_FALSE(result.ok) << name;
+    EXPECT_EQ(result.error, "not a picture in a supported format") << name;
+  }
+}
+
 TEST(MagickConversionTest, MetafilesAreRendered) {
   // A placeable metafile, 100 x 50 units at 1440 a inch, with one red rectangle.
   Bytes wmf = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 100, 0, 50, 0, 0xA0, 0x05, 0, 0, 0, 0};
@@ -698,6 +749,78 @@ TEST(MagickConversionTest, MetafilesAreRendered) {
   ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(result.image.format, ImageFormat::Other);
   EXPECT_GT(result.image.width, 0);
+}
+
+// ---- PGX ----
+
+Bytes Pgx(const std::string& header, const Bytes& samples) {
+  Bytes b(header.begin(), header.end());
+  b.insert(b.end(), samples.begin(), samples.end());
+  return b;
+}
+
+Bytes Grey3(std::uint8_t a, std::uint8_t b, std::uint8_t c) { return {a, a, a, b, b, b, c, c, c}; }
+
+TEST(PgxTest, SamplesOfEveryDepthSignAndByteOrderBecomeGreyRgb) {
+  struct Case {
+    std::string name;
+    Bytes file;
+    Bytes pixels;  // 3 x 1
+  };
+  const Case cases[] = {
+      {"8-bit", Pgx("PG ML + 8 3 1\n", {0, 128, 255}), Grey3(0, 128, 255)},
+      {"no sign, extra blanks", Pgx("PG  LM   8 3 1 \r\n", {0, 128, 255}), Grey3(0, 128, 255)},
+      {"16-bit big-endian", Pgx("PG ML +16 3 1\n", {0x00, 0xFF, 0x80, 0x00, 0xFF, 0xFF}),
+       Grey3(0, 128, 255)},
+      {"16-bit little-endian", Pgx("PG LM +16 3 1\n", {0xFF, 0x00, 0x00, 0x80, 0xFF, 0xFF}),
+       Grey3(0, 128, 255)},
+      // 12 bits, two's complement in two bytes: -2048 is black, 0 mid-grey, 2047 white.
+      {"12-bit signed", Pgx("PG ML - 12 3 1\n", {0xF8, 0x00, 0x00, 0x00, 0x07, 0xFF}),
+       Grey3(0, 128, 255)},
+      {"8-bit signed", Pgx("PG ML -8 3 1\n", {0x80, 0x00, 0x7F}), Grey3(0, 128, 255)},
+      // Fewer than 8 bits are scaled up; values above the depth's range are clamped.
+      {"1-bit", Pgx("PG ML + 1 3 1\n", {0, 1, 9}), Grey3(0, 255, 255)},
+      {"4-bit", Pgx("PG ML + 4 3 1\n", {0, 5, 15}), Grey3(0, 85, 255)},
+  };
+  for (const Case& c : cases) {
+    const DecodeResult result = Decode(c.file);
+    ASSERT_TRUE(result.ok) << c.name << ": " << result.error;
+    EXPECT_EQ(result.image.format, ImageFormat::Other) << c.name;
+    EXPECT_EQ(result.image.width, 3) << c.name;
+    EXPECT_EQ(result.image.height, 1) << c.name;
+    EXPECT_EQ(Rows(result.image.pixels), c.pixels) << c.name;
+  }
+  // Rows are stored top row first, and a file named .pgx decodes through the file interface.
+  TempDir dir;
+  WriteBytes(dir.File("grey.pgx"), Pgx("PG ML + 8 1 2\n", {10, 200}));
+  const DecodeResult result = DecodeImageFile(dir.File("grey.pgx"), FormatHintForExtension("pgx"));
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(*result.image.Pixel(0, 1), 10);
+  EXPECT_EQ(*result.image.Pixel(0, 0), 200);
+}
+
+TEST(PgxTest, BadHeadersShortDataAndImplausibleSizesAreRefused) {
+  const std::vector<std::pair<std::string, Bytes>> cases = {
+      {"depth 0", Pgx("PG ML + 0 3 1\n", {0, 0, 0})},
+      {"depth 17", Pgx("PG ML + 17 3 1\n", Bytes(9, 0))},
+      {"no height", Pgx("PG ML + 8 3\n", {0, 0, 0})},
+      {"a word too many", Pgx("PG ML + 8 3 1 1\n", {0, 0, 0})},
+      {"two signs", Pgx("PG ML + -8 3 1\n", {0, 0, 0})},
+      {"negative width", Pgx("PG ML + 8 -3 1\n", {0, 0, 0})},
+      {"no newline", Pgx("PG ML + 8 3 1", {})},
+  };
+  for (const auto& [name, bytes] : cases) {
+    const DecodeResult result = Decode(bytes);
+    EXPECT_FALSE(result.ok) << name;
+    EXPECT_NE(result.error.find("PGX"), std::string::npos) << name << ": " << result.error;
+  }
+  EXPECT_FALSE(Decode(Pgx("PG ML + 8 0 1\n", {})).ok);
+  const DecodeResult shortData = Decode(Pgx("PG ML +16 3 2\n", Bytes(11, 0)));
+  EXPECT_FALSE(shortData.ok);
+  EXPECT_EQ(shortData.error, "the PGX file is truncated");
+  const DecodeResult huge = Decode(Pgx("PG ML + 8 15000 15000\n", {}));
+  EXPECT_FALSE(huge.ok);
+  EXPECT_NE(huge.error.find("cannot hold"), std::string::npos) << huge.error;
 }
 
 // ---- the format hint and the fall-back to the content ----
@@ -884,6 +1007,224 @@ TEST(BadInputTest, TheCallersPixelLimitApplies) {
     const DecodeResult result = DecodeImageBytes(bytes, ImageFormat::Unknown, small);
     EXPECT_FALSE(result.ok) << name;
     EXPECT_NE(result.error.find("too large"), std::string::npos) << name << ": " << result.error;
+  }
+}
+
+// ---- tiny files that claim huge pictures ----
+
+// The JPEG's frame header (SOF0 or SOF2) made to claim width x height.
+void ClaimJpegSize(Bytes& jpeg, int width, int height) {
+  for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+      jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
+      jpeg[i + 6] = static_cast<std::uint8_t>(height);
+      jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
+      jpeg[i + 8] = static_cast<std::uint8_t>(width);
+      return;
+    }
+  }
+  ADD_FAILURE() << "no frame header";
+}
+
+// The JPEG of a pictureWidth x 16 picture whose header claims width x height: its data ends
+// long before such a picture would, and libjpeg makes up the rest.
+Bytes JpegClaiming(int pictureWidth, JpegCoding coding, int width, int height) {
+  Bytes jpeg =
+      WriteJpegComponents(pictureWidth, 16, 3, Rows(Pattern(pictureWidth, 16).pixels), 75, coding);
+  ClaimJpegSize(jpeg, width, height);
+  return jpeg;
+}
+
+void PutPngChunk(Bytes& png, const char* type, const Bytes& data) {
+  PutBe(png, static_cast<std::uint32_t>(data.size()));
+  const std::size_t start = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  PutBe(png, static_cast<std::uint32_t>(crc32(0, png.data() + start, png.size() - start)));
+}
+
+// An interlaced 8-bit RGBA PNG claiming width x height whose image data is 100 zero bytes, a
+// fraction of its first row; a private chunk of `padding` bytes comes first.
+Bytes InterlacedPngClaiming(std::uint32_t width, std::uint32_t height, std::size_t padding) {
+  Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  Bytes header;
+  PutBe(header, width);
+  PutBe(header, height);
+  header.insert(header.end(), {8, PNG_COLOR_TYPE_RGBA, 0, 0, PNG_INTERLACE_ADAM7});
+  PutPngChunk(png, "IHDR", header);
+  if (padding > 0) PutPngChunk(png, "mdRn", Bytes(padding, 'x'));
+  const Bytes zeros(100, 0);
+  Bytes data(64);
+  uLongf length = data.size();
+  EXPECT_EQ(compress2(data.data(), &length, zeros.data(), zeros.size(), 9), Z_OK);
+  data.resize(length);
+  PutPngChunk(png, "IDAT", data);
+  PutPngChunk(png, "IEND", {});
+  return png;
+}
+
+// A GIF whose screen is width x height and whose first frame, at the top left, is frameWidth x
+// frameHeight with one black pixel of data; a comment of `padding` bytes comes first.
+Bytes GifClaiming(int width, int height, int frameWidth, int frameHeight, bool interlaced,
+                  std::size_t padding) {
+  Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
+  PutLe(gif, static_cast<std::uint32_t>(width), 2);
+  PutLe(gif, static_cast<std::uint32_t>(height), 2);
+  gif.insert(gif.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255});  // two global colours
+  if (padding > 0) {
+    gif.insert(gif.end(), {0x21, 0xFE});
+    for (std::size_t left = padding; left > 0;) {
+      const std::size_t block = std::min<std::size_t>(left, 255);
+      gif.push_back(static_cast<std::uint8_t>(block));
+      gif.insert(gif.end(), block, 'x');
+      left -= block;
+    }
+    gif.push_back(0);
+  }
+  gif.insert(gif.end(), {0x2C, 0, 0, 0, 0});
+  PutLe(gif, static_cast<std::uint32_t>(frameWidth), 2);
+  PutLe(gif, static_cast<std::uint32_t>(frameHeight), 2);
+  gif.push_back(interlaced ? 0x40 : 0);
+  // Minimum code size 2, then the 3-bit codes clear (4), index 0 and end (5).
+  gif.insert(gif.end(), {2, 2, 0x44, 0x01, 0, 0x3B});
+  return gif;
+}
+
+// The four hostile files: each a few hundred bytes claiming 15000 x 15000 pixels, which took
+// from 670 MB to 1.3 GB and up to seconds before they were refused by their length.
+std::vector<std::pair<std::string, Bytes>> HostileFiles() {
+  return {
+      {"baseline jpeg", JpegClaiming(16, JpegCoding::Baseline, 15000, 15000)},
+      {"progressive jpeg", JpegClaiming(56, JpegCoding::Progressive, 15000, 15000)},
+      {"gif screen", GifClaiming(15000, 15000, 1, 1, false, 0)},
+      {"interlaced png", InterlacedPngClaiming(15000, 15000, 0)},
+  };
+}
+
+// The sanitizers reserve terabytes of address space at start-up, so there the address space
+// cannot be limited; the peak resident memory is checked in every build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSpaceCanBeLimited = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSpaceCanBeLimited = false;
+#else
+constexpr bool kAddressSpaceCanBeLimited = true;
+#endif
+#else
+constexpr bool kAddressSpaceCanBeLimited = true;
+#endif
+
+// For the child of a death test: lets the address space grow by 300 MB at most, decodes
+// `bytes`, prints the decoder's error and ends with status 0 when the picture was refused, 1
+// when it was decoded, 2 when the decode raised the peak resident memory by 100 MB or more.
+[[noreturn]] void DecodeWithLittleMemory(const Bytes& bytes) {
+  if (kAddressSpaceCanBeLimited) {
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{300} << 20);
+    const rlimit space{limit, limit};
+    setrlimit(RLIMIT_AS, &space);
+  }
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  const DecodeResult result = Decode(bytes);
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  std::fprintf(stderr, "%s\n", result.error.c_str());
+  if (after.ru_maxrss - before.ru_maxrss >= 100 * 1024) std::_Exit(2);
+  std::_Exit(result.ok ? 1 : 0);
+}
+
+TEST(HostileFileTest, TinyFilesClaimingHugePicturesAreRefusedWithLittleMemory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const auto& [name, bytes] : HostileFiles()) {
+    SCOPED_TRACE(name);
+    EXPECT_LT(bytes.size(), 1100u);
+    EXPECT_EXIT(DecodeWithLittleMemory(bytes), ::testing::ExitedWithCode(0),
+                "bytes cannot hold a picture of 15000 x 15000 pixels");
+  }
+}
+
+TEST(HostileFileTest, InterlacedPicturesTakeNoMemoryBeforeTheirFirstRowDecodes) {
+  // Long enough for 11000 x 11000 pixels to pass the length check, so the decoders get as far
+  // as the first row, which the data does not fill. The whole picture (480 MB of RGBA for the
+  // PNG, 360 MB for the GIF) must not have been allocated by then.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const Bytes png = InterlacedPngClaiming(11000, 11000, 2000);
+  EXPECT_EXIT(DecodeWithLittleMemory(png), ::testing::ExitedWithCode(0),
+              "corrupt PNG file: Not enough image data");
+  const Bytes gif = GifClaiming(11000, 11000, 11000, 11000, true, 2000);
+  EXPECT_EXIT(DecodeWithLittleMemory(gif), ::testing::ExitedWithCode(0), "corrupt GIF file");
+}
+
+TEST(HostileFileTest, AProgressiveJpegWithoutItsFirstScanIsRefused) {
+  // 2000 x 2000 passes the length check, but the first scan would need a bit for each of the
+  // 94,000 blocks, and the file holds a few hundred bytes of it. libjpeg would clear 24 MB of
+  // coefficients and make up a grey picture.
+  const DecodeResult progressive = Decode(JpegClaiming(56, JpegCoding::Progressive, 2000, 2000));
+  EXPECT_FALSE(progressive.ok);
+  EXPECT_NE(progressive.error.find("first scan holds"), std::string::npos) << progressive.error;
+  EXPECT_TRUE(progressive.image.pixels.empty());
+  // A baseline file is read row by row as its data arrives: the same claim loads, as a damaged
+  // file does, with the missing part grey.
+  const DecodeResult baseline = Decode(JpegClaiming(56, JpegCoding::Baseline, 2000, 2000));
+  ASSERT_TRUE(baseline.ok) << baseline.error;
+  EXPECT_EQ(baseline.image.width, 2000);
+}
+
+TEST(HostileFileTest, DamagedButPlausibleJpegsStillLoad) {
+  // Half of a photo-like file, ended with the end-of-image marker: both kinds of JPEG show the
+  // part that is there.
+  DecodedImage noise;
+  noise.width = 320;
+  noise.height = 240;
+  std::mt19937 random(11);
+  for (int i = 0; i < 320 * 240 * 3; ++i)
+    noise.pixels.push_back(static_cast<std::uint8_t>(random()));
+  for (const JpegCoding coding : {JpegCoding::Baseline, JpegCoding::Progressive}) {
+    Bytes jpeg = WriteJpegComponents(320, 240, 3, Rows(noise.pixels), 90, coding);
+    jpeg.resize(jpeg.size() / 2);
+    jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+    const DecodeResult result = Decode(jpeg);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.image.width, 320);
+    EXPECT_EQ(result.image.height, 240);
+  }
+}
+
+TEST(HostileFileTest, HighlyCompressibleRealPicturesStillLoad) {
+  // Flat 4000 x 3000 pictures in the formats that pack them densest, and the smallest files.
+  DecodedImage flat;
+  flat.width = 4000;
+  flat.height = 3000;
+  for (int i = 0; i < 4000 * 3000; ++i) flat.pixels.insert(flat.pixels.end(), {90, 140, 200});
+  const Bytes flatRows = Rows(flat.pixels);
+  TempDir dir;
+  TiffLayout fax;  // a blank A4 page at 300 dpi, one bit a pixel
+  fax.samples = 1;
+  fax.bits = 1;
+  fax.photometric = PHOTOMETRIC_MINISWHITE;
+  fax.compression = COMPRESSION_CCITTFAX4;
+  fax.rowsPerStrip = 3508;
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"baseline jpeg", WriteJpegComponents(4000, 3000, 3, flatRows, 75)},
+      {"progressive jpeg",
+       WriteJpegComponents(4000, 3000, 3, flatRows, 75, JpegCoding::Progressive)},
+      {"arithmetic jpeg", WriteJpegComponents(4000, 3000, 3, flatRows, 75, JpegCoding::Arithmetic)},
+      {"png", WritePng(4000, 3000, PNG_COLOR_TYPE_RGB, 8, flatRows)},
+      {"1-bit png", WritePng(4000, 3000, PNG_COLOR_TYPE_PALETTE, 1, Bytes(500 * 3000, 0), false,
+                             {{90, 140, 200}, {0, 0, 0}})},
+      {"gif", WriteGif({4000, 3000, 0, 0, 4000, 3000}, {{90, 140, 200}, {0, 0, 0}},
+                       Bytes(4000 * 3000, 0))},
+      {"g4 tiff", WriteTiff(dir, 2480, 3508, fax, Bytes(310 * 3508, 0))},
+      {"tiny gif", GifClaiming(1, 1, 1, 1, false, 0)},
+      {"tiny png", WritePng(1, 1, PNG_COLOR_TYPE_GRAY, 1, {0})},
+      {"tiny jpeg", WriteJpegComponents(1, 1, 1, {7})},
+  };
+  for (const auto& [name, bytes] : files) {
+    const DecodeResult result = Decode(bytes);
+    EXPECT_TRUE(result.ok) << name << " of " << bytes.size() << " bytes: " << result.error;
   }
 }
 

@@ -24,6 +24,8 @@ bool DecodeTiff(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::str
 bool DecodeJpeg2000(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::string& error);
 // The first frame, drawn on the logical screen; pixels no frame covers are white.
 bool DecodeGif(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::string& error);
+// PGX, the grey test format of the JPEG 2000 tool set.
+bool DecodePgx(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::string& error);
 // GraphicsMagick with the named coder forced (one of the names MagickFormatFor returns).
 bool DecodeWithMagick(Bytes bytes, const char* magick, std::int64_t maxPixels, DecodedImage& out,
                       std::string& error);
@@ -39,10 +41,14 @@ bool IsTiffSignature(Bytes bytes);
 bool IsJp2Signature(Bytes bytes);
 bool IsJ2kSignature(Bytes bytes);
 bool IsGifSignature(Bytes bytes);
+bool IsPgxSignature(Bytes bytes);
 
-// Refuses sizes that are not positive or exceed maxPixels, with a reason in `error`.
-bool CheckPictureSize(std::int64_t width, std::int64_t height, std::int64_t maxPixels,
-                      std::string& error);
+// Refuses sizes that are not positive, that exceed maxPixels, or that a file of `fileBytes`
+// bytes cannot plausibly hold (more than kPixelsPerFileByte pixels for each byte), with a
+// reason in `error`. Every decoder calls it with the whole file's length before it allocates
+// anything of the picture's size.
+bool CheckPictureSize(std::int64_t width, std::int64_t height, std::size_t fileBytes,
+                      std::int64_t maxPixels, std::string& error);
 
 // Sets the size and reserves the whole pixel buffer without writing to it, so a header that
 // lies about the size costs address space rather than memory until rows actually arrive.

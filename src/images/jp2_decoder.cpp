@@ -145,8 +145,9 @@ Bytes FindCodestream(Bytes file) {
 // The SIZ segment, which follows the start marker at fixed offsets, is checked first: the
 // picture size, and whether the tiles could be present at all (each needs a tile-part header
 // of at least 14 bytes, and each of its components at least one bit of packet header).
-// Malformed values are left for OpenJPEG to report.
-bool CheckCodestreamHeader(Bytes codestream, std::int64_t maxPixels, std::string& error) {
+// Malformed values are left for OpenJPEG to report. `fileBytes` is the length of the whole file.
+bool CheckCodestreamHeader(Bytes codestream, std::size_t fileBytes, std::int64_t maxPixels,
+                           std::string& error) {
   if (codestream.size() < 42 || !IsJ2kSignature(codestream)) return true;
   const std::uint8_t* siz = codestream.data();
   const std::uint32_t xsiz = Be32(siz + 8), ysiz = Be32(siz + 12);
@@ -158,7 +159,7 @@ bool CheckCodestreamHeader(Bytes codestream, std::int64_t maxPixels, std::string
       ytosiz > yosiz) {
     return true;
   }
-  if (!CheckPictureSize(xsiz - xosiz, ysiz - yosiz, maxPixels, error)) return false;
+  if (!CheckPictureSize(xsiz - xosiz, ysiz - yosiz, fileBytes, maxPixels, error)) return false;
   const std::uint64_t tiles = (std::uint64_t{xsiz - xtosiz} + xtsiz - 1) / xtsiz *
                               ((std::uint64_t{ysiz - ytosiz} + ytsiz - 1) / ytsiz);
   if (tiles * 14 > codestream.size() || tiles * components > codestream.size() * 8) {
@@ -178,7 +179,8 @@ bool DecodeJpeg2000(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std:
     error = "not a JPEG 2000 file";
     return false;
   }
-  if (!CheckCodestreamHeader(container ? FindCodestream(bytes) : bytes, maxPixels, error)) {
+  if (!CheckCodestreamHeader(container ? FindCodestream(bytes) : bytes, bytes.size(), maxPixels,
+                             error)) {
     return false;
   }
   Jp2Context context{bytes};
@@ -226,7 +228,7 @@ bool DecodeJpeg2000(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std:
     const std::uint64_t w = Samples(image->x0, image->x1, c.dx);
     const std::uint64_t h = Samples(image->y0, image->y1, c.dy);
     if (i == 0 && !CheckPictureSize(static_cast<std::int64_t>(w), static_cast<std::int64_t>(h),
-                                    maxPixels, error)) {
+                                    bytes.size(), maxPixels, error)) {
       return false;
     }
     samples += w * h;
@@ -252,7 +254,7 @@ bool DecodeJpeg2000(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std:
       return fail("corrupt JPEG 2000 file");
     }
   }
-  if (!CheckPictureSize(first.w, first.h, maxPixels, error)) return false;
+  if (!CheckPictureSize(first.w, first.h, bytes.size(), maxPixels, error)) return false;
 
   const bool cmyk = image->color_space == OPJ_CLRSPC_CMYK && count >= 4;
   const bool ycc =

@@ -2,9 +2,11 @@
 // return; ours jumps back to DecodeJpeg with longjmp. Everything with a destructor lives outside
 // the setjmp region so the jump skips none.
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <new>
+#include <string>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -65,6 +67,66 @@ void OnProgress(j_common_ptr cinfo) {
   }
 }
 
+// The length of the entropy-coded data that starts at `at`: up to the first marker other than
+// a restart marker. In that data a 0xFF byte is always followed by a stuffed 0.
+std::size_t EntropyCodedBytes(Bytes bytes, std::size_t at) {
+  std::size_t i = at;
+  while (i + 1 < bytes.size()) {
+    if (bytes[i] != 0xFF) {
+      ++i;
+      continue;
+    }
+    const std::uint8_t next = bytes[i + 1];
+    if (next != 0x00 && (next < 0xD0 || next > 0xD7)) return i - at;
+    i += 2;
+  }
+  return bytes.size() - std::min(at, bytes.size());
+}
+
+// A picture that libjpeg decodes from several scans has its coefficients held whole, allocated
+// (and cleared) before the first scan is read. Its first scan must therefore be present in
+// full: with Huffman coding every block of a first DC scan takes a bit at least (a code of one
+// bit or more for its DC difference). Arithmetic coding has no such floor, and a first AC scan
+// (not allowed, though libjpeg reads it) codes runs of empty blocks in one symbol; neither is
+// checked here. Called after jpeg_read_header, which leaves the source at the first scan's
+// data and the scan's components in cur_comp_info.
+bool FirstScanIsPresent(const jpeg_decompress_struct& cinfo, Bytes bytes, std::string& error) {
+  if (!jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&cinfo)) || cinfo.arith_code ||
+      cinfo.Ss != 0 || cinfo.src == nullptr) {
+    return true;
+  }
+  std::uint64_t blocks = 0;
+  if (cinfo.comps_in_scan == 1) {
+    const jpeg_component_info* component = cinfo.cur_comp_info[0];
+    blocks = std::uint64_t{component->width_in_blocks} * component->height_in_blocks;
+  } else {
+    // An interleaved scan codes whole MCUs, each with h x v blocks of every component.
+    const auto mcuColumns = (std::uint64_t{cinfo.image_width} + 8 * cinfo.max_h_samp_factor - 1) /
+                            (8 * cinfo.max_h_samp_factor);
+    const auto mcuRows = (std::uint64_t{cinfo.image_height} + 8 * cinfo.max_v_samp_factor - 1) /
+                         (8 * cinfo.max_v_samp_factor);
+    std::uint64_t blocksPerMcu = 0;
+    for (int i = 0; i < cinfo.comps_in_scan; ++i) {
+      blocksPerMcu += std::uint64_t(cinfo.cur_comp_info[i]->h_samp_factor) *
+                      static_cast<std::uint64_t>(cinfo.cur_comp_info[i]->v_samp_factor);
+    }
+    blocks = mcuColumns * mcuRows * blocksPerMcu;
+  }
+  // The source reads from `bytes` in place (compared as addresses: a source that ran dry
+  // points at a buffer of its own).
+  const auto here = reinterpret_cast<std::uintptr_t>(cinfo.src->next_input_byte);
+  const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
+  const std::size_t start =
+      here >= begin && here - begin <= bytes.size() ? here - begin : bytes.size();
+  const std::uint64_t dataBytes = EntropyCodedBytes(bytes, start);
+  if (dataBytes * 8 >= blocks) return true;
+  error = "corrupt JPEG file: its first scan holds " + std::to_string(dataBytes) +
+          " bytes, too few for the " + std::to_string(blocks) + " blocks of a " +
+          std::to_string(cinfo.image_width) + " x " + std::to_string(cinfo.image_height) +
+          " picture";
+  return false;
+}
+
 std::uint8_t Scale255(unsigned a, unsigned b) {
   return static_cast<std::uint8_t>((a * b + 127) / 255);
 }
@@ -100,7 +162,13 @@ bool DecodeJpeg(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::str
   jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(&cinfo, TRUE);
 
-  if (!CheckPictureSize(cinfo.image_width, cinfo.image_height, maxPixels, sizeError)) {
+  if (!CheckPictureSize(cinfo.image_width, cinfo.image_height, bytes.size(), maxPixels,
+                        sizeError)) {
+    jpeg_destroy_decompress(&cinfo);
+    error = sizeError;
+    return false;
+  }
+  if (!FirstScanIsPresent(cinfo, bytes, sizeError)) {
     jpeg_destroy_decompress(&cinfo);
     error = sizeError;
     return false;

@@ -96,6 +96,39 @@ bool LooksLikeTga(Bytes b) {
   return mapType <= 1 && typeOk && depthOk && sizeOk;
 }
 
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+// An icon (type 1) or cursor (type 2) directory: a reserved 0, the type, at least one image,
+// and directory entries of 16 bytes that each point at a non-empty image inside the file,
+// behind the directory. An icon entry has at most one colour plane and a usual bit count (a
+// cursor's entry holds its hot spot there). The first four bytes alone do not tell: an
+// uncompressed TGA without identifier or colour map starts with 0, 0, 2, 0 as a cursor does.
+bool LooksLikeIconDirectory(Bytes b, std::uint8_t type) {
+  if (!StartsWith(b, {0, 0, type, 0}) || b.size() < 6) return false;
+  const std::size_t count = b[4] | std::size_t{b[5]} << 8;
+  const std::size_t directoryEnd = 6 + 16 * count;
+  if (count == 0 || b.size() < directoryEnd) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* entry = b.data() + 6 + 16 * i;
+    if (entry[3] != 0 && entry[3] != 255) return false;  // reserved; some writers put 255
+    if (type == 1) {
+      const unsigned planes = entry[4] | unsigned{entry[5]} << 8;
+      const unsigned bits = entry[6] | unsigned{entry[7]} << 8;
+      if (planes > 1) return false;
+      if (bits != 0 && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 &&
+          bits != 24 && bits != 32) {
+        return false;
+      }
+    }
+    const std::uint32_t size = Le32(entry + 8);
+    const std::uint32_t offset = Le32(entry + 12);
+    if (size == 0 || offset < directoryEnd || offset >= b.size()) return false;
+  }
+  return true;
+}
+
 // A Windows metafile header (type 1 or 2, 9 words, version 1 or 3), after the 22-byte
 // placeable header when there is one. libwmf reports malformed files on stderr, so only files
 // that pass this check are handed to it.
@@ -137,8 +170,8 @@ const char* MagickFormatFor(Bytes bytes, const std::string& lowerExtension) {
   }
 
   // Weak signatures last.
-  if (StartsWith(bytes, {0, 0, 1, 0})) return "ICO";
-  if (StartsWith(bytes, {0, 0, 2, 0})) return "CUR";
+  if (LooksLikeIconDirectory(bytes, 1)) return "ICO";
+  if (LooksLikeIconDirectory(bytes, 2)) return "CUR";
   if (LooksLikeWmf(bytes)) return "WMF";  // metafile without the placeable header
   // ZSoft PCX: manufacturer 10, a known version, run-length encoding 1, a 128-byte header.
   if (bytes.size() >= 128 && bytes[0] == 0x0A && bytes[1] <= 5 && bytes[2] == 1) return "PCX";
@@ -170,7 +203,7 @@ bool DecodeWithMagick(Bytes bytes, const char* magick, std::int64_t maxPixels, D
       return false;
     }
     if (!CheckPictureSize(static_cast<std::int64_t>(ping->columns),
-                          static_cast<std::int64_t>(ping->rows), maxPixels, error)) {
+                          static_cast<std::int64_t>(ping->rows), bytes.size(), maxPixels, error)) {
       return false;
     }
   }
@@ -183,7 +216,7 @@ bool DecodeWithMagick(Bytes bytes, const char* magick, std::int64_t maxPixels, D
   }
   const auto width = static_cast<std::int64_t>(image->columns);
   const auto height = static_cast<std::int64_t>(image->rows);
-  if (!CheckPictureSize(width, height, maxPixels, error)) return false;
+  if (!CheckPictureSize(width, height, bytes.size(), maxPixels, error)) return false;
 
   const bool alpha = image->matte != MagickFalse;
   const std::size_t channels = alpha ? 4 : 3;

@@ -54,6 +54,7 @@ bool DecodePng(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
   // Objects with destructors first, before setjmp.
   std::vector<std::uint8_t> staging;  // RGBA rows, or a whole interlaced picture
   std::vector<png_bytep> rowPointers;
+  std::vector<std::uint8_t> firstRow;  // of an interlaced picture
   std::string sizeError;
 
   PngContext context{bytes};
@@ -81,7 +82,7 @@ bool DecodePng(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
   int bitDepth = 0;
   int colorType = 0;
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
-  if (!CheckPictureSize(width, height, maxPixels, sizeError)) {
+  if (!CheckPictureSize(width, height, bytes.size(), maxPixels, sizeError)) {
     png_destroy_read_struct(&png, &info, nullptr);
     error = sizeError;
     return false;
@@ -99,10 +100,24 @@ bool DecodePng(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
   }
 
   const std::size_t pixelCount = static_cast<std::size_t>(width) * height;
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * channels;
+  // An interlaced picture is held whole, as every pass revisits every row. Its first row is
+  // read into a row of its own before anything of the picture's size is allocated, so a header
+  // without the data it promises costs no memory. That row begins the first pass; libpng
+  // writes only the pixels of the current pass into the row it is given.
+  if (passes > 1) {
+    try {
+      firstRow.resize(rowBytes);
+    } catch (const std::bad_alloc&) {
+      png_destroy_read_struct(&png, &info, nullptr);
+      error = "not enough memory to decode the picture";
+      return false;
+    }
+    png_read_row(png, firstRow.data(), nullptr);
+  }
   try {
     BeginPixels(out, static_cast<int>(width), static_cast<int>(height));
     if (passes > 1) {
-      // Every pass revisits every row, so the whole picture is held at once.
       std::uint8_t* base;
       if (channels == 3) {
         out.pixels.resize(pixelCount * 3);
@@ -111,9 +126,10 @@ bool DecodePng(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
         staging.resize(pixelCount * 4);
         base = staging.data();
       }
+      std::memcpy(base, firstRow.data(), rowBytes);
       rowPointers.resize(height);
       for (png_uint_32 y = 0; y < height; ++y) {
-        rowPointers[y] = base + static_cast<std::size_t>(y) * width * channels;
+        rowPointers[y] = base + static_cast<std::size_t>(y) * rowBytes;
       }
     } else if (channels == 4) {
       staging.resize(static_cast<std::size_t>(width) * 4);
@@ -126,7 +142,12 @@ bool DecodePng(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::stri
   }
 
   if (passes > 1) {
-    png_read_image(png, rowPointers.data());
+    // What png_read_image does, after the first row.
+    for (int pass = 0; pass < passes; ++pass) {
+      for (png_uint_32 y = pass == 0 ? 1 : 0; y < height; ++y) {
+        png_read_row(png, rowPointers[y], nullptr);
+      }
+    }
     if (channels == 4) {
       out.pixels.resize(pixelCount * 3);  // within the reserved capacity
       RgbaToRgbOnWhite(staging.data(), out.pixels.data(), pixelCount);

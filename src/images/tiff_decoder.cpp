@@ -119,7 +119,7 @@ bool DecodeTiff(Bytes bytes, std::int64_t maxPixels, DecodedImage& out, std::str
   std::uint32_t height = 0;
   TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
   TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
-  if (!CheckPictureSize(width, height, maxPixels, error)) return false;
+  if (!CheckPictureSize(width, height, bytes.size(), maxPixels, error)) return false;
 
   char reason[1024] = {};
   TIFFRGBAImage rgba{};

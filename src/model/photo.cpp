@@ -1,5 +1,6 @@
 #include "model/photo.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
@@ -32,7 +33,11 @@ void ReadExifInto(const std::string& path, const images::DecodedImage& image, Lo
   if (!exif) return;
   const images::CameraInMetres camera = images::ToMetres(*exif, image.width, image.height);
   out.hasExif = true;
+  // The model names a camera database entry, and the database file quotes names with '"': a
+  // '"' in the name would end it there and make the rest of the file unreadable. It becomes
+  // '\''; the rest of the EXIF text is kept as it is.
   out.model = camera.model;
+  std::replace(out.model.begin(), out.model.end(), '"', '\'');
   out.focal = camera.focal;
   out.cellWidth = camera.cellWidth;
   out.cellHeight = camera.cellHeight;

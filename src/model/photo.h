@@ -33,7 +33,7 @@ struct LoadedImage {
   std::unique_ptr<images::DecodedImage> image;  // null when the file could not be decoded
   std::string error;
   bool hasExif = false;
-  std::string model;  // EXIF camera model, metres below
+  std::string model;  // EXIF camera model, each '"' made '\''; metres below
   double focal = 0;
   double cellWidth = 0;
   double cellHeight = 0;
@@ -54,8 +54,8 @@ bool LoadImage(Photo& photo, images::CameraDatabase& database);
 // Decodes `path` into the photo's levels alone. False, levels untouched, without an extension.
 bool DecodeImageFile(Photo& photo, const std::string& path);
 
-// The EXIF camera of the photo's file, in metres; false unless the picture was decoded as JPEG
-// and the file carries EXIF data.
+// The EXIF camera of the photo's file, in metres, the model as LoadImage enters it in the
+// database; false unless the picture was decoded as JPEG and the file carries EXIF data.
 bool ReadExifCamera(const Photo& photo, std::string& model, double& focal, double& cellWidth,
                     double& cellHeight);
 

@@ -102,6 +102,25 @@ TEST_F(PhotoLoadTest, WithoutExifModelTheCameraIsLeftAlone) {
   EXPECT_EQ(database.size(), 0u);
 }
 
+TEST_F(PhotoLoadTest, QuotesInTheModelBecomeApostrophesSoTheDatabaseFileStaysReadable) {
+  Photo photo;
+  photo.SetPath(WriteJpeg("quoted.jpg", Exif("Cam \"Q\" 1 ", 7.5)));
+  ASSERT_TRUE(LoadImage(photo, database));
+  ASSERT_NE(photo.camera.cameraEntry, nullptr);
+  // The rest of the text, the trailing blank too, is kept.
+  EXPECT_EQ(photo.camera.cameraEntry->name, "Cam 'Q' 1 ");
+  EXPECT_EQ(database.Find("Cam \"Q\" 1 "), nullptr);
+  std::string model;
+  double focal = 0, width = 0, height = 0;
+  ASSERT_TRUE(ReadExifCamera(photo, model, focal, width, height));
+  EXPECT_EQ(model, "Cam 'Q' 1 ");
+
+  database.Insert("Zeta", 0.001, 0.001, false);  // after the model in the file
+  images::CameraDatabase reloaded;
+  EXPECT_TRUE(reloaded.LoadFromText(database.ToText()));
+  EXPECT_EQ(reloaded.size(), 2u);
+}
+
 TEST_F(PhotoLoadTest, FailedDecodeLeavesNoImage) {
   Photo photo;
   photo.SetPath(WriteJpeg("good.jpg", std::nullopt));
