@@ -436,19 +436,24 @@ double SearchWith(CameraRecord& camera, const PoseEvaluator& evaluator, const Ve
   return value;
 }
 
-// Replaces the search's pose by the least-squares polish when that lowers the reprojection
-// error and stays plausible; returns the value to judge.
-double PolishIfBetter(CameraRecord& camera, double searchValue, CalibrationResult& result) {
+// Moves the camera from the search's pose to its least-squares polish when the polish lowers
+// the reprojection error, stays plausible and passes Accept on its own ray error. The polish
+// lowers the reprojection error, not the ray error Accept judges, so a pose closer to the
+// truth can fail where the search's passed: the search's pose has been judged already, and the
+// polish can only keep the photo or win it, never lose it.
+void KeepPolishIfAccepted(CameraRecord& camera, CalibrationResult& result) {
   const std::optional<PolishedPose> polished = PolishPose(camera);
-  if (!polished) return searchValue;
+  if (!polished) return;
   const Pose searchPose = PoseOf(camera);
   SetPose(camera, {polished->translation, polished->orientation});
-  if (!IsPlausible(camera)) {
+  const double error = IsPlausible(camera) ? RayError(camera) : kLargest;
+  if (!Accept(camera, error)) {
     SetPose(camera, searchPose);
-    return searchValue;
+    return;
   }
   result.polished = true;
-  return RayError(camera);
+  result.accepted = true;
+  result.error = error;
 }
 
 }  // namespace
@@ -473,19 +478,18 @@ CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
   CalibrationOptions searchOptions = options;
   searchOptions.progress = &progress;
   const double coarse = CoarseSteps;
-  double error = SearchWith(camera, evaluator, {Pi(), Pi(), TwoPi()}, {coarse, coarse, coarse},
-                            true, kAngleError | kLengthError, KeepFraction, searchOptions, cancel);
+  const double error =
+      SearchWith(camera, evaluator, {Pi(), Pi(), TwoPi()}, {coarse, coarse, coarse}, true,
+                 kAngleError | kLengthError, KeepFraction, searchOptions, cancel);
 
   progress.Destroy();
   camera.progress = nullptr;
 
   CalibrationResult result;
   result.cancelled = cancel.Stopped();
-  if (options.polish && !result.cancelled && error < kLargest) {
-    error = PolishIfBetter(camera, error, result);
-  }
   result.error = error;
   result.accepted = Accept(camera, error);
+  if (options.polish && !result.cancelled && error < kLargest) KeepPolishIfAccepted(camera, result);
   return result;
 }
 
