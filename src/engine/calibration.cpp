@@ -394,25 +394,33 @@ double TopLevelSearch(CameraRecord& camera, const PoseEvaluator& evaluator, cons
 
   Pose bestPose = *sweepBest.pose;
   double best = kLargest;
+  // The display moves through every candidate in list order, kept or skipped, and reaches the
+  // last one also when a stop cut the refinement short.
+  const auto count = static_cast<std::int64_t>(candidates.size());
+  std::int64_t shown = 0;
+  const auto showUpTo = [&](std::int64_t last) {
+    for (; shown <= last; ++shown) {
+      progress.SetPos(static_cast<int>(shown * 100 / count + CoarseSteps + 1));
+    }
+  };
   if (!cancel.Stopped()) {
     const std::vector<std::size_t> kept = KeptCandidates(candidates, flags, keepFraction);
     const Vec3 firstRange = ComponentwiseQuotient(range, steps);
     std::vector<Refinement> refined(kept.size());
-    const auto count = static_cast<std::int64_t>(candidates.size());
     RunParallel(
         kept.size(), WorkerCount(threads, kept.size()), cancel.flag(),
         [&](std::size_t k) {
           refined[k] = Refine(evaluator, candidates[kept[k]].pose, firstRange, cancel);
         },
         [&](std::size_t k) {
-          const auto i = static_cast<std::int64_t>(kept[k]);
-          progress.SetPos(static_cast<int>(i * 100 / count + CoarseSteps + 1));
+          showUpTo(static_cast<std::int64_t>(kept[k]));
           if (refined[k].ran && refined[k].value < best) {
             best = refined[k].value;
             bestPose = refined[k].pose;
           }
         });
   }
+  showUpTo(count - 1);
   SetPose(camera, bestPose);
   // A cancelled search still reports a ray error, so that the pose found so far can be
   // judged like any other.
