@@ -204,8 +204,10 @@ void PrintCounts(std::ostream& out, const model::Project& project) {
 // ---------------------------------------------------------------------------------------------
 // calibrate
 
-// Set by the SIGINT handler while a calibration runs and read as its cancel request. A signal
-// handler reaches only file-scope state, so this flag is the tool's one piece of it.
+// Set by the SIGINT handler while a calibration runs: a Ctrl-C the run has not taken yet. It
+// cancels the search under way, and the run takes it before each photo as the request to stop
+// (see RunCalibrate). A signal handler reaches only file-scope state, so this flag is the
+// tool's one piece of it.
 std::atomic<bool> interruptRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
 
@@ -238,7 +240,7 @@ class InterruptGuard {
 };
 
 // The calibration's progress display: "Calibrating image NAME [#####.....]  45%" redrawn in
-// place on `bar` (none when null), and Ctrl-C as the cancel request.
+// place on `bar` (none when null), and a Ctrl-C during the search as its cancel request.
 class TerminalProgress final : public engine::Progress {
  public:
   explicit TerminalProgress(std::ostream* bar) : bar_(bar) {}
@@ -419,7 +421,7 @@ std::string SolveLine(const std::string& label, const model::Photo& photo,
 
 // Why a chosen photo was not solved, read from the state the run left (the engine solves a
 // pending photo with a picture, a camera model and two or more correspondences).
-std::string NotSolvedReason(const model::Photo& photo, bool cancelled) {
+std::string NotSolvedReason(const model::Photo& photo, bool stopped) {
   if (!photo.HasImage()) return "no picture";
   if (photo.camera.cameraEntry == nullptr) {
     return "no camera model (its picture carries no EXIF camera model)";
@@ -427,7 +429,7 @@ std::string NotSolvedReason(const model::Photo& photo, bool cancelled) {
   if (photo.camera.CountCorrespondences() < 2) {
     return "fewer than 2 marked points with known coordinates";
   }
-  return cancelled ? "not reached, the run was stopped" : "not reached";
+  return stopped ? "not reached, the run was stopped" : "not reached";
 }
 
 }  // namespace
@@ -489,18 +491,25 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
     out << SolveLine(PadRight(labels[photo], labelWidth), *project.photos[photo], result, seconds)
         << std::flush;
   };
+  // Ctrl-C stops the run. Before each photo the run takes the flag, so that a Ctrl-C that came
+  // between two solves stops it there instead of cancelling the next photo's search; one that
+  // comes during a search cancels that search and is taken before the next photo.
+  run.stopRequested = [] { return interruptRequested.exchange(false); };
   engine::CalibrationRunSummary summary;
+  bool interrupted = false;
   {
     InterruptGuard interrupt;
     summary = engine::RunCalibration(project, run);
+    // A Ctrl-C during the last search is not taken by the run, which had nothing left to do.
+    interrupted = summary.stopped || interruptRequested.load();
   }
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     if (!chosen[i] || solved[i]) continue;
     out << PadRight(labels[i], labelWidth)
-        << "  not solved: " << NotSolvedReason(*project.photos[i], summary.cancelled) << '\n';
+        << "  not solved: " << NotSolvedReason(*project.photos[i], summary.stopped) << '\n';
   }
   out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
-      << (summary.cancelled ? ", cancelled\n" : "\n");
+      << (interrupted ? ", cancelled\n" : "\n");
 
   return opened.SaveTo(calibrate.outPath.empty() ? projectPath : calibrate.outPath, out, err);
 }

@@ -72,25 +72,31 @@ CalibrationRunSummary RunCalibration(model::Project& project,
     }
   }
 
-  // One pass: the correspondences are fixed for the whole run and the search is
-  // deterministic, so solving a rejected photo again could only repeat its result.
+  // Passes repeat while one calibrates a photo, so that a photo whose search was cancelled
+  // gets a whole search once the others are done; the coordinates are computed after each.
   CalibrationRunSummary summary;
-  for (std::size_t i = 0; i < project.photos.size() && !summary.cancelled; ++i) {
-    model::Photo& photo = *project.photos[i];
-    if (!ReadyToCalibrate(photo.camera)) continue;
-    const auto started = std::chrono::steady_clock::now();
-    const CalibrationResult result =
-        Calibrate(photo.camera, model::FileNamePart(photo.path), options.calibration);
-    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
-    photo.camera.calibrated = result.accepted;
-    photo.camera.pending = !result.accepted;
-    ++summary.solves;
-    if (result.accepted) ++summary.accepted;
-    // A cancel ends the run; the photos not reached keep their flags.
-    summary.cancelled = result.cancelled;
-    if (options.onPhotoDone) options.onPhotoDone(i, result, seconds.count());
+  for (bool calibratedAny = true; calibratedAny && !summary.stopped;) {
+    calibratedAny = false;
+    for (std::size_t i = 0; i < project.photos.size(); ++i) {
+      model::Photo& photo = *project.photos[i];
+      if (!ReadyToCalibrate(photo.camera)) continue;
+      if (options.stopRequested && options.stopRequested()) {
+        summary.stopped = true;
+        break;
+      }
+      const auto started = std::chrono::steady_clock::now();
+      const CalibrationResult result =
+          Calibrate(photo.camera, model::FileNamePart(photo.path), options.calibration);
+      const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+      photo.camera.calibrated = result.accepted;
+      photo.camera.pending = !result.accepted;
+      ++summary.solves;
+      if (result.accepted) ++summary.accepted;
+      calibratedAny = calibratedAny || result.accepted;
+      if (options.onPhotoDone) options.onPhotoDone(i, result, seconds.count());
+    }
+    project.graph.ComputeAll();
   }
-  project.graph.ComputeAll();
   return summary;
 }
 
