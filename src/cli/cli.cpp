@@ -503,6 +503,13 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
     // A Ctrl-C during the last search is not taken by the run, which had nothing left to do.
     interrupted = summary.stopped || interruptRequested.load();
   }
+  // Coordinates computed from the poses before the run would stay computed (the run computes
+  // only the positions not known yet) and reach the file and every later export. As the
+  // calibration dialog's OK does, they are cleared and computed again from the photos now
+  // calibrated. Real positions keep their coordinates: a real position read from a file is
+  // also marked computed, and clearing that mark leaves it real and written with them.
+  project.graph.InvalidateAllComputed();
+  project.graph.ComputeAll();
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     if (!chosen[i] || solved[i]) continue;
     out << PadRight(labels[i], labelWidth)
