@@ -15,6 +15,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "engine/control_points.h"
 #include "engine/progress.h"
 #include "engine/reconstruction.h"
 #include "export/save_model.h"
@@ -420,7 +421,8 @@ std::string SolveLine(const std::string& label, const model::Photo& photo,
 }
 
 // Why a chosen photo was not solved, read from the state the run left (the engine solves a
-// pending photo with a picture, a camera model and two or more correspondences).
+// pending photo with a picture, a camera model and two or more correspondences whose real
+// points can fix a pose).
 std::string NotSolvedReason(const model::Photo& photo, bool stopped) {
   if (!photo.HasImage()) return "no picture";
   if (photo.camera.cameraEntry == nullptr) {
@@ -428,6 +430,18 @@ std::string NotSolvedReason(const model::Photo& photo, bool stopped) {
   }
   if (photo.camera.CountCorrespondences() < 2) {
     return "fewer than 2 marked points with known coordinates";
+  }
+  switch (engine::CheckControlPoints(photo.camera.correspondences)) {
+    case engine::ControlPointProblem::kNoPointWithTwoKnownCoordinates:
+      return "no marked point has more than one known coordinate";
+    case engine::ControlPointProblem::kOnOneLine:
+      return "the marked points with two or three known coordinates lie on one line";
+    case engine::ControlPointProblem::kFewerThanTwoFullyKnown:
+      return "fewer than 2 different marked points with x, y and z known";
+    case engine::ControlPointProblem::kTooFewKnownCoordinates:
+      return "too few known coordinates to fix the pose";
+    case engine::ControlPointProblem::kNone:
+      break;
   }
   return stopped ? "not reached, the run was stopped" : "not reached";
 }

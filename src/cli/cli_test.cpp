@@ -226,6 +226,38 @@ TEST_F(CliTest, CalibrateSolvesTheChosenPhotosAndSaves) {
   EXPECT_EQ(Lines(quiet.out).size(), 5u) << quiet.out;
 }
 
+TEST_F(CliTest, CalibrateNamesControlPointsThatCannotFixAPose) {
+  // Photo 0 marks real points on one line, photo 1 points whose height alone is known.
+  const std::string input = dir.File("degenerate.mpj");
+  ASSERT_TRUE(WriteFileText(input,
+                            "Modrin file version 3.00\n"
+                            "Image: \"" +
+                                dir.File("a.jpg") +
+                                "\"\n"
+                                "Image: \"" +
+                                dir.File("a.jpg") +
+                                "\"\n"
+                                "Positions:\n"
+                                "\t1: U R(0.000,0.000,0.000) 0(10,10)\n"
+                                "\t2: U R(1.000,1.000,1.000) 0(20,20)\n"
+                                "\t3: U R(2.000,2.000,2.000) 0(30,30)\n"
+                                "\t4: U R(99999.000,99999.000,1.000) 1(10,10)\n"
+                                "\t5: U R(99999.000,99999.000,2.000) 1(20,30)\n"));
+  const std::string saved = dir.File("out.mpj");
+  CliRun run = RunCli({"calibrate", input, "-o", saved});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "Photo 0: a.jpg  not solved: the marked points with two or three known coordinates "
+            "lie on one line\n"
+            "Photo 1: a.jpg  not solved: no marked point has more than one known coordinate\n"
+            "Solves: 0, accepted: 0\n"
+            "Saved " +
+                saved + "\n");
+  const std::string text = ReadFileText(saved);
+  EXPECT_NE(text.find("\t4: U R(99999.000,99999.000,1.000) 1(10,10)\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Calibrated: Y"), std::string::npos) << text;
+}
+
 // Takes the text of a stream and raises SIGINT when it is first flushed: on the output, as
 // Ctrl-C pressed once the first photo's line is out; on the error stream with its progress
 // bar, as Ctrl-C pressed as soon as the first search has started.

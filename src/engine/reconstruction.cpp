@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "engine/control_points.h"
 #include "engine/face_finder.h"
 #include "model/project.h"
 #include "model/project_document.h"
@@ -55,8 +56,11 @@ void AddComputedCorrespondences(model::Project& project, std::int32_t index) {
   }
 }
 
+// A photo whose control points cannot fix its pose is not tried: a search would only accept
+// some pose among the many that match them. It keeps its pose and flags.
 bool ReadyToCalibrate(const CameraRecord& camera) {
-  return camera.cameraEntry != nullptr && camera.pending && camera.CountCorrespondences() >= 2;
+  return camera.cameraEntry != nullptr && camera.pending && camera.CountCorrespondences() >= 2 &&
+         CheckControlPoints(camera.correspondences) == ControlPointProblem::kNone;
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ struct CalibrationRunSummary {
 
 // Builds every photo's correspondences from the positions with real coordinates, then solves
 // in passes: each pass calibrates, in photo order, the pending photos that have a camera model
-// and two or more correspondences, then computes the positions seen in two calibrated photos;
+// and two or more correspondences whose real points can fix a pose (CheckControlPoints; the
+// others keep their pose and flags), then computes the positions seen in two calibrated photos;
 // passes repeat while one calibrates a photo. Correspondences are built once, so a repeated
 // pass changes a result only where the previous solve was cancelled.
 CalibrationRunSummary RunCalibration(model::Project& project,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "engine/control_points.h"
 #include "engine/face_finder.h"
 #include "engine/progress.h"
 #include "model/project.h"
@@ -234,6 +235,48 @@ TEST(RunCalibrationTest, AStopRequestEndsTheRunBeforeTheNextSolve) {
     EXPECT_FALSE(scene.camera(p).calibrated) << p;
   }
   EXPECT_EQ(scene.camera(1).translation, before);
+}
+
+TEST(RunCalibrationTest, PhotosWhoseControlPointsCannotFixAPoseAreNotTried) {
+  SceneProject scene;
+  AddBoxScene(scene);
+  // Photo 3 marks only real points on the front bottom edge, photo 4 only points whose height
+  // alone is known. Photo 3 was calibrated before and is chosen again.
+  for (const Vec3& centre : {Vec3{-12, 20, 6}, Vec3{20, 22, 9}}) {
+    scene.AddPhoto(testing::MakeCamera(0.03, centre, testing::LookAt(centre, {5, 4, 2.5}, 0)));
+  }
+  for (const double x : {1.0, 4.0, 7.5}) scene.Mark({x, 0, 0}, {3}, true);
+  for (const Vec3& p : {Vec3{2, 3, 1}, Vec3{7, 2, 4}, Vec3{4, 6, 2}, Vec3{8, 7, 3}}) {
+    scene.project.graph.SetRealCoords(scene.Mark(p, {4}, false),
+                                      {UnknownCoordinate, UnknownCoordinate, p.z});
+  }
+  CameraRecord& line = scene.project.photos[3]->camera;
+  line.calibrated = true;
+  line.translation = {1, 2, 3};
+  line.orientation = {0.1, 0.2, 0.3};
+  const CameraRecord heightsBefore = scene.camera(4);
+
+  std::vector<std::size_t> reported;
+  CalibrationRunOptions options;
+  options.onPhotoDone = [&](std::size_t photo, const CalibrationResult&, double) {
+    reported.push_back(photo);
+  };
+  const CalibrationRunSummary summary = RunCalibration(scene.project, options);
+  EXPECT_EQ(reported, (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_EQ(summary.solves, 3);
+  EXPECT_EQ(CheckControlPoints(line.correspondences), ControlPointProblem::kOnOneLine);
+  EXPECT_TRUE(line.calibrated);
+  EXPECT_TRUE(line.pending);
+  EXPECT_EQ(line.translation, (Vec3{1, 2, 3}));
+  EXPECT_EQ(line.orientation, (Vec3{0.1, 0.2, 0.3}));
+  const CameraRecord& heights = scene.camera(4);
+  EXPECT_EQ(heights.CountCorrespondences(), 4u);
+  EXPECT_EQ(CheckControlPoints(heights.correspondences),
+            ControlPointProblem::kNoPointWithTwoKnownCoordinates);
+  EXPECT_FALSE(heights.calibrated);
+  EXPECT_TRUE(heights.pending);
+  EXPECT_EQ(heights.translation, heightsBefore.translation);
+  EXPECT_EQ(heights.orientation, heightsBefore.orientation);
 }
 
 TEST(UpdateModelTest, FindsFacesAndBuildsEveryObjectForEveryPhoto) {
