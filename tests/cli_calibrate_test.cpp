@@ -168,5 +168,60 @@ TEST(CliCalibrateTest, FindsTheCamerasAndSavesWhatTheEngineFinds) {
   EXPECT_EQ(testing::ReadFileText(searched), model::WriteProjectText(document.project()));
 }
 
+TEST(CliCalibrateTest, ComputesTheCoordinatesAgainFromTheNewPoses) {
+  testing::TempDir dir;
+  const Scene scene = MakeScene();
+  const std::string input = dir.File("scene.mpj");
+  WriteProject(scene, dir, input);
+  // Coordinates computed from poses of an earlier calibration: one of a point every photo
+  // marks, and one of a point marked in photo 0 only, which no longer has two calibrated
+  // photos to be computed from.
+  model::Project stale;
+  ASSERT_TRUE(model::ReadProjectText(stale, testing::ReadFileText(input)));
+  model::Position& inside = stale.graph.positions.at(9);
+  ASSERT_FALSE(inside.isReal);
+  inside.coords = {100, 100, 100};
+  inside.isComputed = true;
+  std::int32_t once = 0;
+  ASSERT_TRUE(stale.graph.NewPosition(once));
+  model::Position& single = stale.graph.positions.at(once);
+  single.imagePoints[0] = {600, 400};
+  single.coords = {100, 100, 100};
+  single.isComputed = true;
+  ASSERT_TRUE(testing::WriteFileText(input, model::WriteProjectText(stale)));
+  ASSERT_NE(testing::ReadFileText(input).find("\t9: - R(100.000,100.000,100.000) "),
+            std::string::npos);
+  const std::string cameras = dir.File("Cameras.txt");
+  ASSERT_TRUE(testing::WriteFileText(cameras, ""));
+  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+
+  const std::string out = dir.File("out.mpj");
+  const CommandRun run =
+      RunCli("--cameras " + Quoted(cameras) + " calibrate " + Quoted(input) + " -o " + Quoted(out),
+             dir.File("err.txt"));
+  ASSERT_EQ(run.status, 0) << testing::ReadFileText(dir.File("err.txt"));
+  ExpectEveryPhotoAccepted(run, scene.cameras.size());
+
+  const std::string text = testing::ReadFileText(out);
+  EXPECT_EQ(text.find("100.000"), std::string::npos) << text;
+  model::Project saved;
+  ASSERT_TRUE(model::ReadProjectText(saved, text));
+  model::PositionGraph::Coords xyz;
+  ASSERT_TRUE(saved.graph.GetCoords(9, xyz));
+  EXPECT_FALSE(saved.graph.IsReal(9));
+  const Vec3 truth = scene.points[8];
+  EXPECT_LT(std::sqrt((Vec3{xyz[0], xyz[1], xyz[2]} - truth).SquaredLength()), 0.05);
+  EXPECT_FALSE(saved.graph.GetCoords(once, xyz));
+  // The corners stay real, with their typed coordinates.
+  for (std::int32_t id = 1; id <= 8; ++id) {
+    const Vec3& p = scene.points[static_cast<std::size_t>(id - 1)];
+    ASSERT_TRUE(saved.graph.GetCoords(id, xyz)) << id;
+    EXPECT_TRUE(saved.graph.IsReal(id)) << id;
+    EXPECT_EQ(xyz, (model::PositionGraph::Coords{p.x, p.y, p.z})) << id;
+  }
+  EXPECT_NE(text.find("\t1: U R(0.000,0.000,0.000) "), std::string::npos) << text;
+  EXPECT_NE(text.find("\t8: U R(10.000,8.000,5.000) "), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace modrin

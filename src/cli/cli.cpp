@@ -17,6 +17,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "engine/control_points.h"
 #include "engine/progress.h"
 #include "engine/reconstruction.h"
 #include "export/save_model.h"
@@ -224,8 +225,10 @@ void PrintCounts(std::ostream& out, const model::Project& project) {
 // ---------------------------------------------------------------------------------------------
 // calibrate
 
-// Set by the SIGINT handler while a calibration runs and read as its cancel request. A signal
-// handler reaches only file-scope state, so this flag is the tool's one piece of it.
+// Set by the SIGINT handler while a calibration runs: a Ctrl-C the run has not taken yet. It
+// cancels the search under way, and the run takes it before each photo as the request to stop
+// (see RunCalibrate). A signal handler reaches only file-scope state, so this flag is the
+// tool's one piece of it.
 std::atomic<bool> interruptRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
 
@@ -258,7 +261,7 @@ class InterruptGuard {
 };
 
 // The calibration's progress display: "Calibrating image NAME [#####.....]  45%" redrawn in
-// place on `bar` (none when null), and Ctrl-C as the cancel request.
+// place on `bar` (none when null), and a Ctrl-C during the search as its cancel request.
 class TerminalProgress final : public engine::Progress {
  public:
   explicit TerminalProgress(std::ostream* bar) : bar_(bar) {}
@@ -438,8 +441,9 @@ std::string SolveLine(const std::string& label, const model::Photo& photo,
 }
 
 // Why a chosen photo was not solved, read from the state the run left (the engine solves a
-// pending photo with a picture, a camera model and two or more correspondences).
-std::string NotSolvedReason(const model::Photo& photo, bool cancelled) {
+// pending photo with a picture, a camera model and two or more correspondences whose real
+// points can fix a pose).
+std::string NotSolvedReason(const model::Photo& photo, bool stopped) {
   if (!photo.HasImage()) return "no picture";
   if (photo.camera.cameraEntry == nullptr) {
     return "no camera model (its picture carries no EXIF camera model)";
@@ -447,7 +451,19 @@ std::string NotSolvedReason(const model::Photo& photo, bool cancelled) {
   if (photo.camera.CountCorrespondences() < 2) {
     return "fewer than 2 marked points with known coordinates";
   }
-  return cancelled ? "not reached, the run was stopped" : "not reached";
+  switch (engine::CheckControlPoints(photo.camera.correspondences)) {
+    case engine::ControlPointProblem::kNoPointWithTwoKnownCoordinates:
+      return "no marked point has more than one known coordinate";
+    case engine::ControlPointProblem::kOnOneLine:
+      return "the marked points with two or three known coordinates lie on one line";
+    case engine::ControlPointProblem::kFewerThanTwoFullyKnown:
+      return "fewer than 2 different marked points with x, y and z known";
+    case engine::ControlPointProblem::kTooFewKnownCoordinates:
+      return "too few known coordinates to fix the pose";
+    case engine::ControlPointProblem::kNone:
+      break;
+  }
+  return stopped ? "not reached, the run was stopped" : "not reached";
 }
 
 }  // namespace
@@ -509,18 +525,32 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
     out << SolveLine(PadRight(labels[photo], labelWidth), *project.photos[photo], result, seconds)
         << std::flush;
   };
+  // Ctrl-C stops the run. Before each photo the run takes the flag, so that a Ctrl-C that came
+  // between two solves stops it there instead of cancelling the next photo's search; one that
+  // comes during a search cancels that search and is taken before the next photo.
+  run.stopRequested = [] { return interruptRequested.exchange(false); };
   engine::CalibrationRunSummary summary;
+  bool interrupted = false;
   {
     InterruptGuard interrupt;
     summary = engine::RunCalibration(project, run);
+    // A Ctrl-C during the last search is not taken by the run, which had nothing left to do.
+    interrupted = summary.stopped || interruptRequested.load();
   }
+  // Coordinates computed from the poses before the run would stay computed (the run computes
+  // only the positions not known yet) and reach the file and every later export. As the
+  // calibration dialog's OK does, they are cleared and computed again from the photos now
+  // calibrated. Real positions keep their coordinates: a real position read from a file is
+  // also marked computed, and clearing that mark leaves it real and written with them.
+  project.graph.InvalidateAllComputed();
+  project.graph.ComputeAll();
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     if (!chosen[i] || solved[i]) continue;
     out << PadRight(labels[i], labelWidth)
-        << "  not solved: " << NotSolvedReason(*project.photos[i], summary.cancelled) << '\n';
+        << "  not solved: " << NotSolvedReason(*project.photos[i], summary.stopped) << '\n';
   }
   out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
-      << (summary.cancelled ? ", cancelled\n" : "\n");
+      << (interrupted ? ", cancelled\n" : "\n");
 
   return opened.SaveTo(calibrate.outPath.empty() ? projectPath : calibrate.outPath, out, err);
 }

@@ -39,12 +39,13 @@ int RunResave(const std::string& projectPath, const std::string& outPath, const 
               std::ostream& out, std::ostream& err);
 
 // `modrin-cli calibrate PROJECT`: opens PROJECT with its images, makes the chosen photos the
-// pending ones, runs the calibration and prints one line per solve as it ends, a note for each
-// chosen photo that could not be solved, and a summary. Ctrl-C (SIGINT) stops the run; the
-// pose found so far is judged and the run ends. The project is then saved to outPath, or in
-// place, also after Ctrl-C. Returns 0 once saved; 1 with a message on `err` when the project
-// cannot be opened, a listed index is not a photo of it (nothing is run or saved), or saving
-// fails.
+// pending ones, runs the calibration and prints one line per solve as it ends (a photo
+// rejected in one pass is solved again in the next while a pass calibrates some photo), a note
+// for each chosen photo that could not be solved, and a summary. Ctrl-C (SIGINT) stops the
+// run: a search under way ends with the pose found so far, judged like any other, and no
+// further photo is started. The project is then saved to outPath, or in place, also after
+// Ctrl-C. Returns 0 once saved; 1 with a message on `err` when the project cannot be opened, a
+// listed index is not a photo of it (nothing is run or saved), or saving fails.
 int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibrate,
                  const Options& options, std::ostream& out, std::ostream& err);
 

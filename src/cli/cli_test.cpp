@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -286,8 +287,41 @@ TEST_F(CliTest, CalibrateSolvesTheChosenPhotosAndSaves) {
   EXPECT_EQ(Lines(quiet.out).size(), 5u) << quiet.out;
 }
 
-// Takes the text of the output and raises SIGINT when it is first flushed, as Ctrl-C pressed
-// once the first photo's line is out.
+TEST_F(CliTest, CalibrateNamesControlPointsThatCannotFixAPose) {
+  // Photo 0 marks real points on one line, photo 1 points whose height alone is known.
+  const std::string input = dir.File("degenerate.mpj");
+  ASSERT_TRUE(WriteFileText(input,
+                            "Modrin file version 3.00\n"
+                            "Image: \"" +
+                                dir.File("a.jpg") +
+                                "\"\n"
+                                "Image: \"" +
+                                dir.File("a.jpg") +
+                                "\"\n"
+                                "Positions:\n"
+                                "\t1: U R(0.000,0.000,0.000) 0(10,10)\n"
+                                "\t2: U R(1.000,1.000,1.000) 0(20,20)\n"
+                                "\t3: U R(2.000,2.000,2.000) 0(30,30)\n"
+                                "\t4: U R(99999.000,99999.000,1.000) 1(10,10)\n"
+                                "\t5: U R(99999.000,99999.000,2.000) 1(20,30)\n"));
+  const std::string saved = dir.File("out.mpj");
+  CliRun run = RunCli({"calibrate", input, "-o", saved});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "Photo 0: a.jpg  not solved: the marked points with two or three known coordinates "
+            "lie on one line\n"
+            "Photo 1: a.jpg  not solved: no marked point has more than one known coordinate\n"
+            "Solves: 0, accepted: 0\n"
+            "Saved " +
+                saved + "\n");
+  const std::string text = ReadFileText(saved);
+  EXPECT_NE(text.find("\t4: U R(99999.000,99999.000,1.000) 1(10,10)\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Calibrated: Y"), std::string::npos) << text;
+}
+
+// Takes the text of a stream and raises SIGINT when it is first flushed: on the output, as
+// Ctrl-C pressed once the first photo's line is out; on the error stream with its progress
+// bar, as Ctrl-C pressed as soon as the first search has started.
 class InterruptOnFirstFlush : public std::stringbuf {
  protected:
   int sync() override {
@@ -302,35 +336,71 @@ class InterruptOnFirstFlush : public std::stringbuf {
 
 void OwnHandler(int) {}
 
-TEST_F(CliTest, CtrlCStopsTheRunAndTheResultsAreSaved) {
-  const std::string input = WriteCalibrationProject(3);
-  const std::string before = ReadFileText(input);
-  struct sigaction own {};
-  own.sa_handler = OwnHandler;
-  sigemptyset(&own.sa_mask);
-  struct sigaction previous {};
-  ASSERT_EQ(sigaction(SIGINT, &own, &previous), 0);
+// Runs `calibrate --all` on a project of three pictures and a missing photo, with SIGINT
+// raised at the first flush of the output or of the error stream, under a SIGINT handler of
+// the test's own, which the command must restore.
+class CtrlCTest : public CliTest {
+ protected:
+  std::vector<std::string> RunInterrupted(bool duringTheFirstSearch) {
+    input = WriteCalibrationProject(3);
+    before = ReadFileText(input);
+    struct sigaction own {};
+    own.sa_handler = OwnHandler;
+    sigemptyset(&own.sa_mask);
+    struct sigaction previous {};
+    EXPECT_EQ(sigaction(SIGINT, &own, &previous), 0);
 
-  InterruptOnFirstFlush buffer;
-  std::ostream out(&buffer);
-  std::ostringstream err;
-  const int status = Main({"calibrate", "--all", input}, "/nonexistent", out, err);
+    InterruptOnFirstFlush interrupting;
+    std::ostringstream text;
+    std::ostream out(duringTheFirstSearch ? text.rdbuf() : &interrupting);
+    std::ostream err(duringTheFirstSearch ? &interrupting : text.rdbuf());
+    status = Main({"calibrate", "--all", input}, "/nonexistent", out, err, duringTheFirstSearch);
 
-  struct sigaction after {};
-  sigaction(SIGINT, &previous, &after);
-  EXPECT_EQ(after.sa_handler, &OwnHandler);
-  EXPECT_EQ(status, 0) << err.str();
-  const auto lines = Lines(buffer.str());
-  ASSERT_EQ(lines.size(), 6u) << buffer.str();
-  EXPECT_TRUE(lines[0].starts_with("Photo 0: a.jpg  ")) << lines[0];
-  EXPECT_TRUE(lines[1].starts_with("Photo 1: a.jpg  ")) << lines[1];
-  EXPECT_EQ(lines[2], "Photo 2: a.jpg        not solved: not reached, the run was stopped");
-  EXPECT_EQ(lines[3], "Photo 3: missing.jpg  not solved: no picture");
-  EXPECT_TRUE(lines[4].starts_with("Solves: 2, accepted: ")) << lines[4];
-  EXPECT_TRUE(lines[4].ends_with(", cancelled")) << lines[4];
-  // Saved in place.
-  EXPECT_EQ(lines[5], "Saved " + input);
-  EXPECT_NE(ReadFileText(input), before);
+    struct sigaction after {};
+    sigaction(SIGINT, &previous, &after);
+    EXPECT_EQ(after.sa_handler, &OwnHandler);
+    return Lines(duringTheFirstSearch ? text.str() : interrupting.str());
+  }
+
+  // The lines after the first photo's: the others were not reached, the summary says so, and
+  // the project is saved in place.
+  void ExpectStoppedAfterTheFirstPhoto(const std::vector<std::string>& lines) {
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_TRUE(lines[0].starts_with("Photo 0: a.jpg  ")) << lines[0];
+    EXPECT_EQ(lines[1], "Photo 1: a.jpg        not solved: not reached, the run was stopped");
+    EXPECT_EQ(lines[2], "Photo 2: a.jpg        not solved: not reached, the run was stopped");
+    EXPECT_EQ(lines[3], "Photo 3: missing.jpg  not solved: no picture");
+    EXPECT_TRUE(lines[4].starts_with("Solves: 1, accepted: ")) << lines[4];
+    EXPECT_TRUE(lines[4].ends_with(", cancelled")) << lines[4];
+    EXPECT_EQ(lines[5], "Saved " + input);
+    EXPECT_NE(ReadFileText(input), before);
+  }
+
+  std::string input, before;
+  int status = -1;
+};
+
+TEST_F(CtrlCTest, BetweenTwoSearchesStopsTheRunBeforeTheNext) {
+  ExpectStoppedAfterTheFirstPhoto(RunInterrupted(false));
+}
+
+TEST_F(CtrlCTest, DuringASearchCancelsItAndStopsTheRun) {
+  const auto lines = RunInterrupted(true);
+  ExpectStoppedAfterTheFirstPhoto(lines);
+  // Cut short in the coarse sweep, the search left the camera on a point of its grid, whose
+  // angles are whole multiples of 15 degrees.
+  ASSERT_FALSE(lines.empty());
+  const std::size_t start = lines[0].find("orientation (");
+  const std::size_t end = lines[0].find(") deg");
+  ASSERT_TRUE(start != std::string::npos && end != std::string::npos) << lines[0];
+  std::istringstream angles(lines[0].substr(start + 13, end - start - 13));
+  int count = 0;
+  for (std::string angle; std::getline(angles, angle, ','); ++count) {
+    const double degrees = std::stod(angle);
+    EXPECT_NEAR(degrees, 15 * std::round(degrees / 15), 1e-3) << lines[0];
+  }
+  EXPECT_EQ(count, 3) << lines[0];
 }
 
 TEST(Cli, HelpAndVersion) {

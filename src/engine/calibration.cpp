@@ -394,25 +394,33 @@ double TopLevelSearch(CameraRecord& camera, const PoseEvaluator& evaluator, cons
 
   Pose bestPose = *sweepBest.pose;
   double best = kLargest;
+  // The display moves through every candidate in list order, kept or skipped, and reaches the
+  // last one also when a stop cut the refinement short.
+  const auto count = static_cast<std::int64_t>(candidates.size());
+  std::int64_t shown = 0;
+  const auto showUpTo = [&](std::int64_t last) {
+    for (; shown <= last; ++shown) {
+      progress.SetPos(static_cast<int>(shown * 100 / count + CoarseSteps + 1));
+    }
+  };
   if (!cancel.Stopped()) {
     const std::vector<std::size_t> kept = KeptCandidates(candidates, flags, keepFraction);
     const Vec3 firstRange = ComponentwiseQuotient(range, steps);
     std::vector<Refinement> refined(kept.size());
-    const auto count = static_cast<std::int64_t>(candidates.size());
     RunParallel(
         kept.size(), WorkerCount(threads, kept.size()), cancel.flag(),
         [&](std::size_t k) {
           refined[k] = Refine(evaluator, candidates[kept[k]].pose, firstRange, cancel);
         },
         [&](std::size_t k) {
-          const auto i = static_cast<std::int64_t>(kept[k]);
-          progress.SetPos(static_cast<int>(i * 100 / count + CoarseSteps + 1));
+          showUpTo(static_cast<std::int64_t>(kept[k]));
           if (refined[k].ran && refined[k].value < best) {
             best = refined[k].value;
             bestPose = refined[k].pose;
           }
         });
   }
+  showUpTo(count - 1);
   SetPose(camera, bestPose);
   // A cancelled search still reports a ray error, so that the pose found so far can be
   // judged like any other.
@@ -436,19 +444,24 @@ double SearchWith(CameraRecord& camera, const PoseEvaluator& evaluator, const Ve
   return value;
 }
 
-// Replaces the search's pose by the least-squares polish when that lowers the reprojection
-// error and stays plausible; returns the value to judge.
-double PolishIfBetter(CameraRecord& camera, double searchValue, CalibrationResult& result) {
+// Moves the camera from the search's pose to its least-squares polish when the polish lowers
+// the reprojection error, stays plausible and passes Accept on its own ray error. The polish
+// lowers the reprojection error, not the ray error Accept judges, so a pose closer to the
+// truth can fail where the search's passed: the search's pose has been judged already, and the
+// polish can only keep the photo or win it, never lose it.
+void KeepPolishIfAccepted(CameraRecord& camera, CalibrationResult& result) {
   const std::optional<PolishedPose> polished = PolishPose(camera);
-  if (!polished) return searchValue;
+  if (!polished) return;
   const Pose searchPose = PoseOf(camera);
   SetPose(camera, {polished->translation, polished->orientation});
-  if (!IsPlausible(camera)) {
+  const double error = IsPlausible(camera) ? RayError(camera) : kLargest;
+  if (!Accept(camera, error)) {
     SetPose(camera, searchPose);
-    return searchValue;
+    return;
   }
   result.polished = true;
-  return RayError(camera);
+  result.accepted = true;
+  result.error = error;
 }
 
 }  // namespace
@@ -473,19 +486,18 @@ CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
   CalibrationOptions searchOptions = options;
   searchOptions.progress = &progress;
   const double coarse = CoarseSteps;
-  double error = SearchWith(camera, evaluator, {Pi(), Pi(), TwoPi()}, {coarse, coarse, coarse},
-                            true, kAngleError | kLengthError, KeepFraction, searchOptions, cancel);
+  const double error =
+      SearchWith(camera, evaluator, {Pi(), Pi(), TwoPi()}, {coarse, coarse, coarse}, true,
+                 kAngleError | kLengthError, KeepFraction, searchOptions, cancel);
 
   progress.Destroy();
   camera.progress = nullptr;
 
   CalibrationResult result;
   result.cancelled = cancel.Stopped();
-  if (options.polish && !result.cancelled && error < kLargest) {
-    error = PolishIfBetter(camera, error, result);
-  }
   result.error = error;
   result.accepted = Accept(camera, error);
+  if (options.polish && !result.cancelled && error < kLargest) KeepPolishIfAccepted(camera, result);
   return result;
 }
 

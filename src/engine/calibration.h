@@ -39,17 +39,20 @@ struct CalibrationOptions {
 
 // What one solve found; the pose itself is left in the camera.
 struct CalibrationResult {
-  bool accepted = false;
-  double error = 0;        // the value Accept judged (world units; largest double: none)
-  bool polished = false;   // the polish improved on the search's pose and was kept
+  bool accepted = false;   // Accept passed for `error`
+  double error = 0;        // the ray error of the pose left in the camera, the value Accept
+                           // judged (world units; largest double: no plausible pose)
+  bool polished = false;   // the polished pose was kept: it lowered the reprojection error of
+                           // the search's pose, stayed plausible and passed Accept itself
   bool cancelled = false;  // the user stopped the solve; the pose found so far was judged
 };
 
 // Finds the pose of one photo's camera from its correspondences: an exhaustive search of the
 // three angles, a translation derived for each, refinement of the most plausible orientations,
-// an optional least-squares polish, and acceptance against the scene's size. Needs the camera's
-// cameraEntry and at least two correspondences (callers check both). `photoName` is shown in
-// the progress text.
+// acceptance against the scene's size, and an optional least-squares polish that is kept only
+// when it passes the acceptance too (so it never loses a photo the search accepted). Needs the
+// camera's cameraEntry and at least two correspondences (callers check both). `photoName` is shown
+// in the progress text.
 CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
                             const CalibrationOptions& options = {});
 

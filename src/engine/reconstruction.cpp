@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "engine/control_points.h"
 #include "engine/face_finder.h"
 #include "model/project.h"
 #include "model/project_document.h"
@@ -55,8 +56,11 @@ void AddComputedCorrespondences(model::Project& project, std::int32_t index) {
   }
 }
 
+// A photo whose control points cannot fix its pose is not tried: a search would only accept
+// some pose among the many that match them. It keeps its pose and flags.
 bool ReadyToCalibrate(const CameraRecord& camera) {
-  return camera.cameraEntry != nullptr && camera.pending && camera.CountCorrespondences() >= 2;
+  return camera.cameraEntry != nullptr && camera.pending && camera.CountCorrespondences() >= 2 &&
+         CheckControlPoints(camera.correspondences) == ControlPointProblem::kNone;
 }
 
 }  // namespace
@@ -72,25 +76,31 @@ CalibrationRunSummary RunCalibration(model::Project& project,
     }
   }
 
-  // One pass: the correspondences are fixed for the whole run and the search is
-  // deterministic, so solving a rejected photo again could only repeat its result.
+  // Passes repeat while one calibrates a photo, so that a photo whose search was cancelled
+  // gets a whole search once the others are done; the coordinates are computed after each.
   CalibrationRunSummary summary;
-  for (std::size_t i = 0; i < project.photos.size() && !summary.cancelled; ++i) {
-    model::Photo& photo = *project.photos[i];
-    if (!ReadyToCalibrate(photo.camera)) continue;
-    const auto started = std::chrono::steady_clock::now();
-    const CalibrationResult result =
-        Calibrate(photo.camera, model::FileNamePart(photo.path), options.calibration);
-    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
-    photo.camera.calibrated = result.accepted;
-    photo.camera.pending = !result.accepted;
-    ++summary.solves;
-    if (result.accepted) ++summary.accepted;
-    // A cancel ends the run; the photos not reached keep their flags.
-    summary.cancelled = result.cancelled;
-    if (options.onPhotoDone) options.onPhotoDone(i, result, seconds.count());
+  for (bool calibratedAny = true; calibratedAny && !summary.stopped;) {
+    calibratedAny = false;
+    for (std::size_t i = 0; i < project.photos.size(); ++i) {
+      model::Photo& photo = *project.photos[i];
+      if (!ReadyToCalibrate(photo.camera)) continue;
+      if (options.stopRequested && options.stopRequested()) {
+        summary.stopped = true;
+        break;
+      }
+      const auto started = std::chrono::steady_clock::now();
+      const CalibrationResult result =
+          Calibrate(photo.camera, model::FileNamePart(photo.path), options.calibration);
+      const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+      photo.camera.calibrated = result.accepted;
+      photo.camera.pending = !result.accepted;
+      ++summary.solves;
+      if (result.accepted) ++summary.accepted;
+      calibratedAny = calibratedAny || result.accepted;
+      if (options.onPhotoDone) options.onPhotoDone(i, result, seconds.count());
+    }
+    project.graph.ComputeAll();
   }
-  project.graph.ComputeAll();
   return summary;
 }
 

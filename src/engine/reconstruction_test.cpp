@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "engine/control_points.h"
 #include "engine/face_finder.h"
 #include "engine/progress.h"
 #include "model/project.h"
@@ -148,23 +149,134 @@ TEST(RunCalibrationTest, SkipsPhotosWithoutCameraModelOrSelection) {
   EXPECT_EQ(scene.camera(2).translation, before);
 }
 
-// Cancels at the first query.
-class CancellingProgress : public NullProgress {
+// Escape held while the first solve of a run searches, and only then.
+class EscapeDuringFirstSolve : public NullProgress {
  public:
-  bool CancelRequested() override { return true; }
+  void Create(const std::string&) override { ++solves_; }
+  bool CancelRequested() override { return solves_ == 1; }
+
+ private:
+  int solves_ = 0;
 };
 
-TEST(RunCalibrationTest, ACancelEndsTheRun) {
+// Adds a photo of the box from (-12, 20, 6) whose marks are mirrored left to right, which no
+// pose of the box can give.
+void AddMirroredPhoto(SceneProject& scene) {
+  const Vec3 centre{-12, 20, 6};
+  scene.AddPhoto(testing::MakeCamera(0.03, centre, testing::LookAt(centre, {5, 4, 2.5}, 0)));
+  const int photo = static_cast<int>(scene.project.photos.size()) - 1;
+  for (auto& [id, position] : scene.project.graph.positions) {
+    if (!position.isReal) continue;
+    const Vec3 p{position.coords[0], position.coords[1], position.coords[2]};
+    const Vec2 uv = WorldToImage(scene.truths[photo], p).image;
+    position.imagePoints[photo] = {
+        static_cast<std::int32_t>(std::lround((0.5 - uv.x) * kPhotoWidth)),
+        static_cast<std::int32_t>(std::lround((uv.y + 0.5) * kPhotoHeight))};
+  }
+}
+
+TEST(RunCalibrationTest, EscapeStopsOnePhotoAndPassesRepeatWhileOneCalibratesAPhoto) {
   SceneProject scene;
   AddBoxScene(scene);
-  CancellingProgress progress;
+  AddMirroredPhoto(scene);
+  const std::int32_t seenBy12 = scene.Mark({3, 2, 4}, {1, 2}, false);
+  const std::int32_t seenBy01 = scene.Mark({6, 5, 1}, {0, 1}, false);
+  EscapeDuringFirstSolve escape;
   CalibrationRunOptions options;
-  options.calibration.progress = &progress;
+  options.calibration.progress = &escape;
+  std::vector<std::size_t> reported;
+  std::vector<CalibrationResult> results;
+  std::vector<std::pair<bool, bool>> known;  // (seenBy12, seenBy01) when each solve ended
+  options.onPhotoDone = [&](std::size_t photo, const CalibrationResult& result, double) {
+    reported.push_back(photo);
+    results.push_back(result);
+    known.emplace_back(scene.project.graph.IsKnown(seenBy12),
+                       scene.project.graph.IsKnown(seenBy01));
+  };
   const CalibrationRunSummary summary = RunCalibration(scene.project, options);
-  EXPECT_TRUE(summary.cancelled);
+
+  // Pass 1: Escape cuts photo 0's search short and it is rejected; photos 1 and 2 are
+  // calibrated, the mirrored photo 3 is not. Pass 2 solves photo 0 again, whole, and accepts
+  // it; photo 3 fails again. Pass 3 tries photo 3 once more and, calibrating nothing, ends the
+  // run.
+  ASSERT_EQ(reported, (std::vector<std::size_t>{0, 1, 2, 3, 0, 3, 3}));
+  EXPECT_TRUE(results[0].cancelled);
+  EXPECT_FALSE(results[0].accepted);
+  EXPECT_FALSE(results[4].cancelled);
+  EXPECT_TRUE(results[4].accepted);
+  for (const std::size_t r : {1, 2}) EXPECT_TRUE(results[r].accepted) << r;
+  for (const std::size_t r : {3, 5, 6}) EXPECT_FALSE(results[r].accepted) << r;
+  EXPECT_EQ(summary.solves, 7);
+  EXPECT_EQ(summary.accepted, 3);
+  EXPECT_FALSE(summary.stopped);
+  for (int p = 0; p < 3; ++p) EXPECT_TRUE(scene.camera(p).calibrated) << p;
+  EXPECT_TRUE(scene.camera(3).pending);
+  // The coordinates are computed after each pass: pass 2 already sees the point that photos
+  // 1 and 2 mark, pass 3 the one photos 0 and 1 mark.
+  EXPECT_EQ(known[3], std::make_pair(false, false));
+  EXPECT_EQ(known[4], std::make_pair(true, false));
+  EXPECT_EQ(known[6], std::make_pair(true, true));
+}
+
+TEST(RunCalibrationTest, AStopRequestEndsTheRunBeforeTheNextSolve) {
+  SceneProject scene;
+  AddBoxScene(scene);
+  const Vec3 before = scene.camera(1).translation;
+  int asked = 0;
+  CalibrationRunOptions options;
+  options.stopRequested = [&] { return ++asked > 1; };
+  const CalibrationRunSummary summary = RunCalibration(scene.project, options);
+  EXPECT_TRUE(summary.stopped);
   EXPECT_EQ(summary.solves, 1);
-  EXPECT_TRUE(scene.camera(1).pending);
-  EXPECT_TRUE(scene.camera(2).pending);
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(scene.camera(0).calibrated);
+  for (int p = 1; p < 3; ++p) {
+    EXPECT_TRUE(scene.camera(p).pending) << p;
+    EXPECT_FALSE(scene.camera(p).calibrated) << p;
+  }
+  EXPECT_EQ(scene.camera(1).translation, before);
+}
+
+TEST(RunCalibrationTest, PhotosWhoseControlPointsCannotFixAPoseAreNotTried) {
+  SceneProject scene;
+  AddBoxScene(scene);
+  // Photo 3 marks only real points on the front bottom edge, photo 4 only points whose height
+  // alone is known. Photo 3 was calibrated before and is chosen again.
+  for (const Vec3& centre : {Vec3{-12, 20, 6}, Vec3{20, 22, 9}}) {
+    scene.AddPhoto(testing::MakeCamera(0.03, centre, testing::LookAt(centre, {5, 4, 2.5}, 0)));
+  }
+  for (const double x : {1.0, 4.0, 7.5}) scene.Mark({x, 0, 0}, {3}, true);
+  for (const Vec3& p : {Vec3{2, 3, 1}, Vec3{7, 2, 4}, Vec3{4, 6, 2}, Vec3{8, 7, 3}}) {
+    scene.project.graph.SetRealCoords(scene.Mark(p, {4}, false),
+                                      {UnknownCoordinate, UnknownCoordinate, p.z});
+  }
+  CameraRecord& line = scene.project.photos[3]->camera;
+  line.calibrated = true;
+  line.translation = {1, 2, 3};
+  line.orientation = {0.1, 0.2, 0.3};
+  const CameraRecord heightsBefore = scene.camera(4);
+
+  std::vector<std::size_t> reported;
+  CalibrationRunOptions options;
+  options.onPhotoDone = [&](std::size_t photo, const CalibrationResult&, double) {
+    reported.push_back(photo);
+  };
+  const CalibrationRunSummary summary = RunCalibration(scene.project, options);
+  EXPECT_EQ(reported, (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_EQ(summary.solves, 3);
+  EXPECT_EQ(CheckControlPoints(line.correspondences), ControlPointProblem::kOnOneLine);
+  EXPECT_TRUE(line.calibrated);
+  EXPECT_TRUE(line.pending);
+  EXPECT_EQ(line.translation, (Vec3{1, 2, 3}));
+  EXPECT_EQ(line.orientation, (Vec3{0.1, 0.2, 0.3}));
+  const CameraRecord& heights = scene.camera(4);
+  EXPECT_EQ(heights.CountCorrespondences(), 4u);
+  EXPECT_EQ(CheckControlPoints(heights.correspondences),
+            ControlPointProblem::kNoPointWithTwoKnownCoordinates);
+  EXPECT_FALSE(heights.calibrated);
+  EXPECT_TRUE(heights.pending);
+  EXPECT_EQ(heights.translation, heightsBefore.translation);
+  EXPECT_EQ(heights.orientation, heightsBefore.orientation);
 }
 
 TEST(UpdateModelTest, FindsFacesAndBuildsEveryObjectForEveryPhoto) {

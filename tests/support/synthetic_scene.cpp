@@ -39,6 +39,18 @@ std::vector<engine::Correspondence> Marks(const engine::CameraRecord& camera,
   return marks;
 }
 
+std::vector<engine::Correspondence> NoisyMarks(const engine::CameraRecord& camera,
+                                               const std::vector<Vec3>& points,
+                                               std::mt19937& random, double sigmaPixels) {
+  std::normal_distribution<double> noise(0, sigmaPixels);
+  std::vector<engine::Correspondence> marks = Marks(camera, points, false);
+  for (engine::Correspondence& mark : marks) {
+    mark.image.x += noise(random) / kPhotoWidth;
+    mark.image.y += noise(random) / kPhotoHeight;
+  }
+  return marks;
+}
+
 SyntheticView RandomView(std::mt19937& random, int count) {
   std::uniform_real_distribution<double> unit(0, 1);
   const Vec3 sceneCentre{5, 4, 2.5};

@@ -27,6 +27,12 @@ std::vector<engine::Correspondence> Marks(const engine::CameraRecord& camera,
                                           const std::vector<engine::Vec3>& points,
                                           bool roundToPixels);
 
+// The camera's marks of `points` with normally distributed noise of `sigmaPixels` pixels on
+// each axis of a kPhotoWidth x kPhotoHeight photo, in normalized coordinates.
+std::vector<engine::Correspondence> NoisyMarks(const engine::CameraRecord& camera,
+                                               const std::vector<engine::Vec3>& points,
+                                               std::mt19937& random, double sigmaPixels);
+
 // A seeded random scene: `count` points in a 10 x 8 x 5 box and a camera 18 to 30 units from
 // its centre, above the ground, whose focal length frames the points to fill most of the photo.
 struct SyntheticView {
