@@ -72,13 +72,14 @@ void CameraDatabase::MergeFrom(const CameraDatabase& other) {
 
 bool CameraDatabase::LoadFromText(const std::string& text) {
   TextScanner in(text);
-  std::string_view name;
   std::size_t blockStart = 0;
   for (;;) {
+    std::string_view nameRead;
     double width = 0;
     double height = 0;
     blockStart = in.Position();
-    if (!in.MatchLiteral("\"") || !in.ReadUntil('"', name)) break;
+    if (!in.MatchLiteral("\"") || !in.ReadUntil('"', nameRead)) break;
+    const std::string name(nameRead);
     // The closing quote can only be missing at the end of the text, where the next step
     // fails anyway.
     in.MatchLiteral("\"\n");
@@ -90,11 +91,11 @@ bool CameraDatabase::LoadFromText(const std::string& text) {
     }
     in.MatchLiteral("\n");
     // The first block of a name wins.
-    Insert(std::string(name), width, height, false);
+    Insert(name, width, height, false);
   }
   // Read to the end when nothing but white space is left from where the failed block began
   // (each block's last pattern has taken the white space behind it already).
-  TextScanner rest(text, blockStart);
+  TextScanner rest(std::string_view(text).substr(blockStart));
   rest.SkipWhitespace();
   return rest.AtEnd();
 }
