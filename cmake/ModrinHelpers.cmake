@@ -27,3 +27,30 @@ function(modrin_test test_name)
   set_tests_properties(${test_name} PROPERTIES
     ENVIRONMENT "MODRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};LC_ALL=C")
 endfunction()
+
+# modrin_qt_library(NAME SOURCES ... DEPS ...): a static library of one GUI folder, with moc.
+function(modrin_qt_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  modrin_library(${name} SOURCES ${ARG_SOURCES} DEPS ${ARG_DEPS} PRIVATE_DEPS ${ARG_PRIVATE_DEPS})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON AUTORCC ON)
+endfunction()
+
+# modrin_qt_test(folder/name SOURCES ... DEPS ...): a QtTest executable registered in CTest,
+# run on the offscreen platform with settings and data redirected to a scratch folder.
+function(modrin_qt_test test_name)
+  if(NOT MODRIN_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  string(REPLACE "/" "_" exe ${test_name})
+  add_executable(${exe} ${ARG_SOURCES})
+  set_target_properties(${exe} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${exe} PRIVATE ${ARG_DEPS} Qt6::Test)
+  modrin_warnings(${exe})
+  set(scratch ${CMAKE_CURRENT_BINARY_DIR}/${exe}.home)
+  add_test(NAME ${test_name} COMMAND ${CMAKE_COMMAND} -E env
+    XDG_CONFIG_HOME=${scratch}/config XDG_DATA_HOME=${scratch}/data HOME=${scratch}
+    $<TARGET_FILE:${exe}>)
+  set_tests_properties(${test_name} PROPERTIES
+    ENVIRONMENT "MODRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};LC_ALL=C;QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -12,6 +12,9 @@ packages=(
   libjpeg-turbo-progs               # djpeg, the yardstick of the JPEG decoding benchmark
   locales                           # the tests check that files come out the same in German
   assimp-utils                      # an independent reader the exported models must load in
+  qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins   # the desktop program (Qt 6 Widgets, xcb)
+  libgl-dev libglu1-mesa-dev fonts-dejavu-core
+  xvfb xauth                        # the desktop program's test on a virtual display
 )
 
 missing=()

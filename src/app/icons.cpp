@@ -1,0 +1,10 @@
+#include "app/icons.h"
+
+namespace modrin::app {
+
+QIcon CommandIcon(int id) {
+  (void)id;
+  return {};
+}
+
+}  // namespace modrin::app

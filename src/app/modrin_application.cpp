@@ -1,0 +1,1 @@
+#include "app/modrin_application.h"

@@ -1,0 +1,32 @@
+#include "views3d/ogl_frame.h"
+
+#include <QLabel>
+#include <QToolBar>
+
+namespace modrin::views3d {
+
+OglFrame::OglFrame(QWidget* parent)
+    : QMainWindow(parent), toolBar_(new QToolBar(tr("3D views Toolbar"), this)), view_(new QLabel(this)) {
+  setWindowFlags(Qt::Widget);
+  toolBar_->setObjectName("3DViewsToolBar");
+  addToolBar(Qt::TopToolBarArea, toolBar_);
+  view_->setAutoFillBackground(true);
+  QPalette white = view_->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  view_->setPalette(white);
+  setCentralWidget(view_);
+}
+
+void OglFrame::InitializeView() {
+  ++initializeCount_;
+  UpdateView();
+}
+
+void OglFrame::UpdateView() {
+  ++updateCount_;
+  RedrawView();
+}
+
+void OglFrame::RedrawView() { view_->update(); }
+
+}  // namespace modrin::views3d
