@@ -5,7 +5,10 @@
 namespace modrin::app {
 
 // The toolbar icon of command `id`: the desktop theme's icon where the theme has one, else one
-// drawn for this program. A command without an icon gets a null icon.
+// drawn for this program. A command without a toolbar button gets a null icon.
 QIcon CommandIcon(int id);
+
+// The program's own icon (window, About box, desktop entry).
+QIcon ProgramIcon();
 
 }  // namespace modrin::app

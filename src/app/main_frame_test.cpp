@@ -1,11 +1,497 @@
-#include <QTest>
+#include <clocale>
+#include <memory>
 
-class Placeholder : public QObject {
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QEventLoop>
+#include <QToolBar>
+
+#include "app/commands.h"
+#include "app/layout_string.h"
+#include "app/main_frame.h"
+#include "app/modrin_application.h"
+#include "app/objects_list.h"
+#include "model/project_file.h"
+#include "views2d/img_frame.h"
+#include "views3d/ogl_frame.h"
+
+using modrin::app::CMainFrame;
+using modrin::app::ModrinApplication;
+using modrin::app::UserDialogs;
+namespace command = modrin::app::command;
+
+namespace {
+
+// Answers the dialogs from a script and records what was asked.
+class ScriptedDialogs : public UserDialogs {
+ public:
+  QString AskProjectFileName(QWidget*, bool save) override {
+    (save ? saveDialogs : openDialogs)++;
+    return save ? saveName : openName;
+  }
+  QStringList AskImageFiles(QWidget*) override {
+    ++imageDialogs;
+    return images;
+  }
+  Answer AskSaveChanges(QWidget*) override {
+    ++questions;
+    return answer;
+  }
+  void ShowWarning(QWidget*, const QString& text) override { warnings << text; }
+  void ShowError(QWidget*, const QString& text) override { errors << text; }
+  void ShowAbout(QWidget*) override { ++aboutBoxes; }
+
+  QString openName, saveName;
+  QStringList images;
+  Answer answer = Answer::Cancel;
+  int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;
+  QStringList warnings, errors;
+};
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(bytes);
+}
+
+// A project file with a position of real coordinates and, when `objects`, one object.
+QByteArray ProjectText(bool objects) {
+  modrin::model::Project project;
+  std::int32_t id = 0;
+  project.graph.NewPosition(id);
+  project.graph.SetRealCoords(id, {1.25, -2.5, 3.125});
+  if (objects) project.AddObject("House");
+  return QByteArray::fromStdString(modrin::model::WriteProjectText(project));
+}
+
+}  // namespace
+
+class MainFrameTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void builds() {}
+  void init();
+  void cleanup();
+
+  void startsWithoutProjectAndSaveDisabled();
+  void startsWithProjectArgumentModified();
+  void refusedArgumentLeavesNoPathToWriteOver();
+  void enablingFollowsObjects();
+  void menusHoldCommandsInOrder();
+  void acceleratorsAndUnboundKeys();
+  void functionsToolbarItemStartsUnchecked();
+
+  void quitNoSaveEndsWithoutWriting();
+  void quitYesSavesAndEnds();
+  void quitCancelStaysOpen();
+  void quitWithCancelledSaveDialogStaysOpen();
+  void quitWithFailedSaveStaysOpen();
+  void layoutWrittenAtEveryExit();
+  void invalidStoredLayoutGivesDefault();
+
+  void openWithUnsavedChangesAsksFirst();
+  void recentFilesOrderLimitAndVanished();
+  void loadImagesCancelledStillModifiedAndRefreshes();
+  void saveUnderGermanLocaleIsByteIdentical();
+
+ private:
+  // Starts the program with `projectPath` (empty: none).
+  void StartApp(const QString& projectPath = {});
+  QString Path(const QString& name) const { return dir_->filePath(name); }
+
+  std::unique_ptr<QTemporaryDir> dir_;
+  ScriptedDialogs* dialogs_ = nullptr;
+  std::unique_ptr<ModrinApplication> app_;
 };
 
-QTEST_MAIN(Placeholder)
+void MainFrameTest::init() {
+  QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+  dir_ = std::make_unique<QTemporaryDir>();
+  QVERIFY(dir_->isValid());
+}
+
+void MainFrameTest::cleanup() {
+  app_.reset();
+  dir_.reset();
+}
+
+void MainFrameTest::StartApp(const QString& projectPath) {
+  auto dialogs = std::make_unique<ScriptedDialogs>();
+  dialogs_ = dialogs.get();
+  app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
+  app_->Start(projectPath);
+}
+
+void MainFrameTest::startsWithoutProjectAndSaveDisabled() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  QVERIFY(frame.isVisible());
+  QCOMPARE(frame.windowTitle(), QString("Modrin"));
+  QVERIFY(!frame.action(command::kSave)->isEnabled());
+  QVERIFY(!app_->document().modified());
+  QVERIFY(app_->document().projectPath().empty());
+  QCOMPARE(frame.promptText(), QString("Ready"));
+}
+
+void MainFrameTest::startsWithProjectArgumentModified() {
+  WriteAll(Path("a.mpj"), ProjectText(true));
+  StartApp(Path("a.mpj"));
+  QVERIFY(app_->document().modified());
+  QVERIFY(app_->mainFrame().action(command::kSave)->isEnabled());
+  QCOMPARE(app_->project().objects.size(), std::size_t{1});
+  QCOMPARE(app_->recentFiles().entries(), QStringList{Path("a.mpj")});
+}
+
+void MainFrameTest::refusedArgumentLeavesNoPathToWriteOver() {
+  // A file refused for the meshes it would need; the next Save must not replace it.
+  QByteArray refused = "Modrin file version 3.00\n";
+  for (int i = 0; i < 1001; ++i) refused += "Image: \"p\"\n";
+  refused += "Positions:\nEdges:\n";
+  for (int i = 0; i < 1000; ++i) refused += "Object: \"o\"\n";
+  WriteAll(Path("x.mpj"), refused);
+  StartApp(Path("x.mpj"));
+  QCOMPARE(dialogs_->errors.size(), 1);
+  QVERIFY(app_->document().modified());
+  QVERIFY(app_->project().photos.empty());
+  dialogs_->saveName.clear();
+  app_->Save();
+  QCOMPARE(dialogs_->saveDialogs, 1);
+  QCOMPARE(ReadAll(Path("x.mpj")), refused);
+}
+
+void MainFrameTest::enablingFollowsObjects() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  // The object list of the default layout adds "Object" on its first refill.
+  app_->project().objects.clear();
+  frame.UpdateCommandStates();
+  QVERIFY(!frame.action(command::kSave3DAs)->isEnabled());
+  QVERIFY(!frame.action(command::kSaveToWeb)->isEnabled());
+  app_->project().AddObject("Object");
+  frame.UpdateCommandStates();
+  QVERIFY(frame.action(command::kSave3DAs)->isEnabled());
+  QVERIFY(frame.action(command::kSaveToWeb)->isEnabled());
+  app_->project().RemoveObject("Object");
+  // Idle time re-evaluates the rules without being asked: an event loop that waits once.
+  QEventLoop loop;
+  QTimer::singleShot(20, &loop, &QEventLoop::quit);
+  loop.exec();
+  QVERIFY(!frame.action(command::kSave3DAs)->isEnabled());
+  QVERIFY(!frame.action(command::kSaveToWeb)->isEnabled());
+  // Every other command is always enabled.
+  QVERIFY(frame.action(command::kOpen)->isEnabled());
+  QVERIFY(frame.action(command::kCalibration)->isEnabled());
+}
+
+void MainFrameTest::menusHoldCommandsInOrder() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  QStringList titles;
+  for (QAction* menu : frame.menuBar()->actions()) titles << menu->text();
+  QCOMPARE(titles, (QStringList{"&File", "&Tools", "&Windows", "&Help"}));
+
+  // Each entry as "id text", separators as "-".
+  auto entries = [](QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) {
+      if (a->isSeparator()) {
+        out << "-";
+      } else if (a->menu() != nullptr) {
+        out << "popup " + a->text();
+      } else if (a->isVisible()) {
+        out << QString::number(a->data().toInt()) + " " + a->text();
+      }
+    }
+    return out;
+  };
+  const QList<QAction*> menus = frame.menuBar()->actions();
+  QCOMPARE(entries(menus[0]->menu()),
+           (QStringList{"57601 &Open...\tCtrl+O", "57603 &Save\tCtrl+S", "57604 Save &As...", "-",
+                        "57605 &Load  Images...", "57606 Save 3&D As...\tCtrl+Shift+D",
+                        "32871 Save to &Web...", "-", "57616 Recent File", "-", "57665 E&xit"}));
+  QCOMPARE(entries(menus[1]->menu()),
+           (QStringList{"32846 &Photo parameters...", "32889 Ca&mera parameters...",
+                        "57607 C&alibration..."}));
+  QCOMPARE(entries(menus[2]->menu()),
+           (QStringList{"59393 &Status Bar", "popup &Toolbars", "-", "32893 &View configuration"}));
+  QMenu* toolbars = menus[2]->menu()->actions()[1]->menu();
+  QCOMPARE(entries(toolbars), (QStringList{"59392 &I/O", "32812 &Features",
+                                           "32843 2D-views settings", "32842 3D view settings"}));
+  QCOMPARE(entries(menus[3]->menu()),
+           (QStringList{"32844 &Contents...", "-", "57664 &About Modrin..."}));
+
+  // Prompt in the status bar, tooltip on the button.
+  QCOMPARE(frame.action(command::kSave3DAs)->statusTip(), QString("Save 3D model as"));
+  QCOMPARE(frame.action(command::kSave3DAs)->toolTip(), QString("Save 3D as"));
+  QCOMPARE(frame.action(command::kViewConfiguration)->statusTip(),
+           QString("Change view  configuration"));
+
+  // The toolbars, on one row at the top, Functions right of I/O.
+  QCOMPARE(frame.ioToolBar()->windowTitle(), QString("I/O Toolbar"));
+  QCOMPARE(frame.functionsToolBar()->windowTitle(), QString("Functions Toolbar"));
+  QCOMPARE(frame.toolBarArea(frame.functionsToolBar()), Qt::TopToolBarArea);
+  QVERIFY(!frame.toolBarBreak(frame.functionsToolBar()));
+  QCOMPARE(frame.functionsToolBar()->geometry().top(), frame.ioToolBar()->geometry().top());
+  QVERIFY(frame.functionsToolBar()->geometry().left() > frame.ioToolBar()->geometry().right());
+  QStringList ioButtons;
+  for (QAction* a : frame.ioToolBar()->actions()) {
+    ioButtons << (a->isSeparator() ? "-" : QString::number(a->data().toInt()));
+  }
+  QCOMPARE(ioButtons, (QStringList{"57601", "57603", "-", "57605", "57606", "32871"}));
+
+  // The coordinates pane holds its text whole.
+  const QFontMetrics metrics(frame.coordinatesPane()->font());
+  QVERIFY(frame.coordinatesPane()->width() >=
+          metrics.horizontalAdvance("------- Real coordinates -------"));
+}
+
+void MainFrameTest::acceleratorsAndUnboundKeys() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  frame.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&frame));
+  app_->document().SetModified(true);
+  dialogs_->saveName = Path("keys.mpj");
+  QTest::keyClick(&frame, Qt::Key_S, Qt::ControlModifier);
+  QVERIFY(QFile::exists(Path("keys.mpj")));
+  QVERIFY(!app_->document().modified());
+
+  // Save 3D As shows Ctrl+Shift+D but has no key; unbound keys are taken and do nothing.
+  QSignalSpy save3D(frame.action(command::kSave3DAs), &QAction::triggered);
+  QTest::keyClick(&frame, Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+  QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);
+  QTest::keyClick(&frame, Qt::Key_F6);
+  QCOMPARE(save3D.count(), 0);
+  QCOMPARE(dialogs_->openDialogs, 0);
+
+  QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
+  QCOMPARE(dialogs_->openDialogs, 1);
+}
+
+void MainFrameTest::functionsToolbarItemStartsUnchecked() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  QAction* features = frame.action(command::kToggleFunctionsToolbar);
+  QVERIFY(frame.functionsToolBar()->isVisible());
+  QVERIFY(!features->isChecked());
+  features->trigger();
+  QVERIFY(!frame.functionsToolBar()->isVisible());
+  QVERIFY(!features->isChecked());
+  features->trigger();
+  QVERIFY(frame.functionsToolBar()->isVisible());
+  QVERIFY(features->isChecked());
+
+  QAction* io = frame.action(command::kToggleIOToolbar);
+  QVERIFY(io->isChecked());
+  io->trigger();
+  QVERIFY(!frame.ioToolBar()->isVisible());
+  QVERIFY(!io->isChecked());
+
+  // The 2D frames' toolbars: the item follows the last frame handled.
+  QAction* frames2D = frame.action(command::kToggle2DToolbars);
+  frames2D->trigger();
+  QVERIFY(!frames2D->isChecked());
+  for (QWidget* w : frame.frames()) {
+    if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) QVERIFY(!f->toolBar()->isVisible());
+  }
+  frames2D->trigger();
+  QVERIFY(frames2D->isChecked());
+}
+
+void MainFrameTest::quitNoSaveEndsWithoutWriting() {
+  WriteAll(Path("a.mpj"), ProjectText(false));
+  const QByteArray before = ReadAll(Path("a.mpj"));
+  StartApp(Path("a.mpj"));
+  dialogs_->answer = UserDialogs::Answer::No;
+  QVERIFY(app_->mainFrame().close());
+  QCOMPARE(dialogs_->questions, 1);
+  QCOMPARE(ReadAll(Path("a.mpj")), before);
+}
+
+void MainFrameTest::quitYesSavesAndEnds() {
+  StartApp();
+  app_->project().AddObject("Saved");
+  app_->document().SetModified(true);
+  dialogs_->answer = UserDialogs::Answer::Yes;
+  dialogs_->saveName = Path("new.mpj");
+  QVERIFY(app_->mainFrame().close());
+  QCOMPARE(dialogs_->saveDialogs, 1);
+  QVERIFY(ReadAll(Path("new.mpj")).contains("Saved"));
+}
+
+void MainFrameTest::quitCancelStaysOpen() {
+  WriteAll(Path("a.mpj"), ProjectText(true));
+  StartApp(Path("a.mpj"));
+  dialogs_->answer = UserDialogs::Answer::Cancel;
+  QVERIFY(!app_->mainFrame().close());
+  QVERIFY(app_->mainFrame().isVisible());
+  QVERIFY(app_->document().modified());
+  QCOMPARE(app_->project().objects.size(), std::size_t{1});
+}
+
+void MainFrameTest::quitWithCancelledSaveDialogStaysOpen() {
+  StartApp();
+  app_->document().SetModified(true);
+  dialogs_->answer = UserDialogs::Answer::Yes;
+  dialogs_->saveName.clear();
+  QVERIFY(!app_->mainFrame().close());
+  QCOMPARE(dialogs_->saveDialogs, 1);
+  QVERIFY(app_->document().modified());
+}
+
+void MainFrameTest::quitWithFailedSaveStaysOpen() {
+  StartApp();
+  app_->document().SetModified(true);
+  dialogs_->answer = UserDialogs::Answer::Yes;
+  dialogs_->saveName = Path("no-such-folder/x.mpj");
+  QVERIFY(!app_->mainFrame().close());
+  QCOMPARE(dialogs_->errors.size(), 1);
+  QVERIFY(dialogs_->errors.front().contains("x.mpj"));
+  QVERIFY(app_->document().modified());
+  // Answering No afterwards lets the program end.
+  dialogs_->answer = UserDialogs::Answer::No;
+  QVERIFY(app_->mainFrame().close());
+}
+
+void MainFrameTest::layoutWrittenAtEveryExit() {
+  for (auto answer : {UserDialogs::Answer::No, UserDialogs::Answer::Cancel}) {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+    StartApp();
+    app_->document().SetModified(true);
+    dialogs_->answer = answer;
+    app_->mainFrame().close();
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin");
+    const QString stored = settings.value("Views/Config").toString();
+    QVERIFY(modrin::app::IsValidLayout(stored.toStdString()));
+    QCOMPARE(stored.toStdString(), app_->mainFrame().LayoutString());
+    app_.reset();
+  }
+}
+
+void MainFrameTest::invalidStoredLayoutGivesDefault() {
+  {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin");
+    settings.setValue("Views/Config", "(H,50,2");
+  }
+  StartApp();
+  QString kinds;
+  for (QWidget* w : app_->mainFrame().frames()) kinds += modrin::app::FrameCode(w);
+  QCOMPARE(kinds, QString("O2223"));
+}
+
+void MainFrameTest::openWithUnsavedChangesAsksFirst() {
+  WriteAll(Path("other.mpj"), ProjectText(true));
+  StartApp();
+  app_->project().AddObject("Unsaved");
+  app_->document().SetModified(true);
+  dialogs_->openName = Path("other.mpj");
+
+  dialogs_->answer = UserDialogs::Answer::Cancel;
+  app_->mainFrame().action(command::kOpen)->trigger();
+  QCOMPARE(dialogs_->openDialogs, 0);
+  QVERIFY(app_->document().modified());
+  QCOMPARE(app_->project().objects.back()->name, std::string("Unsaved"));
+
+  dialogs_->answer = UserDialogs::Answer::No;
+  app_->mainFrame().action(command::kOpen)->trigger();
+  QCOMPARE(dialogs_->openDialogs, 1);
+  QCOMPARE(app_->project().objects.front()->name, std::string("House"));
+  QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("other.mpj"));
+}
+
+void MainFrameTest::recentFilesOrderLimitAndVanished() {
+  StartApp();
+  for (const char* name : {"1.mpj", "2.mpj", "3.mpj", "4.mpj", "5.mpj"}) {
+    WriteAll(Path(name), ProjectText(false));
+    dialogs_->openName = Path(name);
+    app_->Open();
+  }
+  CMainFrame& frame = app_->mainFrame();
+  QStringList shown;
+  for (int i = 0; i < 4; ++i) shown << frame.action(command::kRecentFile1 + i)->text();
+  QCOMPARE(shown, (QStringList{"&1 " + Path("5.mpj"), "&2 " + Path("4.mpj"),
+                               "&3 " + Path("3.mpj"), "&4 " + Path("2.mpj")}));
+
+  // Opening an entry moves it to the top.
+  frame.action(command::kRecentFile1 + 2)->trigger();
+  QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("3.mpj"));
+  QCOMPARE(app_->recentFiles().entries().front(), Path("3.mpj"));
+
+  // A vanished file: nothing opens, the project stays, the entry leaves the list.
+  QFile::remove(Path("2.mpj"));
+  frame.action(command::kRecentFile1 + 3)->trigger();
+  QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("3.mpj"));
+  QCOMPARE(dialogs_->errors.size(), 1);
+  QVERIFY(!app_->recentFiles().entries().contains(Path("2.mpj")));
+  QVERIFY(!frame.action(command::kRecentFile1 + 3)->isVisible());
+
+  // The list survives a restart.
+  app_.reset();
+  StartApp();
+  QCOMPARE(app_->recentFiles().entries().size(), 3);
+  QCOMPARE(app_->recentFiles().entries().front(), Path("3.mpj"));
+}
+
+void MainFrameTest::loadImagesCancelledStillModifiedAndRefreshes() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  modrin::views3d::OglFrame* model = nullptr;
+  for (QWidget* w : frame.frames()) {
+    if (auto* f = qobject_cast<modrin::views3d::OglFrame*>(w)) model = f;
+  }
+  QVERIFY(model != nullptr);
+  const int initializedBefore = model->initializeCount();
+  dialogs_->images.clear();
+  frame.action(command::kLoadImages)->trigger();
+  QCOMPARE(dialogs_->imageDialogs, 1);
+  QVERIFY(app_->document().modified());
+  QVERIFY(frame.action(command::kSave)->isEnabled());
+  QVERIFY(model->initializeCount() > initializedBefore);
+  QCOMPARE(frame.promptText(), QString("Ready"));
+
+  // A file that is no picture stays a photo without an image; the photo frame is given it.
+  WriteAll(Path("broken.jpg"), "not a picture");
+  dialogs_->images = QStringList{Path("broken.jpg")};
+  frame.action(command::kLoadImages)->trigger();
+  QCOMPARE(app_->project().photos.size(), std::size_t{1});
+  for (QWidget* w : frame.frames()) {
+    if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) {
+      QCOMPARE(f->photo(), 0);
+      break;
+    }
+  }
+}
+
+void MainFrameTest::saveUnderGermanLocaleIsByteIdentical() {
+  WriteAll(Path("a.mpj"), ProjectText(true));
+  StartApp(Path("a.mpj"));
+  dialogs_->saveName = Path("c.mpj");
+  app_->SaveAs();
+  const QByteArray inC = ReadAll(Path("c.mpj"));
+  QVERIFY(!inC.isEmpty());
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) QSKIP("no de_DE.UTF-8 locale here");
+  app_->document().SetModified(true);
+  dialogs_->saveName = Path("de.mpj");
+  app_->mainFrame().action(command::kSaveAs)->trigger();
+  std::setlocale(LC_ALL, "C");
+  QCOMPARE(ReadAll(Path("de.mpj")), inC);
+  QVERIFY(inC.contains("1.250"));
+}
+
+QTEST_MAIN(MainFrameTest)
 #include "main_frame_test.moc"

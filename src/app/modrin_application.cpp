@@ -1,1 +1,138 @@
 #include "app/modrin_application.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFileInfo>
+
+#include "app/main_frame.h"
+#include "images/camera_database.h"
+
+namespace modrin::app {
+
+ModrinApplication::ModrinApplication(std::unique_ptr<UserDialogs> dialogs)
+    : dialogs_(std::move(dialogs)),
+      settings_(QSettings::NativeFormat, QSettings::UserScope, kProgramName, kProgramName),
+      recent_(settings_),
+      document_(*this) {}
+
+ModrinApplication::~ModrinApplication() = default;
+
+void ModrinApplication::Start(const QString& projectPath) {
+  frame_ = std::make_unique<CMainFrame>(*this);
+  frame_->show();
+  LoadCameraDatabase();
+  if (projectPath.isEmpty()) return;
+  document_.SetModified(true);
+  // A file that cannot be read leaves an empty project without a path, so that the next Save
+  // asks for a name instead of writing over the file that was refused.
+  Report(document_.OpenPath(projectPath.toStdString()));
+}
+
+void ModrinApplication::Open() {
+  if (!ConfirmUnsavedChanges()) return;
+  Report(document_.Open());
+}
+
+void ModrinApplication::Save() { Report(document_.Save()); }
+
+void ModrinApplication::SaveAs() { Report(document_.SaveAs()); }
+
+void ModrinApplication::OpenRecentFile(int index) {
+  if (index < 0 || index >= recent_.entries().size()) return;
+  const QString path = recent_.entries()[index];
+  if (!ConfirmUnsavedChanges()) return;
+  const model::FileResult result = document_.OpenRecentFile(path.toStdString());
+  // A file that is gone leaves the list, as users of desktop programs expect.
+  if (!result.ok() && !QFileInfo::exists(path)) recent_.Remove(path);
+  Report(result);
+  frame_->UpdateRecentFileMenu();
+}
+
+void ModrinApplication::LoadImages() {
+  const QStringList chosen = dialogs_->AskImageFiles(frame_.get());
+  std::vector<std::string> paths;
+  for (const QString& path : chosen) paths.push_back(path.toStdString());
+  document_.LoadImages(paths);
+}
+
+bool ModrinApplication::SaveAllModified() {
+  SaveCameraDatabase();
+  settings_.setValue("Views/Config", QString::fromStdString(frame_->LayoutString()));
+  settings_.sync();
+  return ConfirmUnsavedChanges();
+}
+
+bool ModrinApplication::ConfirmUnsavedChanges() {
+  if (!document_.modified()) return true;
+  switch (dialogs_->AskSaveChanges(frame_.get())) {
+    case UserDialogs::Answer::Yes:
+      return Report(document_.Save());
+    case UserDialogs::Answer::No:
+      return true;
+    case UserDialogs::Answer::Cancel:
+      return false;
+  }
+  return false;
+}
+
+bool ModrinApplication::Report(const model::FileResult& result) {
+  if (result.status == model::FileResult::Status::Failed) {
+    dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));
+  }
+  return result.ok();
+}
+
+void ModrinApplication::LoadCameraDatabase() {
+  const std::string path =
+      images::CameraDatabaseReadPath(QCoreApplication::applicationDirPath().toStdString());
+  if (!path.empty()) project().cameraDatabase.Load(path);
+}
+
+void ModrinApplication::SaveCameraDatabase() {
+  const std::string path = images::UserCameraDatabasePath();
+  // A file that could not be read to its end is kept: writing would drop the entries behind
+  // the block that stopped the reading.
+  if (path.empty() || project().cameraDatabase.IsPartlyReadFile(path)) return;
+  project().cameraDatabase.Save(path);
+}
+
+std::string ModrinApplication::AskProjectFileName(bool save) {
+  return dialogs_->AskProjectFileName(frame_.get(), save).toStdString();
+}
+
+void ModrinApplication::ShowStatus(const std::string& text) {
+  if (frame_) frame_->ShowStatusText(QString::fromStdString(text));
+}
+
+void ModrinApplication::ShowWarning(const std::string& text) {
+  dialogs_->ShowWarning(frame_.get(), QString::fromStdString(text));
+}
+
+void ModrinApplication::AddToRecentFiles(const std::string& path) {
+  recent_.Add(QString::fromStdString(path));
+  if (frame_) frame_->UpdateRecentFileMenu();
+}
+
+void ModrinApplication::SetBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void ModrinApplication::Redisplay() {
+  if (frame_) frame_->Redisplay();
+}
+
+void ModrinApplication::InitializeViews3D() {
+  if (frame_) frame_->Initialize3DViews();
+}
+
+void ModrinApplication::ModifiedChanged(bool modified) {
+  (void)modified;
+  if (frame_) frame_->UpdateCommandStates();
+}
+
+}  // namespace modrin::app

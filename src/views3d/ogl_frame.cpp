@@ -29,4 +29,9 @@ void OglFrame::UpdateView() {
 
 void OglFrame::RedrawView() { view_->update(); }
 
+void OglFrame::ToggleWireframe() {
+  wireframe_ = !wireframe_;
+  UpdateView();
+}
+
 }  // namespace modrin::views3d

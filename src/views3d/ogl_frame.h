@@ -32,6 +32,9 @@ class OglFrame : public QMainWindow {
   void UpdateView();
   // "Redraw 3D view": redrawn from what the view holds.
   void RedrawView();
+  // The wireframe key (Ctrl+F10): flips between faces and edges, then updates.
+  void ToggleWireframe();
+  bool wireframe() const { return wireframe_; }
 
   // How many times each command reached the frame (the view counts them until it draws).
   int initializeCount() const { return initializeCount_; }
@@ -42,6 +45,7 @@ class OglFrame : public QMainWindow {
   QLabel* view_;
   model::Project* project_ = nullptr;
   bool autoRedraw_ = true;
+  bool wireframe_ = false;
   int initializeCount_ = 0;
   int updateCount_ = 0;
 };

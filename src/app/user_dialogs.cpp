@@ -1,0 +1,78 @@
+#include "app/user_dialogs.h"
+
+#include <string>
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QWidget>
+
+#include "images/image_codec.h"
+
+namespace modrin::app {
+
+QString ImageFileDialogFilter() {
+  // The core's filter is "description\0patterns\0..." with ';' between patterns; Qt wants
+  // "description (patterns)" entries joined by ";;" with blanks between patterns.
+  const std::string filter = images::ImageFileFilter(true);
+  QStringList entries;
+  std::size_t at = 0;
+  while (at < filter.size()) {
+    const std::size_t descriptionEnd = filter.find('\0', at);
+    const std::size_t patternsEnd = filter.find('\0', descriptionEnd + 1);
+    if (descriptionEnd == std::string::npos || patternsEnd == std::string::npos) break;
+    const QString description = QString::fromStdString(filter.substr(at, descriptionEnd - at));
+    QString patterns = QString::fromStdString(
+        filter.substr(descriptionEnd + 1, patternsEnd - descriptionEnd - 1));
+    patterns.replace(';', ' ');
+    entries << description + " (" + patterns + ")";
+    at = patternsEnd + 1;
+  }
+  return entries.join(";;");
+}
+
+QString UserDialogs::AskProjectFileName(QWidget* parent, bool save) {
+  QFileDialog dialog(parent, save ? "Save Modrin project file" : "Open Modrin project file");
+  dialog.setNameFilter("Modrin files (*.mpj)");
+  dialog.setDefaultSuffix("mpj");
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::ReadOnly, false);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
+}
+
+QStringList UserDialogs::AskImageFiles(QWidget* parent) {
+  QFileDialog dialog(parent, " Open images");
+  dialog.setNameFilter(ImageFileDialogFilter());
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
+}
+
+UserDialogs::Answer UserDialogs::AskSaveChanges(QWidget* parent) {
+  const auto button = QMessageBox::question(
+      parent, kProgramName, kSaveChangesQuestion,
+      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+  if (button == QMessageBox::Yes) return Answer::Yes;
+  if (button == QMessageBox::No) return Answer::No;
+  return Answer::Cancel;
+}
+
+void UserDialogs::ShowWarning(QWidget* parent, const QString& text) {
+  QMessageBox::warning(parent, kProgramName, text);
+}
+
+void UserDialogs::ShowError(QWidget* parent, const QString& text) {
+  QMessageBox::critical(parent, kProgramName, text);
+}
+
+void UserDialogs::ShowAbout(QWidget* parent) {
+  QMessageBox box(parent);
+  box.setWindowTitle(kProgramName);
+  box.setIconPixmap(parent != nullptr ? parent->windowIcon().pixmap(32, 32) : QPixmap());
+  box.setText(kAboutText);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+}
+
+}  // namespace modrin::app

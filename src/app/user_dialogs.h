@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace modrin::app {
+
+// The modal questions and messages of the main window. The program uses the Qt dialogs; tests
+// give scripted answers instead, so that no dialog waits for a user.
+class UserDialogs {
+ public:
+  enum class Answer { Yes, No, Cancel };
+
+  virtual ~UserDialogs() = default;
+
+  // The project file dialog in its Open (save == false) or Save form; empty when cancelled.
+  virtual QString AskProjectFileName(QWidget* parent, bool save);
+  // The Load Images dialog: the chosen files in the order the dialog returns them.
+  virtual QStringList AskImageFiles(QWidget* parent);
+  // "Save de Project?" with Yes, No and Cancel.
+  virtual Answer AskSaveChanges(QWidget* parent);
+  // A warning with an exclamation icon and an OK button.
+  virtual void ShowWarning(QWidget* parent, const QString& text);
+  // A failed file operation: what failed and why.
+  virtual void ShowError(QWidget* parent, const QString& text);
+  // The About box.
+  virtual void ShowAbout(QWidget* parent);
+};
+
+// The Qt file-dialog filter list of the Load Images dialog, its first entry selected.
+QString ImageFileDialogFilter();
+
+inline constexpr char kProgramName[] = "Modrin";
+inline constexpr char kSaveChangesQuestion[] = "Save de Project?";
+inline constexpr char kAboutText[] = "Modrin  Version 3.0";
+
+}  // namespace modrin::app

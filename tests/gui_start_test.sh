@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Starts the desktop program on a copy of the house sample on a virtual X display, waits for
+# its window, then quits as a user does (File > Exit, "No" to the save question) and checks
+# that it ended cleanly, stored its layout and left the project file alone.
+source "$(dirname "$0")/support/shell_test.sh"
+modrin=$1
+sample=$2
+
+for tool in xvfb-run xdotool; do
+  command -v $tool >/dev/null || fail "$tool is not installed"
+done
+cp -r "$sample" "$work/house"
+export HOME=$work XDG_CONFIG_HOME=$work/config
+before=$(sha256sum "$work/house/house.mpj")
+
+cat >"$work/session.sh" <<'SESSION'
+set -euo pipefail
+"$1" "$2" >"$3/modrin.log" 2>&1 &
+pid=$!
+window=
+for _ in $(seq 150); do
+  window=$(xdotool search --name '^Modrin$' 2>/dev/null | head -1) && [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || { echo "no Modrin window" >&2; kill $pid; exit 1; }
+# No window manager runs here: give the window the keyboard focus directly.
+xdotool windowfocus --sync "$window"
+sleep 0.5
+xdotool key alt+f
+sleep 0.3
+xdotool key x
+sleep 0.5
+# The project named on the command line counts as modified, so the program asks first.
+xdotool key n
+for _ in $(seq 100); do
+  kill -0 $pid 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 $pid 2>/dev/null; then echo "the program did not end" >&2; kill $pid; exit 1; fi
+wait $pid
+SESSION
+
+xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/session.sh" "$modrin" "$work/house/house.mpj" "$work" ||
+  { cat "$work/modrin.log" >&2; fail "the session failed"; }
+[ "$(sha256sum "$work/house/house.mpj")" = "$before" ] || fail "the project file was changed"
+grep -q '^Config="\?(' "$work/config/Modrin/Modrin.conf" || fail "the layout was not stored"

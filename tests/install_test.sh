@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and checks that everything a user or a desktop
+# needs is in its place, and that the installed camera database reads to its end.
+source "$(dirname "$0")/support/shell_test.sh"
+build=$1
+gui=$2
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+share=$work/prefix/share
+expected=(bin/modrin-cli share/modrin/Cameras.txt)
+if [ "$gui" = 1 ]; then
+  expected+=(bin/modrin share/applications/modrin.desktop
+    share/icons/hicolor/scalable/apps/modrin.svg share/mime/packages/modrin.xml
+    share/modrin/help/Modrin.html share/modrin/help/GettingStarted.html)
+fi
+for f in "${expected[@]}"; do
+  [ -e "$work/prefix/$f" ] || fail "$f is not installed"
+done
+
+if [ "$gui" = 1 ]; then
+  grep -q '^Exec=modrin %f$' "$share/applications/modrin.desktop" || fail "desktop entry's Exec"
+  grep -q '^MimeType=application/x-modrin-project;$' "$share/applications/modrin.desktop" ||
+    fail "desktop entry's MIME type"
+  grep -q '<glob pattern="\*.mpj"/>' "$share/mime/packages/modrin.xml" || fail "MIME glob"
+fi
+
+# The installed programs run from the prefix: the CLI reads the installed camera database.
+"$work/prefix/bin/modrin-cli" --version >/dev/null || fail "the installed modrin-cli does not run"
