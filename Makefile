@@ -1,12 +1,13 @@
 # The two set-up commands of the README. Both install what is missing first.
-#   make run   build, then calibrate the bundled house sample and export its model
+#   make run   build, then open the bundled house sample in the desktop program (without a
+#              display: calibrate it and export its model with modrin-cli)
 #   make test  build and run every test: the normal build, the sanitizer build and the fuzzers
 
 FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
 FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz exif_fuzz
 
-.PHONY: all deps build run test test-default test-asan test-fuzz clean format
+.PHONY: all deps build run run-headless screenshot test test-default test-asan test-fuzz clean format
 
 all: build
 
@@ -17,13 +18,28 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-# The sample is copied into the build folder, so the run never changes the repository.
+# The sample is copied into the build folder, so the run never changes the repository. With a
+# display the desktop program opens it; without one (over ssh, in CI) the command-line road
+# calibrates it and exports its model instead. HEADLESS=1 takes that road on a desktop too.
 run: build
 	rm -rf build/house && cp -r examples/house build/house
+	@if [ -z "$(HEADLESS)" ] && [ -n "$${DISPLAY}$${WAYLAND_DISPLAY}" ]; then \
+	  echo "Starting Modrin on build/house/house.mpj"; \
+	  ./build/src/app/modrin build/house/house.mpj; \
+	else \
+	  [ -n "$(HEADLESS)" ] || echo "No display: calibrating and exporting the house sample with modrin-cli instead"; \
+	  $(MAKE) --no-print-directory run-headless; \
+	fi
+
+run-headless:
 	./build/src/cli/modrin-cli calibrate --all build/house/house.mpj
 	./build/src/cli/modrin-cli export build/house/house.mpj build/house/house.obj
 	./build/src/cli/modrin-cli export build/house/house.mpj build/house/house.wrl
 	@echo "The textured model: build/house/house.obj (with house.mtl) and build/house/house.wrl"
+
+# A picture of the window for the README, made on a virtual display.
+screenshot: build
+	bash scripts/screenshot.sh build/src/app/modrin examples/house docs/screenshot.png
 
 test: deps test-default test-asan test-fuzz
 
