@@ -10,7 +10,8 @@ for tool in xvfb-run xdotool; do
   command -v $tool >/dev/null || fail "$tool is not installed"
 done
 cp -r "$sample" "$work/house"
-export HOME=$work XDG_CONFIG_HOME=$work/config
+export HOME=$work XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$work/runtime"
 before=$(sha256sum "$work/house/house.mpj")
 
 cat >"$work/session.sh" <<'SESSION'

@@ -142,9 +142,9 @@ const Accelerator kAccelerators[] = {
 };
 
 // The frame of kind T that holds `widget`, or null.
-template <typename T>
-T* EnclosingFrame(QWidget* widget) {
-  for (QWidget* w = widget; w != nullptr; w = w->parentWidget()) {
+template <typename T, typename W>
+T* EnclosingFrame(W* widget) {
+  for (W* w = widget; w != nullptr; w = w->parentWidget()) {
     if (auto* frame = qobject_cast<T*>(w)) return frame;
   }
   return nullptr;
@@ -179,10 +179,9 @@ void ToggleFrameToolBars(const std::vector<QWidget*>& frames, QAction& item) {
 }  // namespace
 
 QString HelpPageFor(const QWidget* widget) {
-  auto* w = const_cast<QWidget*>(widget);
-  if (EnclosingFrame<views2d::ImgFrame>(w) != nullptr) return "2Dviews.html";
-  if (EnclosingFrame<views3d::OglFrame>(w) != nullptr) return "3Dview.html";
-  if (EnclosingFrame<uiObjectsList>(w) != nullptr) return "ObjectList.html";
+  if (EnclosingFrame<const views2d::ImgFrame>(widget) != nullptr) return "2Dviews.html";
+  if (EnclosingFrame<const views3d::OglFrame>(widget) != nullptr) return "3Dview.html";
+  if (EnclosingFrame<const uiObjectsList>(widget) != nullptr) return "ObjectList.html";
   return "Modrin.html";
 }
 
@@ -444,7 +443,7 @@ void CMainFrame::AppendFrame(QWidget* frame) {
   frames_.push_back(frame);
   // A frame destroyed with its node leaves the list with it.
   connect(frame, &QObject::destroyed, this, [this](QObject* gone) {
-    std::erase(frames_, static_cast<QWidget*>(gone));
+    std::erase_if(frames_, [gone](QWidget* listed) { return listed == gone; });
   });
 }
 

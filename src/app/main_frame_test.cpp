@@ -95,6 +95,7 @@ class MainFrameTest : public QObject {
   void menusHoldCommandsInOrder();
   void acceleratorsAndUnboundKeys();
   void functionsToolbarItemStartsUnchecked();
+  void helpKeyOpensThePageOfTheFocusedView();
 
   void quitNoSaveEndsWithoutWriting();
   void quitYesSavesAndEnds();
@@ -311,6 +312,21 @@ void MainFrameTest::functionsToolbarItemStartsUnchecked() {
   }
   frames2D->trigger();
   QVERIFY(frames2D->isChecked());
+}
+
+void MainFrameTest::helpKeyOpensThePageOfTheFocusedView() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  QCOMPARE(modrin::app::HelpPageFor(&frame), QString("Modrin.html"));
+  QCOMPARE(modrin::app::HelpPageFor(nullptr), QString("Modrin.html"));
+  QStringList pages;
+  for (QWidget* w : frame.frames()) {
+    // A widget inside the frame, as the keyboard focus would be.
+    QWidget* inner = w->findChild<QWidget*>();
+    pages << modrin::app::HelpPageFor(inner != nullptr ? inner : w);
+  }
+  QCOMPARE(pages, (QStringList{"ObjectList.html", "2Dviews.html", "2Dviews.html", "2Dviews.html",
+                               "3Dview.html"}));
 }
 
 void MainFrameTest::quitNoSaveEndsWithoutWriting() {
