@@ -117,7 +117,7 @@ void uiObjectsList::Refill() {
   if (project_ == nullptr) return;
 
   root_ = new QTreeWidgetItem(tree_, QStringList(tr("Object List")));
-  // The root is neither editable nor checkable; it stays for the life of the list's items.
+  // The root can be neither renamed nor ticked.
   root_->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
   if (project_->objects.empty()) project_->AddObject(kNewObjectName).current = true;
   for (const auto& object : project_->objects) {
@@ -155,7 +155,8 @@ void uiObjectsList::Delete() {
   if (item->parent() != root_) return;
 
   if (model::Object* object = FindObject(item->text(0))) {
-    // RemoveObject takes the first object of that name, which is the one found.
+    // RemoveObject takes the first object of that name, which is the one found. The name is
+    // copied: it dies with the object.
     project_->RemoveObject(std::string(object->name));
   }
   const int index = root_->indexOfChild(item);
