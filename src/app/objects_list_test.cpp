@@ -1,11 +1,372 @@
-#include <QTest>
+#include "app/objects_list.h"
 
-class Placeholder : public QObject {
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/help_window.h"
+#include "model/project.h"
+
+using modrin::app::uiObjectsList;
+using modrin::model::Project;
+
+namespace {
+
+// The objects' names and current flags in project order.
+QStringList Names(const Project& project) {
+  QStringList names;
+  for (const auto& object : project.objects) names << QString::fromStdString(object->name);
+  return names;
+}
+QList<bool> CurrentFlags(const Project& project) {
+  QList<bool> flags;
+  for (const auto& object : project.objects) flags << object->current;
+  return flags;
+}
+
+// What the list shows under its root: labels and ticked boxes.
+QStringList Labels(const uiObjectsList& list) {
+  QStringList labels;
+  for (int i = 0; i < list.rootItem()->childCount(); ++i) {
+    labels << list.rootItem()->child(i)->text(0);
+  }
+  return labels;
+}
+QList<bool> Ticks(const uiObjectsList& list) {
+  QList<bool> ticks;
+  for (int i = 0; i < list.rootItem()->childCount(); ++i) {
+    ticks << (list.rootItem()->child(i)->checkState(0) == Qt::Checked);
+  }
+  return ticks;
+}
+
+// Appends objects with exactly these names (repeats allowed, as after renaming or reading a
+// file); object `current` is the current one (-1: none).
+void AddObjects(Project& project, const std::vector<std::string>& names, int current) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    modrin::model::Object& object = project.AddObject(names[i]);
+    object.name = names[i];
+    object.current = static_cast<int>(i) == current;
+  }
+}
+
+// Ends a label edit with Enter; the tree applies the new text once the key is handled.
+void TypeLabel(QLineEdit* editor, const QString& text) {
+  editor->selectAll();
+  QTest::keyClicks(editor, text);
+  QTest::keyClick(editor, Qt::Key_Return);
+}
+
+// Where the style draws an item's check box, in viewport coordinates.
+QRect CheckBoxRect(const QTreeWidget& tree, QTreeWidgetItem* item) {
+  QStyleOptionViewItem option;
+  option.initFrom(tree.viewport());
+  option.rect = tree.visualItemRect(item);
+  option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+  option.text = item->text(0);
+  option.checkState = item->checkState(0);
+  return tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
+}
+// A point on the item's label, right of its check box.
+QPoint LabelPoint(const QTreeWidget& tree, QTreeWidgetItem* item) {
+  const QRect box = CheckBoxRect(tree, item);
+  return QPoint(box.right() + 2 * box.width(), box.center().y());
+}
+
+void ClickCheckBox(uiObjectsList& list, QTreeWidgetItem* item) {
+  QTest::mouseClick(list.tree()->viewport(), Qt::LeftButton, {},
+                    CheckBoxRect(*list.tree(), item).center());
+}
+void ClickLabel(uiObjectsList& list, QTreeWidgetItem* item) {
+  QTest::mouseClick(list.tree()->viewport(), Qt::LeftButton, {}, LabelPoint(*list.tree(), item));
+}
+
+// Right-clicks on `item` (nullptr: below the items) as the user does and returns the menu that
+// opened, or nullptr.
+QMenu* OpenContextMenu(uiObjectsList& list, QTreeWidgetItem* item) {
+  QWidget* viewport = list.tree()->viewport();
+  const QPoint point =
+      item != nullptr ? LabelPoint(*list.tree(), item) : QPoint(5, viewport->height() - 5);
+  QTest::mousePress(viewport, Qt::RightButton, {}, point);
+  QTest::mouseRelease(viewport, Qt::RightButton, {}, point);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, point, viewport->mapToGlobal(point));
+  QApplication::sendEvent(viewport, &event);
+  return list.findChild<QMenu*>();
+}
+QStringList MenuTexts(const QMenu& menu) {
+  QStringList texts;
+  for (const QAction* action : menu.actions()) texts << action->text();
+  return texts;
+}
+// Chooses a menu entry by its access letter, as with the keyboard.
+void ChooseFromMenu(QMenu* menu, Qt::Key key) {
+  QTest::keyClick(menu, key);
+  delete menu;  // deleted later on its own; gone now so that the next look-up finds the next
+}
+
+// Opens the label editor of the selected item with F2 and returns it.
+QLineEdit* EditLabel(uiObjectsList& list) {
+  QTest::keyClick(list.tree(), Qt::Key_F2);
+  return list.tree()->viewport()->findChild<QLineEdit*>();
+}
+
+}  // namespace
+
+class ObjectsListTest : public QObject {
   Q_OBJECT
 
+ private:
+  // A shown list on `project_`, filled.
+  uiObjectsList& ShowList() {
+    list_ = std::make_unique<uiObjectsList>();
+    list_->SetProject(project_.get());
+    list_->Refill();
+    list_->resize(300, 300);
+    list_->show();
+    [&] { QVERIFY(QTest::qWaitForWindowExposed(list_.get())); }();
+    return *list_;
+  }
+
+  std::unique_ptr<Project> project_;
+  std::unique_ptr<uiObjectsList> list_;
+
  private slots:
-  void builds() {}
+  void init() { project_ = std::make_unique<Project>(); }
+  void cleanup() {
+    list_.reset();
+    project_.reset();
+    delete modrin::app::OpenHelpWindow();
+  }
+
+  void refillMirrorsTheProject() {
+    // A project without objects gets the current object "Object".
+    uiObjectsList& list = ShowList();
+    QCOMPARE(Names(*project_), QStringList{"Object"});
+    QCOMPARE(CurrentFlags(*project_), QList<bool>{true});
+    QCOMPARE(list.rootItem()->text(0), QString("Object List"));
+    QVERIFY(list.rootItem()->isExpanded());
+    QCOMPARE(Labels(list), QStringList{"Object"});
+    QCOMPARE(Ticks(list), QList<bool>{true});
+
+    // Objects that exist are shown as they are and none is added; refilling twice shows them
+    // once.
+    project_->objects.clear();
+    AddObjects(*project_, {"House", "Roof", "House"}, 1);
+    list.Refill();
+    list.Refill();
+    QCOMPARE(Names(*project_), (QStringList{"House", "Roof", "House"}));
+    QCOMPARE(list.tree()->topLevelItemCount(), 1);
+    QCOMPARE(Labels(list), (QStringList{"House", "Roof", "House"}));
+    QCOMPARE(Ticks(list), (QList<bool>{false, true, false}));
+  }
+
+  void withoutProjectNothingIsShown() {
+    uiObjectsList list;
+    list.Refill();
+    QCOMPARE(list.tree()->topLevelItemCount(), 0);
+    QVERIFY(list.rootItem() == nullptr);
+    list.resize(200, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(OpenContextMenu(list, nullptr) == nullptr);
+    list.New();
+    list.Delete();
+    QCOMPARE(list.tree()->topLevelItemCount(), 0);
+  }
+
+  void newMakesEachNewObjectTheOnlyCurrentOne() {
+    AddObjects(*project_, {"Object"}, 0);
+    uiObjectsList& list = ShowList();
+    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
+    QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
+
+    const QStringList expected{"Object", "Object1", "Object2", "Object3"};
+    for (int n = 1; n <= 3; ++n) {
+      ChooseFromMenu(OpenContextMenu(list, list.rootItem()->child(0)), Qt::Key_N);
+      QCOMPARE(Names(*project_), expected.mid(0, n + 1));
+      QCOMPARE(Labels(list), expected.mid(0, n + 1));
+      QList<bool> onlyLast(n + 1, false);
+      onlyLast.back() = true;
+      QCOMPARE(CurrentFlags(*project_), onlyLast);
+      QCOMPARE(Ticks(list), onlyLast);
+      QCOMPARE(redraw2D.count(), n);
+      QCOMPARE(redraw3D.count(), n);
+    }
+  }
+
+  void deleteRemovesTheSelectedObject() {
+    AddObjects(*project_, {"Object", "Object1", "Object2"}, 1);
+    uiObjectsList& list = ShowList();
+    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
+    QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
+
+    // The current object goes; no other object becomes current.
+    QMenu* menu = OpenContextMenu(list, list.rootItem()->child(1));
+    QVERIFY(menu != nullptr);
+    QCOMPARE(list.tree()->selectedItems(), QList{list.rootItem()->child(1)});
+    ChooseFromMenu(menu, Qt::Key_D);
+    QCOMPARE(Names(*project_), (QStringList{"Object", "Object2"}));
+    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, false}));
+    QCOMPARE(Labels(list), (QStringList{"Object", "Object2"}));
+    QCOMPARE(redraw2D.count(), 1);
+    QCOMPARE(redraw3D.count(), 1);
+
+    // The last object can go too; the root stays.
+    ChooseFromMenu(OpenContextMenu(list, list.rootItem()->child(1)), Qt::Key_D);
+    ChooseFromMenu(OpenContextMenu(list, list.rootItem()->child(0)), Qt::Key_D);
+    QVERIFY(project_->objects.empty());
+    QCOMPARE(list.tree()->topLevelItemCount(), 1);
+    QCOMPARE(list.rootItem()->childCount(), 0);
+  }
+
+  void rootCanBeNeitherDeletedNorEdited() {
+    AddObjects(*project_, {"Object"}, 0);
+    uiObjectsList& list = ShowList();
+
+    QMenu* onObject = OpenContextMenu(list, list.rootItem()->child(0));
+    QVERIFY(onObject != nullptr);
+    QCOMPARE(MenuTexts(*onObject), (QStringList{"&New", "&Delete"}));
+    QCOMPARE(onObject->actions()[0]->statusTip(), QString("Add a new object"));
+    QCOMPARE(onObject->actions()[1]->statusTip(), QString("Remove the object"));
+    QCOMPARE(onObject->actions()[0]->data().toInt(), 32792);
+    QCOMPARE(onObject->actions()[1]->data().toInt(), 32793);
+    delete onObject;
+
+    QMenu* onRoot = OpenContextMenu(list, list.rootItem());
+    QVERIFY(onRoot != nullptr);
+    QCOMPARE(list.tree()->selectedItems(), QList{list.rootItem()});
+    QCOMPARE(MenuTexts(*onRoot), QStringList{"&New"});
+    delete onRoot;
+
+    // Even asked directly, Delete leaves the root and the objects alone.
+    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
+    list.Delete();
+    QCOMPARE(Names(*project_), QStringList{"Object"});
+    QCOMPARE(list.rootItem()->text(0), QString("Object List"));
+    QCOMPARE(redraw2D.count(), 0);
+
+    // F2 on the root opens no editor, and the root has no check box to click.
+    QVERIFY(EditLabel(list) == nullptr);
+    QVERIFY(!list.rootItem()->data(0, Qt::CheckStateRole).isValid());
+  }
+
+  void onlyTheCheckBoxChangesCurrent() {
+    AddObjects(*project_, {"Object", "Object1"}, 0);
+    uiObjectsList& list = ShowList();
+    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
+    QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
+    QTreeWidgetItem* second = list.rootItem()->child(1);
+
+    ClickLabel(list, second);
+    QCOMPARE(list.tree()->selectedItems(), QList{second});
+    QCOMPARE(CurrentFlags(*project_), (QList<bool>{true, false}));
+    QCOMPARE(redraw2D.count(), 0);
+
+    // Any number of objects may be current.
+    ClickCheckBox(list, second);
+    QCOMPARE(CurrentFlags(*project_), (QList<bool>{true, true}));
+    QCOMPARE(Ticks(list), (QList<bool>{true, true}));
+    QCOMPARE(redraw2D.count(), 1);
+    QCOMPARE(redraw3D.count(), 1);
+
+    ClickCheckBox(list, list.rootItem()->child(0));
+    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, true}));
+    QCOMPARE(redraw2D.count(), 2);
+    QCOMPARE(redraw3D.count(), 2);
+
+    // A click on the root changes nothing.
+    ClickLabel(list, list.rootItem());
+    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, true}));
+    QCOMPARE(redraw2D.count(), 2);
+  }
+
+  void renameChangesTheObjectOfTheOldLabel() {
+    AddObjects(*project_, {"Object", "Object1", "Object2"}, -1);
+    uiObjectsList& list = ShowList();
+    // Window shortcuts on Enter and Escape, as a main window could have them: while a label
+    // is edited the keys belong to the edit box.
+    QAction enter("Enter", &list);
+    enter.setShortcut(Qt::Key_Return);
+    QAction escape("Escape", &list);
+    escape.setShortcut(Qt::Key_Escape);
+    list.addAction(&enter);
+    list.addAction(&escape);
+    QSignalSpy entered(&enter, &QAction::triggered);
+    QSignalSpy escaped(&escape, &QAction::triggered);
+    list.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&list));
+    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
+    QTreeWidgetItem* second = list.rootItem()->child(1);
+    list.tree()->setCurrentItem(second);
+
+    QLineEdit* editor = EditLabel(list);
+    QVERIFY(editor != nullptr);
+    TypeLabel(editor, "Roof");
+    QTRY_COMPARE(Names(*project_), (QStringList{"Object", "Roof", "Object2"}));
+    QCOMPARE(second->text(0), QString("Roof"));
+    QCOMPARE(entered.count(), 0);
+    // A new label is no click on the box.
+    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, false, false}));
+    QCOMPARE(redraw2D.count(), 0);
+
+    // A cancelled edit changes nothing.
+    editor = EditLabel(list);
+    QVERIFY(editor != nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, "Chimney");
+    QTest::keyClick(editor, Qt::Key_Escape);
+    QCOMPARE(Names(*project_), (QStringList{"Object", "Roof", "Object2"}));
+    QCOMPARE(second->text(0), QString("Roof"));
+    QCOMPARE(escaped.count(), 0);
+  }
+
+  void duplicateNamesActOnTheFirstObject() {
+    AddObjects(*project_, {"Object", "Object1", "Door"}, -1);
+    uiObjectsList& list = ShowList();
+    QTreeWidgetItem* second = list.rootItem()->child(1);
+    list.tree()->setCurrentItem(second);
+    const modrin::model::Object* secondObject = project_->objects[1].get();
+
+    // Renaming to a name that is taken is allowed.
+    QLineEdit* editor = EditLabel(list);
+    QVERIFY(editor != nullptr);
+    TypeLabel(editor, "Object");
+    QTRY_COMPARE(Names(*project_), (QStringList{"Object", "Object", "Door"}));
+
+    // The second item's box sets the first object of that name.
+    ClickCheckBox(list, second);
+    QCOMPARE(CurrentFlags(*project_), (QList<bool>{true, false, false}));
+    QCOMPARE(Ticks(list), (QList<bool>{false, true, false}));
+
+    // Delete through the second item removes the first object and the second item.
+    ChooseFromMenu(OpenContextMenu(list, second), Qt::Key_D);
+    QCOMPARE(Names(*project_), (QStringList{"Object", "Door"}));
+    QVERIFY(project_->objects[0].get() == secondObject);
+    QCOMPARE(Labels(list), (QStringList{"Object", "Door"}));
+  }
+
+  void f1OpensTheObjectListPage() {
+    uiObjectsList& list = ShowList();
+    list.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&list));
+    list.tree()->setFocus();
+    QTest::keyClick(list.tree(), Qt::Key_F1);
+    modrin::app::HelpWindow* help = modrin::app::OpenHelpWindow();
+    QVERIFY(help != nullptr);
+    QCOMPARE(help->source().fileName(), QString("ObjectList.html"));
+  }
 };
 
-QTEST_MAIN(Placeholder)
+QTEST_MAIN(ObjectsListTest)
 #include "objects_list_test.moc"
