@@ -1,5 +1,4 @@
 #include "app/layout_host.h"
-
 #include "app/objects_list.h"
 #include "views2d/img_frame.h"
 #include "views3d/ogl_frame.h"

@@ -19,7 +19,9 @@ const QColor kBlue(47, 111, 185);
 const QColor kYellow(235, 186, 52);
 const QColor kGreen(70, 150, 80);
 
-QPen InkPen(qreal width = 1.0) { return QPen(kInk, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); }
+QPen InkPen(qreal width = 1.0) {
+  return QPen(kInk, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
 
 void DrawFolder(QPainter& p) {
   p.setPen(InkPen());
@@ -114,8 +116,8 @@ void DrawProgram(QPainter& p) {
   p.drawLine(QPointF(3, 7.5), QPointF(13, 7.5));
   p.setPen(Qt::NoPen);
   p.setBrush(kYellow);
-  for (QPointF corner : {QPointF(3, 13), QPointF(3, 7.5), QPointF(8, 3), QPointF(13, 7.5),
-                         QPointF(13, 13)}) {
+  for (QPointF corner :
+       {QPointF(3, 13), QPointF(3, 7.5), QPointF(8, 3), QPointF(13, 7.5), QPointF(13, 13)}) {
     p.drawEllipse(corner, 1.3, 1.3);
   }
 }

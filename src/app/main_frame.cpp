@@ -59,8 +59,8 @@ namespace cmd = command;
 const CMainFrame::Command CMainFrame::kCommands[] = {
     {cmd::kOpen, "&Open...\tCtrl+O", "Open an existing Project\nOpen Project", Enabling::Always,
      false, &C::OnOpen},
-    {cmd::kSave, "&Save\tCtrl+S", "Save the Project\nSave Project", Enabling::WhileModified,
-     false, &C::OnSave},
+    {cmd::kSave, "&Save\tCtrl+S", "Save the Project\nSave Project", Enabling::WhileModified, false,
+     &C::OnSave},
     {cmd::kSaveAs, "Save &As...", "Save the active document with a new name\nSave As",
      Enabling::Always, false, &C::OnSaveAs},
     {cmd::kLoadImages, "&Load  Images...", "Load a set of images\nLoad list of images",
@@ -69,8 +69,8 @@ const CMainFrame::Command CMainFrame::kCommands[] = {
      Enabling::WhileObjects, false, &C::OnSave3DAs},
     {cmd::kSaveToWeb, "Save to &Web...", "Save 3D model for web\nSave 3D for web",
      Enabling::WhileObjects, false, &C::OnSaveToWeb},
-    {cmd::kExit, "E&xit", "Quit the application; prompts to save documents\nExit",
-     Enabling::Always, false, &C::OnExit},
+    {cmd::kExit, "E&xit", "Quit the application; prompts to save documents\nExit", Enabling::Always,
+     false, &C::OnExit},
     {cmd::kPhotoParameters, "&Photo parameters...",
      "Parameters of the snapshot\nSnapshot parameters", Enabling::Always, false,
      &C::OnPhotoParameters},
@@ -83,8 +83,8 @@ const CMainFrame::Command CMainFrame::kCommands[] = {
     {cmd::kToggleStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar",
      Enabling::Always, true, &C::OnToggleStatusBar},
     {cmd::kToggleIOToolbar, "&I/O",
-     "Show or hide the File Read/Write toolbar\nToggle File I/O ToolBar", Enabling::Always,
-     true, &C::OnToggleIOToolBar},
+     "Show or hide the File Read/Write toolbar\nToggle File I/O ToolBar", Enabling::Always, true,
+     &C::OnToggleIOToolBar},
     {cmd::kToggleFunctionsToolbar, "&Features",
      "Show or hide the Features toolbar\nToggle Features ToolBar", Enabling::Always, true,
      &C::OnToggleFunctionsToolBar},
@@ -94,9 +94,8 @@ const CMainFrame::Command CMainFrame::kCommands[] = {
     {cmd::kToggle3DToolbars, "3D view settings",
      "Show or hide the 3D-view options toolbar\nToggle 3D-view ToolBar", Enabling::Always, true,
      &C::OnToggle3DToolBars},
-    {cmd::kViewConfiguration, "&View configuration",
-     "Change view  configuration\nAdd/Delete views", Enabling::Always, false,
-     &C::OnViewConfiguration},
+    {cmd::kViewConfiguration, "&View configuration", "Change view  configuration\nAdd/Delete views",
+     Enabling::Always, false, &C::OnViewConfiguration},
     {cmd::kHelpContents, "&Contents...", "Open the Help file", Enabling::Always, false,
      &C::OnHelpContents},
     {cmd::kAbout, "&About Modrin...", "\nAbout", Enabling::Always, false, &C::OnAbout},
@@ -173,7 +172,8 @@ bool ToggleFrameToolBar(QMainWindow& frame, QToolBar& toolBar) {
 // frame handled; with no such frame it stays as it was.
 template <typename T>
 void ToggleFrameToolBars(const std::vector<QWidget*>& frames, QAction& item) {
-  ForEachFrame<T>(frames, [&](T& frame) { item.setChecked(ToggleFrameToolBar(frame, *frame.toolBar())); });
+  ForEachFrame<T>(frames,
+                  [&](T& frame) { item.setChecked(ToggleFrameToolBar(frame, *frame.toolBar())); });
 }
 
 }  // namespace
@@ -185,8 +185,7 @@ QString HelpPageFor(const QWidget* widget) {
   return "Modrin.html";
 }
 
-CMainFrame::CMainFrame(ModrinApplication& app, QWidget* parent)
-    : QMainWindow(parent), app_(app) {
+CMainFrame::CMainFrame(ModrinApplication& app, QWidget* parent) : QMainWindow(parent), app_(app) {
   setWindowTitle(kProgramName);
   setWindowIcon(ProgramIcon());
   // Toolbars dock on every side; the Windows menu is where they are shown and hidden, so the
@@ -259,9 +258,9 @@ QMenu* CMainFrame::AddMenu(QMenu* menu, std::initializer_list<int> ids) {
 }
 
 void CMainFrame::CreateMenus() {
-  fileMenu_ = AddMenu(menuBar()->addMenu("&File"),
-                      {cmd::kOpen, cmd::kSave, cmd::kSaveAs, 0, cmd::kLoadImages, cmd::kSave3DAs,
-                       cmd::kSaveToWeb, 0});
+  fileMenu_ =
+      AddMenu(menuBar()->addMenu("&File"), {cmd::kOpen, cmd::kSave, cmd::kSaveAs, 0,
+                                            cmd::kLoadImages, cmd::kSave3DAs, cmd::kSaveToWeb, 0});
   for (int i = 0; i < cmd::kRecentFileCount; ++i) {
     auto* recent = new QAction(this);
     recent->setStatusTip("Open this document");
@@ -453,9 +452,8 @@ void CMainFrame::RemoveFrame(QWidget* frame) { std::erase(frames_, frame); }
 
 void CMainFrame::Redisplay() {
   int photo = 0;
-  ForEachFrame<views2d::ImgFrame>(frames_, [&](views2d::ImgFrame& frame) {
-    frame.SetPhoto(&app_.project(), photo++);
-  });
+  ForEachFrame<views2d::ImgFrame>(
+      frames_, [&](views2d::ImgFrame& frame) { frame.SetPhoto(&app_.project(), photo++); });
   ForEachFrame<uiObjectsList>(frames_, [&](uiObjectsList& list) {
     list.SetProject(&app_.project());
     list.Refill();

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <QMainWindow>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <QMainWindow>
 
 #include "app/layout_host.h"
 

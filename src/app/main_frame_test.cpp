@@ -1,8 +1,8 @@
-#include <clocale>
-#include <memory>
+#include "app/main_frame.h"
 
 #include <QAction>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -13,12 +13,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QEventLoop>
 #include <QToolBar>
+#include <QTreeWidget>
+#include <clocale>
+#include <memory>
 
 #include "app/commands.h"
+#include "app/help_window.h"
 #include "app/layout_string.h"
-#include "app/main_frame.h"
 #include "app/modrin_application.h"
 #include "app/objects_list.h"
 #include "model/project_file.h"
@@ -327,6 +329,17 @@ void MainFrameTest::helpKeyOpensThePageOfTheFocusedView() {
   }
   QCOMPARE(pages, (QStringList{"ObjectList.html", "2Dviews.html", "2Dviews.html", "2Dviews.html",
                                "3Dview.html"}));
+
+  // F1 with the focus in the object list's tree opens its page in the help window.
+  frame.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&frame));
+  auto* list = qobject_cast<modrin::app::uiObjectsList*>(frame.frames().front());
+  list->tree()->setFocus();
+  QTest::keyClick(list->tree(), Qt::Key_F1);
+  modrin::app::HelpWindow* help = modrin::app::OpenHelpWindow();
+  QVERIFY(help != nullptr);
+  QCOMPARE(help->source().fileName(), QString("ObjectList.html"));
+  delete help;
 }
 
 void MainFrameTest::quitNoSaveEndsWithoutWriting() {
@@ -440,8 +453,8 @@ void MainFrameTest::recentFilesOrderLimitAndVanished() {
   CMainFrame& frame = app_->mainFrame();
   QStringList shown;
   for (int i = 0; i < 4; ++i) shown << frame.action(command::kRecentFile1 + i)->text();
-  QCOMPARE(shown, (QStringList{"&1 " + Path("5.mpj"), "&2 " + Path("4.mpj"),
-                               "&3 " + Path("3.mpj"), "&4 " + Path("2.mpj")}));
+  QCOMPARE(shown, (QStringList{"&1 " + Path("5.mpj"), "&2 " + Path("4.mpj"), "&3 " + Path("3.mpj"),
+                               "&4 " + Path("2.mpj")}));
 
   // Opening an entry moves it to the top.
   frame.action(command::kRecentFile1 + 2)->trigger();

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include <QSettings>
 #include <QString>
+#include <memory>
+#include <string>
 
 #include "app/recent_files.h"
 #include "app/user_dialogs.h"
@@ -20,7 +19,8 @@ class CMainFrame;
 class ModrinApplication : public model::DocumentHost {
  public:
   // `dialogs` asks the user; tests pass scripted answers.
-  explicit ModrinApplication(std::unique_ptr<UserDialogs> dialogs = std::make_unique<UserDialogs>());
+  explicit ModrinApplication(
+      std::unique_ptr<UserDialogs> dialogs = std::make_unique<UserDialogs>());
   ~ModrinApplication() override;
 
   // Creates and shows the main window, loads the camera database and opens `projectPath`

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScopedValueRollback>
-#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -13,7 +12,6 @@
 #include <string>
 #include <utility>
 
-#include "app/help_window.h"
 #include "model/project.h"
 
 namespace modrin::app {
@@ -104,10 +102,6 @@ uiObjectsList::uiObjectsList(QWidget* parent) : QWidget(parent), tree_(new QTree
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(tree_);
   setFocusProxy(tree_);
-
-  auto* help = new QShortcut(QKeySequence::HelpContents, this);
-  help->setContext(Qt::WidgetWithChildrenShortcut);
-  connect(help, &QShortcut::activated, this, [] { ShowHelp(QStringLiteral("ObjectList.html")); });
 }
 
 void uiObjectsList::Refill() {

@@ -355,17 +355,6 @@ class ObjectsListTest : public QObject {
     QVERIFY(project_->objects[0].get() == secondObject);
     QCOMPARE(Labels(list), (QStringList{"Object", "Door"}));
   }
-
-  void f1OpensTheObjectListPage() {
-    uiObjectsList& list = ShowList();
-    list.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&list));
-    list.tree()->setFocus();
-    QTest::keyClick(list.tree(), Qt::Key_F1);
-    modrin::app::HelpWindow* help = modrin::app::OpenHelpWindow();
-    QVERIFY(help != nullptr);
-    QCOMPARE(help->source().fileName(), QString("ObjectList.html"));
-  }
 };
 
 QTEST_MAIN(ObjectsListTest)

@@ -12,7 +12,8 @@ cSplitView::cSplitView(LayoutHost& host, bool noInflate, QWidget* parent)
 
 void cSplitView::BuildFromLayout(const std::string& desc, QWidget* existing) {
   (void)existing;
-  splitter_ = new QSplitter(desc.size() > 1 && desc[1] == 'H' ? Qt::Horizontal : Qt::Vertical, this);
+  splitter_ =
+      new QSplitter(desc.size() > 1 && desc[1] == 'H' ? Qt::Horizontal : Qt::Vertical, this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(splitter_);

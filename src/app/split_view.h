@@ -1,8 +1,7 @@
 #pragma once
 
-#include <string>
-
 #include <QWidget>
+#include <string>
 
 class QSplitter;
 

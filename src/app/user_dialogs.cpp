@@ -1,10 +1,9 @@
 #include "app/user_dialogs.h"
 
-#include <string>
-
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QWidget>
+#include <string>
 
 #include "images/image_codec.h"
 
@@ -21,8 +20,8 @@ QString ImageFileDialogFilter() {
     const std::size_t patternsEnd = filter.find('\0', descriptionEnd + 1);
     if (descriptionEnd == std::string::npos || patternsEnd == std::string::npos) break;
     const QString description = QString::fromStdString(filter.substr(at, descriptionEnd - at));
-    QString patterns = QString::fromStdString(
-        filter.substr(descriptionEnd + 1, patternsEnd - descriptionEnd - 1));
+    QString patterns =
+        QString::fromStdString(filter.substr(descriptionEnd + 1, patternsEnd - descriptionEnd - 1));
     patterns.replace(';', ' ');
     entries << description + " (" + patterns + ")";
     at = patternsEnd + 1;

@@ -2,7 +2,8 @@
 
 namespace modrin::app {
 
-ViewConfigWindow::ViewConfigWindow(LayoutHost& host, QWidget* parent) : QWidget(parent), host_(host) {}
+ViewConfigWindow::ViewConfigWindow(LayoutHost& host, QWidget* parent)
+    : QWidget(parent), host_(host) {}
 
 void ViewConfigWindow::Exec() {}
 

@@ -6,7 +6,9 @@
 namespace modrin::views3d {
 
 OglFrame::OglFrame(QWidget* parent)
-    : QMainWindow(parent), toolBar_(new QToolBar(tr("3D views Toolbar"), this)), view_(new QLabel(this)) {
+    : QMainWindow(parent),
+      toolBar_(new QToolBar(tr("3D views Toolbar"), this)),
+      view_(new QLabel(this)) {
   setWindowFlags(Qt::Widget);
   toolBar_->setObjectName("3DViewsToolBar");
   addToolBar(Qt::TopToolBarArea, toolBar_);
