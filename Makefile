@@ -5,7 +5,7 @@
 
 FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
-FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz exif_fuzz
+FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz exif_fuzz layout_string_fuzz
 
 .PHONY: all deps build run run-headless screenshot test test-default test-asan test-fuzz clean format
 
