@@ -2,7 +2,6 @@
 
 #include <QMainWindow>
 
-class QLabel;
 class QToolBar;
 
 namespace modrin::model {
@@ -31,7 +30,7 @@ class ImgFrame : public QMainWindow {
 
  private:
   QToolBar* toolBar_;
-  QLabel* view_;
+  QWidget* view_ = nullptr;
   model::Project* project_ = nullptr;
   int photo_ = -1;
 };
