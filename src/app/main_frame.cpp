@@ -188,9 +188,8 @@ QString HelpPageFor(const QWidget* widget) {
 CMainFrame::CMainFrame(ModrinApplication& app, QWidget* parent) : QMainWindow(parent), app_(app) {
   setWindowTitle(kProgramName);
   setWindowIcon(ProgramIcon());
-  // Toolbars dock on every side; the Windows menu is where they are shown and hidden, so the
-  // check marks there stay true.
-  setDockNestingEnabled(true);
+  // The Windows menu is where toolbars are shown and hidden, so that its check marks stay
+  // true: the window offers no menu of its own on the toolbar area.
   setContextMenuPolicy(Qt::PreventContextMenu);
 
   CreateActions();
