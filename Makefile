@@ -7,7 +7,8 @@ FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
 FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz exif_fuzz layout_string_fuzz
 
-.PHONY: all deps build run run-headless screenshot test test-default test-asan test-fuzz clean format
+.PHONY: all deps build run run-headless screenshot package test test-default test-asan test-fuzz \
+  test-clang test-package clean format
 
 all: build
 
@@ -41,7 +42,7 @@ run-headless:
 screenshot: build
 	bash scripts/screenshot.sh build/src/app/modrin examples/house docs/screenshot.png
 
-test: deps test-default test-asan test-fuzz
+test: deps test-default test-asan test-fuzz test-clang test-package
 
 test-default:
 	cmake --preset default
@@ -67,8 +68,30 @@ test-fuzz:
 	done
 	@echo "fuzzers: $(words $(FUZZERS)) passed, 0 failed"
 
+# A Release build with clang, warnings as errors: the code must build with both compilers.
+test-clang:
+	cmake --preset clang-release
+	cmake --build --preset clang-release -j $(JOBS)
+
+# The Debian package, built with Debian's hardening flags and installed under /usr.
+VERSION := $(shell grep -m1 -o 'Modrin VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+DEB := build-package/modrin_$(VERSION)_$(shell dpkg --print-architecture).deb
+package: deps
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DMODRIN_BUILD_TESTS=OFF -DMODRIN_BUILD_BENCHMARKS=OFF \
+	  -DCMAKE_C_FLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB
+	@echo "The package: $(DEB) (install it with: sudo apt install ./$(DEB))"
+
+test-package: package
+	bash tests/package_test.sh $(DEB) examples/house
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-clang build-package

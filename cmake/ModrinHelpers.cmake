@@ -1,6 +1,11 @@
-# Warning flags for every target of ours (not for third-party code).
+# Warning flags for every target of ours (not for third-party code). Warnings become errors
+# only where MODRIN_WERROR asks for it (the presets and CI), so that a compiler newer or older
+# than ours never breaks a user's build.
 function(modrin_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(MODRIN_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # modrin_library(NAME SOURCES ... DEPS ...): a static library of one source folder.

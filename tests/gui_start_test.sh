@@ -9,6 +9,17 @@ sample=$2
 for tool in xvfb-run xdotool; do
   command -v $tool >/dev/null || fail "$tool is not installed"
 done
+# Without a display the program says so instead of aborting; --help and --version need none.
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$modrin" --version) ||
+  fail "--version failed without a display"
+[ "$version" = "Modrin 3.0" ] || fail "--version printed '$version'"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$modrin" --help | grep -q '\[project\]' ||
+  fail "--help does not show the project argument"
+if env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$modrin" 2>"$work/err"; then
+  fail "started without a display"
+fi
+grep -q '^modrin: no display' "$work/err" || fail "no message without a display"
+
 cp -r "$sample" "$work/house"
 export HOME=$work XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$work/runtime"

@@ -7,11 +7,14 @@ gui=$2
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 share=$work/prefix/share
-expected=(bin/modrin-cli share/modrin/Cameras.txt)
+expected=(bin/modrin-cli share/modrin/Cameras.txt share/man/man1/modrin-cli.1.gz
+  share/doc/modrin/copyright)
 if [ "$gui" = 1 ]; then
   expected+=(bin/modrin share/applications/modrin.desktop
     share/icons/hicolor/scalable/apps/modrin.svg share/mime/packages/modrin.xml
-    share/modrin/help/Modrin.html share/modrin/help/GettingStarted.html)
+    share/modrin/help/Modrin.html share/modrin/help/GettingStarted.html
+    share/icons/hicolor/16x16/apps/modrin.png share/icons/hicolor/256x256/apps/modrin.png
+    share/metainfo/io.github.modrin.Modrin.metainfo.xml share/man/man1/modrin.1.gz)
 fi
 for f in "${expected[@]}"; do
   [ -e "$work/prefix/$f" ] || fail "$f is not installed"

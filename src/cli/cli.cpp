@@ -403,9 +403,14 @@ std::string PadRight(std::string text, std::size_t width) {
 
 // "(x, y, z)", each number with `decimals` decimals right-aligned in `width` columns.
 std::string Triple(const engine::Vec3& value, int decimals, std::size_t width) {
-  return "(" + PadLeft(Fixed(value.x, decimals), width) + ", " +
-         PadLeft(Fixed(value.y, decimals), width) + ", " +
-         PadLeft(Fixed(value.z, decimals), width) + ")";
+  std::string text = "(";
+  text += PadLeft(Fixed(value.x, decimals), width);
+  text += ", ";
+  text += PadLeft(Fixed(value.y, decimals), width);
+  text += ", ";
+  text += PadLeft(Fixed(value.z, decimals), width);
+  text += ')';
+  return text;
 }
 
 // Three significant digits in scientific notation ("1.234e-05"), whatever the locale.

@@ -130,7 +130,8 @@ std::string DirectXName(const std::string& text) {
     const auto byte = static_cast<unsigned char>(c);
     name += std::isalnum(byte) && byte < 0x80 ? c : '_';
   }
-  if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front()))) name.insert(0, "_");
+  if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front())))
+    name.insert(name.begin(), '_');
   return name;
 }
 

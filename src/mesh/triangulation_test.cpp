@@ -206,10 +206,20 @@ Scene MakeScene(int kind, std::mt19937& random) {
 
 std::string Describe(const Scene& scene) {
   std::string text = "points";
-  for (const auto& [x, y] : scene.points) text += " " + std::to_string(x) + "," + std::to_string(y);
+  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string.
+  for (const auto& [x, y] : scene.points) {
+    text += ' ';
+    text += std::to_string(x);
+    text += ',';
+    text += std::to_string(y);
+  }
   text += " segments";
-  for (const auto& [a, b] : scene.segments)
-    text += " " + std::to_string(a) + "-" + std::to_string(b);
+  for (const auto& [a, b] : scene.segments) {
+    text += ' ';
+    text += std::to_string(a);
+    text += '-';
+    text += std::to_string(b);
+  }
   return text;
 }
 

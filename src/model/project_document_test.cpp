@@ -198,7 +198,10 @@ TEST_F(ProjectDocumentTest, ParallelLoadAppliesResultsInPhotoOrder) {
   std::vector<std::string> paths;
   std::vector<std::string> expectedStatus;
   for (int i = 0; i < 8; ++i) {
-    const std::string name = "p" + std::to_string(i) + ".jpg";
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "p" + ... + ".jpg".
+    std::string name = "p";
+    name += std::to_string(i);
+    name += ".jpg";
     WritePhoto(dir.File(name), "Same", 20 + i, 10.0 + i);
     paths.push_back(dir.File(name));
     expectedStatus.push_back("status Loading image " + name);
