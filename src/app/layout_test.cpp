@@ -326,6 +326,14 @@ class LayoutTest : public QObject {
     overlay.HoverAt(GlobalRect(model).center());
     QCOMPARE(overlay.currentNode(), model);
     QCOMPARE(GlobalRect(&overlay), GlobalRect(model));
+
+    // During a drag the cursor may leave the shrinking overlay; the selection holds.
+    QTest::mousePress(&overlay, Qt::LeftButton, Qt::NoModifier, QPoint(2, overlay.height() / 2));
+    overlay.HoverAt(GlobalRect(photo).center());
+    QCOMPARE(overlay.currentNode(), model);
+    QTest::mouseRelease(&overlay, Qt::LeftButton, Qt::NoModifier, QPoint(2, overlay.height() / 2));
+    overlay.HoverAt(GlobalRect(photo).center());
+    QCOMPARE(overlay.currentNode(), photo);
   }
 
  private:

@@ -201,7 +201,10 @@ void ViewConfigWindow::GoToNextSibling() {
 }
 
 void ViewConfigWindow::HoverAt(const QPoint& globalPos) {
-  if (!isVisible() || GlobalRect(this).contains(globalPos)) return;
+  // While an edge is dragged or the menu is open the selection must hold: the drag and the
+  // menu's command act on the node they started on.
+  if (!isVisible() || dragEdges_ != kNone || menuOpen_) return;
+  if (GlobalRect(this).contains(globalPos)) return;
   for (QWidget* frame : host_.frames()) {
     if (frame != current_ && frame->isVisible() && GlobalRect(frame).contains(globalPos)) {
       SetCurrent(frame);
@@ -292,6 +295,8 @@ bool ViewConfigWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == current_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
     PlaceOverCurrent();
   }
+  // The main window closing ends the overlay first, so that its shutdown runs normally.
+  if (watched == window() && event->type() == QEvent::Close) Close();
   if (open_ && IsInputEvent(event->type())) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget != nullptr && widget->window() == window() && widget != this &&
@@ -425,7 +430,9 @@ void ViewConfigWindow::mouseReleaseEvent(QMouseEvent* event) {
 
 void ViewConfigWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = CreateContextMenu(this);
+  menuOpen_ = true;
   QAction* chosen = menu->exec(event->globalPos());
+  menuOpen_ = false;
   if (chosen != nullptr) RunCommand(chosen->data().toInt());
   delete menu;
 }

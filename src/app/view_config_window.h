@@ -91,6 +91,7 @@ class ViewConfigWindow : public QWidget {
   QTimer hoverTimer_;
   QEventLoop loop_;
   bool open_ = false;
+  bool menuOpen_ = false;
   int dragEdges_ = kNone;
   QPoint dragStart_;     // global position of the press
   QRect dragStartRect_;  // the window's geometry, in its parent, at the press
