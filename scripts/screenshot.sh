@@ -24,7 +24,8 @@ export HOME=$1 XDG_CONFIG_HOME=$1/config XDG_DATA_HOME=$1/data
 "$2" "$3" >"$1/modrin.log" 2>&1 &
 pid=$!
 for _ in $(seq 150); do
-  window=$(xdotool search --name '^Modrin$' 2>/dev/null | head -1) && [ -n "$window" ] && break
+  window=$(xdotool search --onlyvisible --name '^Modrin$' 2>/dev/null | head -1) &&
+    [ -n "$window" ] && break
   sleep 0.1
 done
 # No window manager: place the window at the screen's corner at the size a user would give it.

@@ -31,7 +31,9 @@ set -euo pipefail
 pid=$!
 window=
 for _ in $(seq 150); do
-  window=$(xdotool search --name '^Modrin$' 2>/dev/null | head -1) && [ -n "$window" ] && break
+  # Only a mapped window can take the focus.
+  window=$(xdotool search --onlyvisible --name '^Modrin$' 2>/dev/null | head -1) &&
+    [ -n "$window" ] && break
   sleep 0.1
 done
 [ -n "$window" ] || { echo "no Modrin window" >&2; kill $pid; exit 1; }
