@@ -22,7 +22,10 @@
 #include "app/objects_list.h"
 #include "app/split_view.h"
 #include "app/view_config_window.h"
+#include "views2d/camera_parameters_dialog.h"
+#include "views2d/img.h"
 #include "views2d/img_frame.h"
+#include "views2d/photo_parameters_dialog.h"
 #include "views3d/ogl_frame.h"
 
 namespace modrin::app {
@@ -416,7 +419,7 @@ void CMainFrame::SetLayoutRoot(cSplitView* root) {
 QWidget* CMainFrame::CreateFrame(char code, QWidget* parent) {
   switch (code) {
     case '2':
-      return new views2d::ImgFrame(parent);
+      return new views2d::ImgFrame(*this, parent);
     case '3':
       return new views3d::OglFrame(parent);
     case 'O': {
@@ -433,7 +436,7 @@ QWidget* CMainFrame::CreateFrame(char code, QWidget* parent) {
 void CMainFrame::AppendFrame(QWidget* frame) {
   if (frame == nullptr) return;
   if (auto* photoFrame = qobject_cast<views2d::ImgFrame*>(frame)) {
-    photoFrame->SetPhoto(&app_.project(), -1);
+    photoFrame->SetProject(&app_.project(), -1);
   } else if (auto* modelFrame = qobject_cast<views3d::OglFrame*>(frame)) {
     Initialize3DViews();
     modelFrame->SetProject(&app_.project());
@@ -452,7 +455,7 @@ void CMainFrame::RemoveFrame(QWidget* frame) { std::erase(frames_, frame); }
 void CMainFrame::Redisplay() {
   int photo = 0;
   ForEachFrame<views2d::ImgFrame>(
-      frames_, [&](views2d::ImgFrame& frame) { frame.SetPhoto(&app_.project(), photo++); });
+      frames_, [&](views2d::ImgFrame& frame) { frame.SetProject(&app_.project(), photo++); });
   ForEachFrame<uiObjectsList>(frames_, [&](uiObjectsList& list) {
     list.SetProject(&app_.project());
     list.Refill();
@@ -466,6 +469,27 @@ void CMainFrame::Redraw2DViews() {
   // Objects may have come or gone.
   UpdateCommandStates();
 }
+
+std::vector<views2d::Img*> CMainFrame::photoViews() const {
+  std::vector<views2d::Img*> views;
+  ForEachFrame<views2d::ImgFrame>(frames_,
+                                  [&](views2d::ImgFrame& frame) { views.push_back(frame.view()); });
+  return views;
+}
+
+void CMainFrame::MarkModified() { app_.document().SetModified(true); }
+
+void CMainFrame::ShowPrompt(const QString& text) { ShowStatusText(text); }
+
+void CMainFrame::ShowCoordinates(const QString& text) { coordinatesPane_->setText(text); }
+
+void CMainFrame::Refresh3D() {
+  ForEachFrame<views3d::OglFrame>(frames_, [](views3d::OglFrame& frame) {
+    if (frame.autoRedraw()) frame.UpdateView();
+  });
+}
+
+void CMainFrame::ShowHelpTopic(const QString& topic) { ShowHelp(topic); }
 
 void CMainFrame::Initialize3DViews() {
   ForEachFrame<views3d::OglFrame>(frames_,
@@ -484,12 +508,27 @@ void CMainFrame::OnSaveAs() { app_.SaveAs(); }
 void CMainFrame::OnLoadImages() { app_.LoadImages(); }
 void CMainFrame::OnExit() { close(); }
 
-// The model export, web export and parameter dialogs come with the 3D view and the photo
-// views; until then these commands do nothing.
+// The model export and web export dialogs come with the 3D view; until then these commands do
+// nothing.
 void CMainFrame::OnSave3DAs() {}
 void CMainFrame::OnSaveToWeb() {}
-void CMainFrame::OnPhotoParameters() {}
-void CMainFrame::OnCameraParameters() {}
+
+void CMainFrame::OnPhotoParameters() {
+  views2d::PhotoParametersDialog dialog(app_.project(), ShowHelp, this);
+  if (dialog.exec() != QDialog::Accepted || dialog.changedPhotos() == 0) return;
+  // The photos' focal lengths are part of the project file, and the positions' coordinates
+  // are no longer known: the photo views draw them so, and the 3D views follow.
+  app_.document().SetModified(true);
+  Redraw2DViews();
+  Refresh3D();
+}
+
+void CMainFrame::OnCameraParameters() {
+  // The dialog edits the camera database, which is saved on its own when the program ends.
+  views2d::CameraParametersDialog dialog(app_.project(), ShowHelp, this);
+  dialog.exec();
+}
+
 void CMainFrame::OnCalibration() {}
 
 void CMainFrame::OnToggleStatusBar() {
@@ -524,7 +563,14 @@ void CMainFrame::OnViewConfiguration() {
 
 void CMainFrame::OnHelpContents() { ShowHelp("Modrin.html"); }
 
-void CMainFrame::OnHelpKey() { ShowHelp(HelpPageFor(QApplication::focusWidget())); }
+void CMainFrame::OnHelpKey() {
+  // A photo view advises the next step of the work and opens its page.
+  if (auto* frame = EnclosingFrame<views2d::ImgFrame>(QApplication::focusWidget())) {
+    frame->view()->HelpRequest();
+    return;
+  }
+  ShowHelp(HelpPageFor(QApplication::focusWidget()));
+}
 
 void CMainFrame::OnAbout() { app_.dialogs().ShowAbout(this); }
 

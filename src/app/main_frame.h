@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/layout_host.h"
+#include "views2d/view_host.h"
 
 class QAction;
 class QLabel;
@@ -19,7 +20,7 @@ class ModrinApplication;
 // The main window: menus, the I/O and Functions toolbars, the status bar, and the client area
 // divided by the layout tree into photo frames, 3D frames and the object list. It keeps the
 // frame list and routes each command to whoever carries it out.
-class CMainFrame : public QMainWindow, public LayoutHost {
+class CMainFrame : public QMainWindow, public LayoutHost, public views2d::ViewHost {
   Q_OBJECT
 
  public:
@@ -37,8 +38,6 @@ class CMainFrame : public QMainWindow, public LayoutHost {
   // Gives the i-th photo frame photo i (none past the last photo) and refills every object
   // list.
   void Redisplay();
-  // Repaints every photo frame at once.
-  void Redraw2DViews();
   // "Initialize 3d view" to every 3D frame.
   void Initialize3DViews();
   // "Redraw 3D view" to every 3D frame.
@@ -67,6 +66,16 @@ class CMainFrame : public QMainWindow, public LayoutHost {
   const std::vector<QWidget*>& frames() const override { return frames_; }
   cSplitView* layoutRoot() const override { return root_; }
   void SetLayoutRoot(cSplitView* root) override;
+
+  // ViewHost
+  views2d::SharedSelection& selection() override { return selection_; }
+  std::vector<views2d::Img*> photoViews() const override;
+  void MarkModified() override;
+  void ShowPrompt(const QString& text) override;
+  void ShowCoordinates(const QString& text) override;
+  void Refresh3D() override;
+  void Redraw2DViews() override;
+  void ShowHelpTopic(const QString& topic) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -116,6 +125,7 @@ class CMainFrame : public QMainWindow, public LayoutHost {
   QWidget* client_ = nullptr;  // holds the root node between the toolbars and the status bar
   cSplitView* root_ = nullptr;
   std::vector<QWidget*> frames_;
+  views2d::SharedSelection selection_;
 };
 
 // The help page of the window that holds `widget`: the photo view's, the 3D view's, the

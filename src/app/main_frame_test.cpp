@@ -23,6 +23,7 @@
 #include "app/layout_string.h"
 #include "app/modrin_application.h"
 #include "app/objects_list.h"
+#include "app/testing/scripted_dialogs.h"
 #include "model/project_file.h"
 #include "views2d/img_frame.h"
 #include "views3d/ogl_frame.h"
@@ -30,35 +31,10 @@
 using modrin::app::CMainFrame;
 using modrin::app::ModrinApplication;
 using modrin::app::UserDialogs;
+using modrin::app::testing::ScriptedDialogs;
 namespace command = modrin::app::command;
 
 namespace {
-
-// Answers the dialogs from a script and records what was asked.
-class ScriptedDialogs : public UserDialogs {
- public:
-  QString AskProjectFileName(QWidget*, bool save) override {
-    (save ? saveDialogs : openDialogs)++;
-    return save ? saveName : openName;
-  }
-  QStringList AskImageFiles(QWidget*) override {
-    ++imageDialogs;
-    return images;
-  }
-  Answer AskSaveChanges(QWidget*) override {
-    ++questions;
-    return answer;
-  }
-  void ShowWarning(QWidget*, const QString& text) override { warnings << text; }
-  void ShowError(QWidget*, const QString& text) override { errors << text; }
-  void ShowAbout(QWidget*) override { ++aboutBoxes; }
-
-  QString openName, saveName;
-  QStringList images;
-  Answer answer = Answer::Cancel;
-  int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;
-  QStringList warnings, errors;
-};
 
 QByteArray ReadAll(const QString& path) {
   QFile file(path);

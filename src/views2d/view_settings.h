@@ -8,11 +8,11 @@ namespace modrin::views2d {
 // How one photo view draws its marks. Not saved: every new view starts with these values, and
 // the "2D view parameters" dialog edits them.
 struct ViewSettings {
-  QColor currentColour{0, 255, 0};        // the selected position and the cursor marker
-  QColor defaultColour{255, 196, 69};     // positions with known coordinates, and every edge
+  QColor currentColour{0, 255, 0};         // the selected position and the cursor marker
+  QColor defaultColour{255, 196, 69};      // positions with known coordinates, and every edge
   QColor calibrationColour{38, 143, 241};  // positions with real (typed) coordinates
-  QColor incompleteColour{222, 0, 0};     // positions whose coordinates are not known
-  QColor labelColour{255, 0, 0};          // the position-id labels
+  QColor incompleteColour{222, 0, 0};      // positions whose coordinates are not known
+  QColor labelColour{255, 0, 0};           // the position-id labels
   QFont labelFont = DefaultLabelFont();
   bool showIds = false;  // draw the position-id labels
   int pointSize = 2;     // half side of a position square, screen pixels

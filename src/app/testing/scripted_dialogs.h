@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "app/user_dialogs.h"
+
+namespace modrin::app::testing {
+
+// Answers the dialogs from a script and records what was asked.
+class ScriptedDialogs : public UserDialogs {
+ public:
+  QString AskProjectFileName(QWidget*, bool save) override {
+    (save ? saveDialogs : openDialogs)++;
+    return save ? saveName : openName;
+  }
+  QStringList AskImageFiles(QWidget*) override {
+    ++imageDialogs;
+    return images;
+  }
+  Answer AskSaveChanges(QWidget*) override {
+    ++questions;
+    return answer;
+  }
+  void ShowWarning(QWidget*, const QString& text) override { warnings << text; }
+  void ShowError(QWidget*, const QString& text) override { errors << text; }
+  void ShowAbout(QWidget*) override { ++aboutBoxes; }
+
+  QString openName, saveName;
+  QStringList images;
+  Answer answer = Answer::Cancel;
+  int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;
+  QStringList warnings, errors;
+};
+
+}  // namespace modrin::app::testing

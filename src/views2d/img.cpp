@@ -1,0 +1,973 @@
+#include "views2d/img.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "engine/geometry/camera.h"
+#include "model/photo.h"
+#include "model/project.h"
+#include "model/project_document.h"
+#include "views2d/caps_lock.h"
+#include "views2d/real_position_dialog.h"
+#include "views2d/view_host.h"
+
+namespace modrin::views2d {
+
+namespace {
+
+using model::ImagePoint;
+
+constexpr int kRepeatPeriodMs = 5;
+constexpr double kHeightStep = 0.001;
+
+int TruncToInt(double value) {
+  if (!(value > std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
+  if (!(value < std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
+  return static_cast<int>(value);
+}
+
+ImagePoint ClampToPhoto(ImagePoint point, const model::Photo& photo) {
+  const images::DecodedImage& image = photo.image();
+  point.x = std::clamp(point.x, 0, image.width - 1);
+  point.y = std::clamp(point.y, 0, image.height - 1);
+  return point;
+}
+
+// A square of half side `half` around `centre`, as the painter's outline of it covers.
+QRect SquareAround(const QPoint& centre, int half) {
+  return QRect(centre.x() - half, centre.y() - half, 2 * half + 1, 2 * half + 1);
+}
+
+}  // namespace
+
+Img::Img(ViewHost& host, QWidget* parent)
+    : QAbstractScrollArea(parent), host_(host), shared_(host.selection()) {
+  setObjectName("Img");
+  setFrameShape(QFrame::StyledPanel);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setMouseTracking(true);
+  // Every pixel of the viewport is painted, picture or background, so Qt need not clear it
+  // first: a region repaint after an edit does not flicker.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  viewport()->setAutoFillBackground(false);
+  shared_.Reset();
+  RebuildPens();
+  RefreshCursor();
+}
+
+Img::~Img() = default;
+
+// State
+
+void Img::SetProject(model::Project* project) {
+  project_ = project;
+  if (project == nullptr) SetPhoto(-1);
+}
+
+void Img::SetPhoto(int index) {
+  const bool inRange = project_ != nullptr && index >= 0 &&
+                       static_cast<std::size_t>(index) < project_->photos.size();
+  photoIndex_ = inRange ? index : -1;
+  photo_ = inRange ? project_->photos[static_cast<std::size_t>(index)].get() : nullptr;
+  markerShown_ = false;
+  if (HasPicture()) cursorPoint_ = ClampToPhoto(cursorPoint_, *photo_);
+  UpdateScrollSizes();
+  Redraw(false);
+}
+
+bool Img::HasPicture() const { return photo_ != nullptr && photoIndex_ >= 0 && photo_->HasImage(); }
+
+int Img::PhotoWidth() const { return HasPicture() ? photo_->image().width : 0; }
+int Img::PhotoHeight() const { return HasPicture() ? photo_->image().height : 0; }
+
+QPoint Img::scrollPosition() const {
+  return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+bool Img::PhotoCalibrated(const model::Photo* photo) const {
+  return photo != nullptr && photo->HasImage() && photo->camera.calibrated &&
+         photo->camera.cameraEntry != nullptr;
+}
+
+void Img::SetSettings(const ViewSettings& settings) {
+  settings_ = settings;
+  RebuildPens();
+  Redraw();
+}
+
+void Img::RebuildPens() {
+  auto pen = [](const QColor& colour, int width) {
+    QPen made(colour, width, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+    // Width 1 is the thinnest line at every zoom, as a cosmetic pen draws it.
+    made.setCosmetic(true);
+    return made;
+  };
+  currentPen_ = pen(settings_.currentColour, settings_.pointWidth);
+  defaultPen_ = pen(settings_.defaultColour, settings_.pointWidth);
+  calibrationPen_ = pen(settings_.calibrationColour, settings_.pointWidth);
+  incompletePen_ = pen(settings_.incompleteColour, settings_.pointWidth);
+  edgePen_ = pen(settings_.defaultColour, settings_.edgeWidth);
+  textHeight_ = QFontMetrics(settings_.labelFont).height();
+}
+
+void Img::SetMode(int mode) {
+  mode_ = savedMode_ = mode;
+  RefreshCursor();
+}
+
+void Img::ResetMode() {
+  mode_ = kAdd;
+  RefreshCursor();
+}
+
+void Img::SetEdgeMode(bool on) {
+  edgeMode_ = on;
+  RefreshCursor();
+}
+
+bool Img::EdgeChainingActive() const {
+  return edgeMode_ || QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier) ||
+         CapsLockOn();
+}
+
+void Img::SetCursorAlive(bool alive) {
+  cursorAlive_ = alive;
+  emit cursorAliveChanged(alive);
+}
+
+void Img::RefreshCursor() {
+  ViewCursors::Kind kind = ViewCursors::Kind::Select;
+  const bool chaining = EdgeChainingActive();
+  switch (mode_) {
+    case kAdd:
+      kind = chaining ? ViewCursors::Kind::AddEdge : ViewCursors::Kind::Add;
+      break;
+    case kDelete:
+      kind = ViewCursors::Kind::Delete;
+      break;
+    case kMove:
+      kind = ViewCursors::Kind::Move;
+      break;
+    default:
+      break;
+  }
+  if (kind != cursorKind_ || viewport()->cursor().shape() != Qt::BitmapCursor) {
+    cursorKind_ = kind;
+    viewport()->setCursor(cursors_.cursor(kind));
+  }
+  emit edgeChainingShown(chaining);
+}
+
+// Coordinates
+
+QPoint Img::DocumentPosition(const ImagePoint& point) const {
+  return {TruncToInt((point.x + 0.5) * zoom_), TruncToInt((PhotoHeight() - point.y + 0.5) * zoom_)};
+}
+
+QPoint Img::WindowPosition(const ImagePoint& point) const {
+  if (!HasPicture()) return {};
+  const ImagePoint clamped = ClampToPhoto(point, *photo_);
+  const QPoint scroll = scrollPosition();
+  return {TruncToInt((clamped.x + 0.5) * zoom_ - scroll.x()),
+          TruncToInt((PhotoHeight() - clamped.y + 0.5) * zoom_ - scroll.y())};
+}
+
+ImagePoint Img::PixelAt(const QPoint& point) const {
+  if (!HasPicture()) return {};
+  const QPoint scroll = scrollPosition();
+  const ImagePoint pixel{
+      TruncToInt((point.x() + scroll.x()) / static_cast<double>(zoom_)),
+      TruncToInt(PhotoHeight() - (point.y() + scroll.y()) / static_cast<double>(zoom_))};
+  return ClampToPhoto(pixel, *photo_);
+}
+
+int Img::PickTolerance() const { return TruncToInt(pickRadius_ / static_cast<double>(zoom_)); }
+
+// Zoom and scrolling
+
+void Img::SetZoom(float z) {
+  if (!HasPicture()) return;
+  if (z > 5.0f) {
+    zoom_ = 5.0f;
+  } else if (z > 0) {
+    zoom_ = z;
+  } else if (z < 0) {
+    const QSize client = viewport()->size();
+    const double across = static_cast<double>(client.width()) / PhotoWidth();
+    const double down = static_cast<double>(client.height()) / PhotoHeight();
+    zoom_ = static_cast<float>(across < down ? across : down);
+    if (zoom_ <= 0) zoom_ = 1.0f;
+  }
+  UpdateScrollSizes();
+  Redraw();
+  DrawCursorMarker();
+  emit zoomChanged(ZoomText());
+}
+
+QString Img::ZoomText() const {
+  return QString::asprintf("%3d%%", TruncToInt(zoom_ * 100.0 + 0.5));
+}
+
+void Img::MultiplyZoom(float factor) {
+  if (!HasPicture()) return;
+  const int longest = std::max(PhotoWidth(), PhotoHeight());
+  // Past these the photo would be less than a pixel, or its scrolled size no longer a number
+  // of pixels the window system can scroll.
+  const float smallest = 1.0f / static_cast<float>(longest);
+  zoom_ = std::clamp(zoom_ * factor, smallest, kMaxFreeZoom);
+  SetZoom(0);
+}
+
+void Img::UpdateScrollSizes() {
+  QScrollBar* across = horizontalScrollBar();
+  QScrollBar* down = verticalScrollBar();
+  if (!HasPicture()) {
+    across->setRange(0, 0);
+    down->setRange(0, 0);
+    return;
+  }
+  const int sizeX = TruncToInt(PhotoWidth() * static_cast<double>(zoom_));
+  const int sizeY = TruncToInt(PhotoHeight() * static_cast<double>(zoom_));
+  const QSize client = viewport()->size();
+  across->setRange(0, std::max(0, sizeX - client.width()));
+  down->setRange(0, std::max(0, sizeY - client.height()));
+  across->setPageStep(client.width());
+  down->setPageStep(client.height());
+  across->setSingleStep(std::max(1, client.width() / 20));
+  down->setSingleStep(std::max(1, client.height() / 20));
+  // The cursor point stays under the mouse: zooming is centred on it.
+  const QPoint mouse = viewport()->mapFromGlobal(QCursor::pos());
+  across->setValue(TruncToInt(cursorPoint_.x * static_cast<double>(zoom_) - mouse.x()));
+  down->setValue(TruncToInt(sizeY - cursorPoint_.y * static_cast<double>(zoom_) - mouse.y()));
+}
+
+void Img::scrollContentsBy(int, int) {
+  // The marker stands at its window position, which scrolling moves.
+  shownMarkerRect_ = MarkerRect();
+  Redraw(false);
+}
+
+void Img::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  if (!HasPicture()) return;
+  QScrollBar* across = horizontalScrollBar();
+  QScrollBar* down = verticalScrollBar();
+  const QSize client = viewport()->size();
+  across->setRange(
+      0, std::max(0, TruncToInt(PhotoWidth() * static_cast<double>(zoom_)) - client.width()));
+  down->setRange(
+      0, std::max(0, TruncToInt(PhotoHeight() * static_cast<double>(zoom_)) - client.height()));
+  across->setPageStep(client.width());
+  down->setPageStep(client.height());
+}
+
+void Img::showEvent(QShowEvent* event) {
+  QAbstractScrollArea::showEvent(event);
+  RefreshCursor();
+}
+
+// Painting
+
+void Img::Redraw(bool now) {
+  staleBase_ = viewport()->rect();
+  if (now) {
+    viewport()->repaint();
+  } else {
+    viewport()->update();
+  }
+}
+
+void Img::paintEvent(QPaintEvent* event) {
+  // The picture and the marks are kept in a window-sized layer and drawn into it again only
+  // where they changed; the marker is painted over the layer. A mouse move thus copies the
+  // few pixels the marker leaves and enters.
+  if (base_.size() != viewport()->size()) {
+    base_ = QImage(viewport()->size(), QImage::Format_RGB32);
+    staleBase_ = viewport()->rect();
+  }
+  const QRegion stale = staleBase_.intersected(event->region());
+  if (!stale.isEmpty()) {
+    PaintBase(stale);
+    staleBase_ -= stale;
+  }
+  QPainter painter(viewport());
+  for (const QRect& rect : event->region()) painter.drawImage(rect.topLeft(), base_, rect);
+  PaintMarker(painter);
+}
+
+void Img::PaintBase(const QRegion& region) {
+  QPainter painter(&base_);
+  painter.setClipRegion(region);
+  PaintPicture(painter, region);
+  if (!HasPicture()) return;
+  const QPoint scroll = scrollPosition();
+  painter.translate(-scroll);
+  const QRect exposed = region.boundingRect().translated(scroll);
+  PaintMarks(painter, exposed);
+  if (settings_.showIds) PaintLabels(painter, exposed);
+}
+
+void Img::PaintPicture(QPainter& painter, const QRegion& exposed) const {
+  const QColor background = palette().color(QPalette::Dark);
+  if (!HasPicture()) {
+    painter.fillRect(exposed.boundingRect(), background);
+    if (photo_ != nullptr) {
+      painter.setPen(palette().color(QPalette::BrightText));
+      painter.drawText(viewport()->rect(), Qt::AlignCenter,
+                       QString::fromStdString(model::FileNamePart(photo_->path)));
+    }
+    return;
+  }
+  const images::DecodedImage& image = photo_->image();
+  const QPoint scroll = scrollPosition();
+  const int sizeX = TruncToInt(image.width * static_cast<double>(zoom_));
+  const int sizeY = TruncToInt(image.height * static_cast<double>(zoom_));
+  const QRect picture = QRect(0, 0, sizeX, sizeY).translated(-scroll);
+  for (const QRect& rect : exposed) {
+    // Outside the picture: the background.
+    const QRegion outside = QRegion(rect).subtracted(picture);
+    for (const QRect& part : outside) painter.fillRect(part, background);
+    const QRect target = rect.intersected(picture);
+    if (target.isEmpty()) continue;
+    // Nearest-pixel stretch of only the exposed part: document pixel X shows picture column
+    // X * W / sizeX, as the stretched picture covers (0, 0, sizeX, sizeY).
+    QImage buffer(target.size(), QImage::Format_RGB32);
+    const int left = target.left() + scroll.x();
+    const int top = target.top() + scroll.y();
+    std::vector<int> columns(static_cast<std::size_t>(target.width()));
+    for (int i = 0; i < target.width(); ++i) {
+      columns[static_cast<std::size_t>(i)] =
+          static_cast<int>(static_cast<std::int64_t>(left + i) * image.width / sizeX) * 3;
+    }
+    for (int j = 0; j < target.height(); ++j) {
+      const int row = static_cast<int>(static_cast<std::int64_t>(top + j) * image.height / sizeY);
+      const std::uint8_t* source =
+          image.pixels.data() + static_cast<std::size_t>(row) * image.stride();
+      auto* out = reinterpret_cast<QRgb*>(buffer.scanLine(j));
+      for (int i = 0; i < target.width(); ++i) {
+        const std::uint8_t* pixel = source + columns[static_cast<std::size_t>(i)];
+        out[i] = qRgb(pixel[0], pixel[1], pixel[2]);
+      }
+    }
+    painter.drawImage(target.topLeft(), buffer);
+  }
+}
+
+void Img::PaintMarks(QPainter& painter, const QRect& exposed) const {
+  const model::PositionGraph& graph = project_->graph;
+  const int s = settings_.pointSize;
+  // Marks wholly outside the exposed area are skipped; the margin covers the pen.
+  const QRect reach = exposed.adjusted(-s - settings_.pointWidth - 1, -s - settings_.pointWidth - 1,
+                                       s + settings_.pointWidth + 1, s + settings_.pointWidth + 1);
+  std::vector<QLine> edges;
+  for (const auto& object : project_->objects) {
+    if (!object->current) continue;
+    for (std::int32_t id : object->positionIds) {
+      if (id == shared_.selectedPosition && shared_.dragging) continue;
+      ImagePoint point;
+      if (!graph.GetImagePoint(id, photoIndex_, point)) continue;
+      const QPoint at = DocumentPosition(point);
+      if (!reach.contains(at)) continue;
+      if (id == shared_.selectedPosition) {
+        painter.setPen(currentPen_);
+      } else if (graph.IsReal(id)) {
+        painter.setPen(calibrationPen_);
+      } else if (!graph.IsKnown(id)) {
+        painter.setPen(incompletePen_);
+      } else {
+        painter.setPen(defaultPen_);
+      }
+      const QPoint corners[] = {{at.x() - s, at.y() - s},
+                                {at.x() - s, at.y() + s},
+                                {at.x() + s, at.y() + s},
+                                {at.x() + s, at.y() - s},
+                                {at.x() - s, at.y() - s}};
+      painter.drawPolyline(corners, 5);
+    }
+    // An edge is drawn once per current object that holds both of its ends.
+    edges.clear();
+    for (const auto& [id, edge] : graph.edges) {
+      if (shared_.dragging &&
+          (edge.first == shared_.selectedPosition || edge.second == shared_.selectedPosition)) {
+        continue;
+      }
+      if (!object->Contains(edge.first) || !object->Contains(edge.second)) continue;
+      ImagePoint first, second;
+      if (!graph.GetImagePoint(edge.first, photoIndex_, first) ||
+          !graph.GetImagePoint(edge.second, photoIndex_, second)) {
+        continue;
+      }
+      const QLine line(DocumentPosition(first), DocumentPosition(second));
+      if (!QRect(line.p1(), line.p2()).normalized().adjusted(-2, -2, 2, 2).intersects(exposed)) {
+        continue;
+      }
+      edges.push_back(line);
+    }
+    painter.setPen(edgePen_);
+    painter.drawLines(edges.data(), static_cast<int>(edges.size()));
+  }
+}
+
+void Img::PaintLabels(QPainter& painter, const QRect& exposed) const {
+  const model::PositionGraph& graph = project_->graph;
+  painter.setPen(settings_.labelColour);
+  painter.setFont(settings_.labelFont);
+  const QFontMetrics metrics(settings_.labelFont);
+  for (const auto& object : project_->objects) {
+    if (!object->current) continue;
+    for (std::int32_t id : object->positionIds) {
+      if (id == shared_.selectedPosition && shared_.dragging) continue;
+      ImagePoint point;
+      if (!graph.GetImagePoint(id, photoIndex_, point)) continue;
+      const QString text = QString::asprintf("%d", id);
+      const QRect box(DocumentPosition(point), metrics.size(Qt::TextSingleLine, text));
+      if (!box.intersects(exposed)) continue;
+      painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
+    }
+  }
+}
+
+QRect Img::MarkerRect() const {
+  if (!HasPicture()) return {};
+  const int margin = settings_.pointSize + settings_.pointWidth + 1;
+  const QPoint at = WindowPosition(cursorPoint_);
+  QRect area = SquareAround(at, margin);
+  if (ShowsRubberBand()) {
+    for (const auto& [x, y] : neighbourPoints_) {
+      const QPoint from = WindowPosition({x, y});
+      area |= QRect(from, at).normalized().adjusted(-margin, -margin, margin, margin);
+    }
+  }
+  return area;
+}
+
+void Img::PaintMarker(QPainter& painter) const {
+  if (!markerShown_) return;
+  painter.setPen(currentPen_);
+  const QPoint at = WindowPosition(cursorPoint_);
+  if (ShowsRubberBand()) {
+    for (const auto& [x, y] : neighbourPoints_) painter.drawLine(WindowPosition({x, y}), at);
+  }
+  const int s = settings_.pointSize;
+  const QPoint corners[] = {{at.x() - s, at.y() - s},
+                            {at.x() - s, at.y() + s},
+                            {at.x() + s, at.y() + s},
+                            {at.x() + s, at.y() - s},
+                            {at.x() - s, at.y() - s}};
+  painter.drawPolyline(corners, 5);
+}
+
+// The cursor marker is an overlay painted last, always at the view's cursor point: where the
+// marker would be erased and drawn again, here it only repaints the area it leaves and the
+// area it enters.
+
+bool Img::ShowsRubberBand() const {
+  // The edges to the dragged position's neighbours follow the mouse in the view dragged in
+  // and in the views the position follows into.
+  return shared_.dragging && (hasFocus() || cursorAlive_);
+}
+
+void Img::ToggleMarker() {
+  if (!HasPicture() || !markerShown_) return;
+  const QRect area = MarkerRect();
+  // Two rectangles, not the one around both: a far jump repaints no more than a short one.
+  viewport()->update(QRegion(area) + shownMarkerRect_);
+  shownMarkerRect_ = area;
+}
+
+void Img::DrawCursorMarker() {
+  if (!HasPicture()) return;
+  markerShown_ = true;
+  ToggleMarker();
+}
+
+// Broadcasts
+
+template <typename Action>
+void Img::ForAliveViews(Action action) {
+  for (Img* view : host_.photoViews()) {
+    if (view == this || view->cursorAlive_) action(*view);
+  }
+}
+
+void Img::ToggleMarkers() {
+  ForAliveViews([](Img& view) { view.ToggleMarker(); });
+}
+
+void Img::PlaceSelected() {
+  if (project_ == nullptr || shared_.selectedPosition < 0) return;
+  ForAliveViews([&](Img& view) {
+    if (view.project_ == project_ && view.HasPicture()) {
+      project_->MoveImagePoint(shared_.selectedPosition, view.photoIndex_, view.cursorPoint_);
+    }
+  });
+  project_->graph.ComputePosition(shared_.selectedPosition);
+}
+
+void Img::RemoveSelected() {
+  if (project_ == nullptr || shared_.selectedPosition < 0) return;
+  ForAliveViews([&](Img& view) {
+    if (view.project_ == project_ && view.HasPicture()) {
+      project_->RemoveImagePoint(shared_.selectedPosition, view.photoIndex_);
+    }
+  });
+}
+
+void Img::MirrorCursor() {
+  for (Img* view : host_.photoViews()) {
+    if (view == this || !view->HasPicture()) continue;
+    ImagePoint point = cursorPoint_;
+    if (cursor3DValid_ && PhotoCalibrated(view->photo_)) {
+      const engine::ImageProjection projected = engine::WorldToImage(
+          view->photo_->camera, {shared_.cursor3D[0], shared_.cursor3D[1], shared_.cursor3D[2]});
+      if (std::isfinite(projected.image.x) && std::isfinite(projected.image.y)) {
+        model::NormalizedToPixel(*view->photo_, std::clamp(projected.image.x, -1e6, 1e6),
+                                 std::clamp(projected.image.y, -1e6, 1e6), point.x, point.y);
+      }
+    }
+    const ImagePoint mirrored = ClampToPhoto(point, *view->photo_);
+    if (mirrored == view->cursorPoint_) continue;
+    view->cursorPoint_ = mirrored;
+    // The marker follows to its new place.
+    view->ToggleMarker();
+  }
+}
+
+void Img::RebuildAllNeighbours() {
+  for (Img* view : host_.photoViews()) view->RebuildNeighbours();
+}
+
+void Img::InvalidateAllAroundSelection() {
+  for (Img* view : host_.photoViews()) view->InvalidateAroundSelection();
+}
+
+void Img::RepaintAllRegions() {
+  for (Img* view : host_.photoViews()) view->RepaintRegion();
+}
+
+void Img::RebuildNeighbours() {
+  neighbourPoints_.clear();
+  if (project_ == nullptr || !HasPicture() || shared_.selectedPosition == -1) return;
+  const model::PositionGraph& graph = project_->graph;
+  auto add = [&](std::int32_t id) {
+    ImagePoint point;
+    if (project_->IsInCurrentObject(id) && graph.GetImagePoint(id, photoIndex_, point)) {
+      neighbourPoints_.insert({point.x, point.y});
+    }
+  };
+  for (const auto& [id, edge] : graph.edges) {
+    if (edge.first == shared_.selectedPosition) add(edge.second);
+    if (edge.second == shared_.selectedPosition) add(edge.first);
+  }
+}
+
+void Img::AddToDirtyRect(const ImagePoint& point) {
+  const int margin = pickRadius_ + settings_.pointSize + textHeight_;
+  const QRect area = SquareAround(WindowPosition(point), margin);
+  dirtyRect_ = dirtyRect_.isNull() ? area : dirtyRect_.united(area);
+}
+
+void Img::InvalidateAroundSelection() {
+  dirtyRect_ = QRect();
+  if (project_ == nullptr || !HasPicture()) return;
+  const model::PositionGraph& graph = project_->graph;
+  ImagePoint point;
+  if (graph.GetImagePoint(shared_.selectedPosition, photoIndex_, point)) AddToDirtyRect(point);
+  std::int32_t first = 0, second = 0;
+  ImagePoint a, b;
+  if (graph.GetEdge(shared_.selectedEdge, first, second) &&
+      graph.GetImagePoint(first, photoIndex_, a) && graph.GetImagePoint(second, photoIndex_, b)) {
+    AddToDirtyRect(a);
+    AddToDirtyRect(b);
+  }
+  for (const auto& [x, y] : neighbourPoints_) AddToDirtyRect({x, y});
+}
+
+void Img::RepaintRegion() {
+  if (!HasPicture() || dirtyRect_.isNull()) return;
+  const QRect area = dirtyRect_.intersected(viewport()->rect());
+  staleBase_ += area;
+  viewport()->repaint(area);
+}
+
+// The cursor
+
+void Img::ComputeCursor3D() {
+  cursor3DValid_ = false;
+  if (!PhotoCalibrated(photo_)) return;
+  const engine::Vec2 normalized = model::PixelToNormalized(*photo_, cursorPoint_.x, cursorPoint_.y);
+  const std::optional<engine::Vec3> onPlane =
+      engine::RayAtHeight(photo_->camera, normalized.x, normalized.y, shared_.cursorHeight);
+  if (!onPlane) return;
+  cursor3DValid_ = true;
+  shared_.cursor3D = {onPlane->x, onPlane->y, shared_.cursorHeight};
+}
+
+void Img::TrackCursor(const QPoint& point) {
+  if (project_ == nullptr || !HasPicture()) return;
+  ToggleMarkers();
+  cursorPoint_ = PixelAt(point);
+  ComputeCursor3D();
+  MirrorCursor();
+  if (cursor3DValid_) {
+    host_.ShowCoordinates(QString::asprintf("%9.3f, %9.3f, %9.3f", shared_.cursor3D[0],
+                                            shared_.cursor3D[1], shared_.cursor3D[2]));
+  }
+  ToggleMarkers();
+}
+
+// Mouse
+
+bool Img::viewportEvent(QEvent* event) {
+  // The context menu comes from the right button press itself.
+  if (event->type() == QEvent::ContextMenu) return true;
+  return QAbstractScrollArea::viewportEvent(event);
+}
+
+void Img::mousePressEvent(QMouseEvent* event) {
+  if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::mousePressEvent(event);
+  const QPoint point = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    OnLeftButtonDown(point, event->modifiers());
+  } else if (event->button() == Qt::RightButton && !(event->buttons() & Qt::LeftButton)) {
+    ShowContextMenu(point);
+  }
+  event->accept();
+}
+
+void Img::mouseDoubleClickEvent(QMouseEvent* event) {
+  // A second click in quick succession is a click of its own.
+  mousePressEvent(event);
+}
+
+void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers) {
+  TrackCursor(point);
+  ToggleMarkers();
+  InvalidateAllAroundSelection();
+
+  shared_.previousPosition = shared_.selectedPosition;
+  shared_.selectedPosition = -1;
+  shared_.selectedEdge = -1;
+  RepaintAllRegions();
+
+  const int tolerance = PickTolerance();
+  model::PositionGraph& graph = project_->graph;
+  const bool positionHit = project_->FindPositionInCurrentObject(
+      photoIndex_, tolerance, cursorPoint_, shared_.selectedPosition);
+  bool edgeHit = false;
+  if (positionHit) {
+    model::PositionGraph::Coords xyz{};
+    if (graph.GetCoords(shared_.selectedPosition, xyz) && xyz[2] != shared_.cursorHeight) {
+      // The 3D cursor moves to the clicked position's height.
+      shared_.cursorHeight = xyz[2];
+      TrackCursor(point);
+    }
+  } else {
+    edgeHit = project_->FindEdgeInCurrentObject(photoIndex_, tolerance, cursorPoint_,
+                                                shared_.selectedEdge);
+  }
+
+  if (mode_ == kAdd && !positionHit) {
+    shared_.selectedPosition = project_->AddImagePoint(photoIndex_, cursorPoint_);
+    PlaceSelected();
+    if (edgeHit && shared_.selectedPosition >= 0) {
+      model::PositionGraph::Coords xyz{};
+      if (graph.PlaceOnEdge(photoIndex_, shared_.selectedEdge, shared_.selectedPosition, xyz) &&
+          xyz[2] != shared_.cursorHeight) {
+        shared_.cursorHeight = xyz[2];
+        TrackCursor(point);
+      }
+      project_->SplitEdge(shared_.selectedEdge, shared_.selectedPosition);
+      TrackCursor(point);
+    }
+  }
+
+  const bool chaining = edgeMode_ || modifiers.testFlag(Qt::ShiftModifier) || CapsLockOn();
+  if (!edgeHit && mode_ == kAdd && chaining && shared_.previousPosition >= 0 &&
+      shared_.selectedPosition >= 0 && shared_.previousPosition != shared_.selectedPosition) {
+    shared_.selectedEdge = project_->AddEdge(shared_.previousPosition, shared_.selectedPosition);
+  }
+
+  if (mode_ == kDelete && (positionHit || edgeHit)) {
+    RebuildAllNeighbours();
+    InvalidateAllAroundSelection();
+    if (positionHit) {
+      RemoveSelected();
+      shared_.selectedPosition = -1;
+    } else {
+      project_->DeleteEdge(shared_.selectedEdge);
+      shared_.selectedEdge = -1;
+    }
+    host_.MarkModified();
+    RepaintAllRegions();
+  }
+
+  shared_.dragging =
+      shared_.selectedPosition >= 0 && (mode_ == kAdd || (mode_ == kMove && positionHit));
+  if (shared_.dragging) {
+    graph.InvalidateComputed(shared_.selectedPosition);
+    host_.MarkModified();
+  }
+
+  RebuildAllNeighbours();
+  InvalidateAllAroundSelection();
+  RepaintAllRegions();
+  ToggleMarkers();
+}
+
+void Img::mouseMoveEvent(QMouseEvent* event) {
+  if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::mouseMoveEvent(event);
+  setFocus(Qt::MouseFocusReason);
+  RefreshCursor();
+  TrackCursor(event->position().toPoint());
+}
+
+void Img::mouseReleaseEvent(QMouseEvent* event) {
+  if (project_ == nullptr || !HasPicture() || event->button() != Qt::LeftButton) {
+    return QAbstractScrollArea::mouseReleaseEvent(event);
+  }
+  OnLeftButtonUp(event->position().toPoint());
+  event->accept();
+}
+
+void Img::OnLeftButtonUp(const QPoint& point) {
+  TrackCursor(point);
+  ToggleMarkers();
+  if (shared_.dragging) {
+    TrackCursor(point);
+    const int tolerance = PickTolerance();
+    std::int32_t hit = -1;
+    if (project_->FindPositionInCurrentObject(photoIndex_, tolerance, cursorPoint_, hit) &&
+        hit != shared_.selectedPosition) {
+      // The dragged position is merged into the one it was dropped on.
+      project_->MergePositions(shared_.selectedPosition, hit);
+      shared_.selectedPosition = hit;
+    } else if (project_->FindEdgeInCurrentObject(photoIndex_, tolerance, cursorPoint_,
+                                                 shared_.selectedEdge)) {
+      project_->SplitEdge(shared_.selectedEdge, shared_.selectedPosition);
+    }
+    PlaceSelected();
+  }
+  repeatTimer_.stop();
+  shared_.dragging = false;
+  InvalidateAllAroundSelection();
+  RepaintAllRegions();
+  host_.Refresh3D();
+  ToggleMarkers();
+}
+
+void Img::ShowContextMenu(const QPoint& point) {
+  QMenu menu(tr("Image settings"), this);
+  auto addMode = [&](const char* text, int id, int mode) {
+    QAction* action = menu.addAction(tr(text), this, [this, mode] { SetMode(mode); });
+    action->setData(id);
+    action->setCheckable(true);
+    action->setChecked(mode_ == mode);
+  };
+  addMode("&Add", kAddModeCommand, kAdd);
+  addMode("&Move", kMoveModeCommand, kMove);
+  addMode("&Delete", kDeleteModeCommand, kDelete);
+  addMode("&Select", kSelectModeCommand, kSelect);
+  menu.addSeparator();
+  QAction* setReal = menu.addAction(tr("Set real position"), this, &Img::SetRealPosition);
+  setReal->setData(kSetRealPositionCommand);
+  menu.addSeparator();
+  QAction* stereo =
+      menu.addAction(tr("&Stereo move"), this, [this] { SetCursorAlive(!cursorAlive_); });
+  stereo->setData(kStereoMoveCommand);
+  stereo->setCheckable(true);
+  stereo->setChecked(cursorAlive_);
+
+  TrackCursor(point);
+  const std::int32_t remembered = shared_.selectedPosition;
+  shared_.selectedPosition = -1;
+  if (!project_->FindPositionInCurrentObject(photoIndex_, PickTolerance(), cursorPoint_,
+                                             shared_.selectedPosition)) {
+    setReal->setEnabled(false);
+    shared_.selectedPosition = remembered;
+  }
+  menu.exec(viewport()->mapToGlobal(point));
+}
+
+void Img::SetRealPosition() {
+  if (project_ == nullptr || !HasPicture()) return;
+  const std::int32_t id = shared_.selectedPosition;
+  if (!project_->graph.positions.contains(id)) return;
+  model::PositionGraph::Coords xyz{};
+  std::array<double, 3> shown{0, 0, 0};
+  if (project_->graph.GetCoords(id, xyz)) {
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      // Rounded to thousandths symmetrically: a negative value shows its own nearest
+      // thousandth, not the one above it.
+      shown[axis] = std::round(xyz[axis] * 1000) * 0.001;
+    }
+  }
+  RealPositionDialog dialog(shown, this);
+  dialog.adjustSize();
+  dialog.move(viewport()->mapToGlobal(WindowPosition(cursorPoint_) + QPoint(5, 0)));
+  if (dialog.exec() != QDialog::Accepted) return;
+  project_->graph.SetRealCoords(id, dialog.coordinates());
+  host_.MarkModified();
+  InvalidateAllAroundSelection();
+  RepaintAllRegions();
+  host_.Refresh3D();
+}
+
+void Img::wheelEvent(QWheelEvent* event) {
+  if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::wheelEvent(event);
+  const float f = std::clamp(event->angleDelta().y() * 0.002f, -0.5f, 0.5f);
+  MultiplyZoom(1.0f + f);
+  QAbstractScrollArea::wheelEvent(event);
+}
+
+// Keys
+
+void Img::HoldMode(int mode) {
+  if (mode_ != savedMode_) return;
+  savedMode_ = mode_;
+  mode_ = mode;
+  RefreshCursor();
+}
+
+void Img::ReleaseMode() {
+  if (savedMode_ == mode_) return;
+  mode_ = savedMode_;
+  RefreshCursor();
+}
+
+void Img::keyPressEvent(QKeyEvent* event) {
+  NoteCapsLockKey(*event);
+  if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::keyPressEvent(event);
+  const bool keypad = event->modifiers().testFlag(Qt::KeypadModifier);
+  switch (event->key()) {
+    case Qt::Key_Shift:
+    case Qt::Key_CapsLock:
+      RefreshCursor();
+      break;
+    case Qt::Key_Home:
+      zoom_ = 1.0f;
+      SetZoom(0);
+      break;
+    case Qt::Key_Up:
+      heightSpeed_ = heightSpeed_ >= 0 ? heightSpeed_ + kHeightStep : 0;
+      break;
+    case Qt::Key_Down:
+      heightSpeed_ = heightSpeed_ <= 0 ? heightSpeed_ - kHeightStep : 0;
+      break;
+    case Qt::Key_A:
+      HoldMode(kAdd);
+      break;
+    case Qt::Key_D:
+      HoldMode(kDelete);
+      break;
+    case Qt::Key_F:
+      HoldMode(kMove);
+      break;
+    case Qt::Key_S:
+      HoldMode(kSelect);
+      break;
+    case Qt::Key_G:
+      if (!event->isAutoRepeat()) SetCursorAlive(!cursorAlive_);
+      break;
+    case Qt::Key_Plus:
+      if (!keypad) return QAbstractScrollArea::keyPressEvent(event);
+      MultiplyZoom(1.1f);
+      break;
+    case Qt::Key_Minus:
+      if (!keypad) return QAbstractScrollArea::keyPressEvent(event);
+      MultiplyZoom(0.9090909f);
+      break;
+    default:
+      QAbstractScrollArea::keyPressEvent(event);
+      UpdateRepeatTimer();
+      return;
+  }
+  UpdateRepeatTimer();
+  event->accept();
+}
+
+void Img::keyReleaseEvent(QKeyEvent* event) {
+  // A held key repeats as pairs of release and press; only the last release counts.
+  if (event->isAutoRepeat() || project_ == nullptr || !HasPicture()) {
+    return QAbstractScrollArea::keyReleaseEvent(event);
+  }
+  switch (event->key()) {
+    case Qt::Key_Shift:
+    case Qt::Key_CapsLock:
+      RefreshCursor();
+      break;
+    case Qt::Key_A:
+    case Qt::Key_D:
+    case Qt::Key_F:
+    case Qt::Key_S:
+      ReleaseMode();
+      break;
+    default:
+      return QAbstractScrollArea::keyReleaseEvent(event);
+  }
+  event->accept();
+}
+
+void Img::UpdateRepeatTimer() {
+  if (heightSpeed_ != 0 && !repeatTimer_.isActive()) {
+    repeatTimer_.start(kRepeatPeriodMs, this);
+  } else if (heightSpeed_ == 0 && repeatTimer_.isActive()) {
+    repeatTimer_.stop();
+  }
+}
+
+void Img::timerEvent(QTimerEvent* event) {
+  if (event->timerId() != repeatTimer_.timerId()) return QAbstractScrollArea::timerEvent(event);
+  if (project_ == nullptr || !HasPicture()) return;
+  shared_.cursorHeight += heightSpeed_;
+  TrackCursor(viewport()->mapFromGlobal(QCursor::pos()));
+}
+
+// Focus
+
+void Img::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  if (project_ == nullptr || !HasPicture()) return;
+  ToggleMarkers();
+}
+
+void Img::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  if (project_ == nullptr || !HasPicture()) return;
+  repeatTimer_.stop();
+  // A drag ends without placing the position; the rubber band goes with it.
+  shared_.dragging = false;
+  ToggleMarkers();
+  InvalidateAllAroundSelection();
+  RepaintAllRegions();
+}
+
+// Help
+
+void Img::HelpRequest() {
+  if (project_ == nullptr) {
+    host_.ShowHelpTopic("2Dviews.html");
+    return;
+  }
+  const model::StepAdvice advice = project_->NextStepAdvice(photoIndex_);
+  host_.ShowPrompt(QString::fromStdString(advice.text));
+  host_.ShowHelpTopic(QString::fromStdString(advice.helpTopic));
+}
+
+}  // namespace modrin::views2d

@@ -1,0 +1,74 @@
+#include "views2d/real_position_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "engine/geometry/camera_record.h"
+
+namespace modrin::views2d {
+
+RealPositionDialog::RealPositionDialog(const std::array<double, 3>& shown, QWidget* parent)
+    : QDialog(parent) {
+  // A small box beside the clicked point, without a title.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
+  setWindowTitle(QString());
+  auto* form = new QFormLayout;
+  const char* labels[] = {"X", "Y", "Z"};
+  const int ids[] = {kXField, kYField, kZField};
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    auto* edit = new QLineEdit(FieldText(shown[axis]), this);
+    edit->setObjectName(QString::number(ids[axis]));
+    form->addRow(tr(labels[axis]), edit);
+    fields_[axis] = edit;
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
+  fields_[0]->selectAll();
+  fields_[0]->setFocus();
+}
+
+QString RealPositionDialog::FieldText(double value) {
+  if (value == engine::UnknownCoordinate) return QString();
+  char text[32];
+  const auto result = std::to_chars(std::begin(text), std::end(text), value);
+  return QString::fromLatin1(text, result.ptr - text);
+}
+
+std::optional<double> RealPositionDialog::ParseField(const QString& text) {
+  const std::string trimmed = text.trimmed().toStdString();
+  if (trimmed.empty()) return engine::UnknownCoordinate;
+  const char* begin = trimmed.data();
+  const char* end = begin + trimmed.size();
+  // from_chars takes no leading '+'; a user may type one.
+  if (*begin == '+' && end - begin > 1 && begin[1] != '-') ++begin;
+  double value = 0;
+  const auto result = std::from_chars(begin, end, value);
+  if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+void RealPositionDialog::accept() {
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    const std::optional<double> value = ParseField(fields_[axis]->text());
+    if (!value) {
+      QMessageBox::warning(this, QString(), tr("Please enter a number."));
+      fields_[axis]->selectAll();
+      fields_[axis]->setFocus();
+      return;
+    }
+    coordinates_[axis] = *value;
+  }
+  QDialog::accept();
+}
+
+}  // namespace modrin::views2d

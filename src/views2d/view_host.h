@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace modrin::views2d {
+
+class Img;
+
+// The selection and the 3D cursor, one for all photo views of the program: a position picked
+// in one view is the selected position in every view.
+struct SharedSelection {
+  std::int32_t selectedPosition = -1;  // -1: none
+  std::int32_t selectedEdge = -1;      // -1: none
+  std::int32_t previousPosition = -1;  // selected before the last click
+  bool dragging = false;               // the selected position is being dragged
+  double cursorHeight = 0;             // z of the world plane the 3D cursor lies on
+  std::array<double, 3> cursor3D{0, 0, 0};
+
+  // What a newly made view starts from; the cursor point itself stays.
+  void Reset() {
+    selectedPosition = selectedEdge = previousPosition = -1;
+    dragging = false;
+    cursorHeight = 0;
+  }
+};
+
+// What the photo views need of the window around them. The main window implements it; tests
+// implement it alone.
+class ViewHost {
+ public:
+  virtual ~ViewHost() = default;
+
+  virtual SharedSelection& selection() = 0;
+  // Every photo view of the window, in frame order (the calling view among them).
+  virtual std::vector<Img*> photoViews() const = 0;
+  // An edit changed the project.
+  virtual void MarkModified() = 0;
+  // The first status-bar pane (prompts) and the second (the 3D cursor's coordinates).
+  virtual void ShowPrompt(const QString& text) = 0;
+  virtual void ShowCoordinates(const QString& text) = 0;
+  // The 3D views that redraw by themselves rebuild from the changed positions.
+  virtual void Refresh3D() = 0;
+  // Repaints every photo view ("Redraw 2D views").
+  virtual void Redraw2DViews() = 0;
+  // Opens help page `topic` ("2Dviews.html", "GettingStarted.html#ModelingStep").
+  virtual void ShowHelpTopic(const QString& topic) = 0;
+};
+
+}  // namespace modrin::views2d

@@ -1,0 +1,268 @@
+// A user's first session: start the program, load three photos, mark the corners of a square
+// in two of them with Shift-clicks closing the loop, type the corners' real coordinates, save;
+// the file must be the golden one, and opening it again must show the same marks.
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/commands.h"
+#include "app/main_frame.h"
+#include "app/modrin_application.h"
+#include "app/testing/scripted_dialogs.h"
+#include "model/project.h"
+#include "views2d/img.h"
+#include "views2d/img_frame.h"
+#include "views2d/real_position_dialog.h"
+
+using modrin::app::ModrinApplication;
+using modrin::app::testing::ScriptedDialogs;
+using modrin::model::ImagePoint;
+using modrin::views2d::Img;
+using modrin::views2d::ImgFrame;
+namespace command = modrin::app::command;
+
+namespace {
+
+constexpr int kWidth = 240;
+constexpr int kHeight = 180;
+// The square's corners in the first photo (y from the bottom row), its real corners, and how
+// far the second photo shows it shifted.
+constexpr std::array<ImagePoint, 4> kCorners{{{40, 40}, {160, 40}, {160, 140}, {40, 140}}};
+constexpr std::array<const char*, 4> kRealCorners{{"0 0 0", "4 0 0", "4 0 3", "0 0 3"}};
+constexpr ImagePoint kShift{9, 8};
+
+ImagePoint Shifted(ImagePoint point) { return {point.x + kShift.x, point.y + kShift.y}; }
+
+// A photo of a dark square on a light wall, the square's corners at `corners`.
+void WritePhoto(const QString& path, ImagePoint offset) {
+  QImage image(kWidth, kHeight, QImage::Format_RGB32);
+  image.fill(QColor(200, 196, 180));
+  QPainter painter(&image);
+  const QPoint topLeft(kCorners[3].x + offset.x, kHeight - kCorners[3].y - offset.y);
+  painter.fillRect(QRect(topLeft, QSize(121, 101)), QColor(60, 60, 70));
+  painter.end();
+  QVERIFY(image.save(path, "PNG"));
+}
+
+void WhenOpened(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act] {
+    QWidget* opened = QApplication::activePopupWidget();
+    if (opened == nullptr) opened = QApplication::activeModalWidget();
+    act(opened);
+  });
+}
+
+// Some pixel of the mark square around `at` (half side 2) has `colour`; the edges, drawn after
+// the marks, cover the rest of it.
+bool ShowsMark(const QImage& shot, QPoint at, const QColor& colour) {
+  for (int dy = -2; dy <= 2; ++dy) {
+    for (int dx = -2; dx <= 2; ++dx) {
+      if (QColor(shot.pixel(at + QPoint(dx, dy))) == colour) return true;
+    }
+  }
+  return false;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class PhotoMarkingTest : public QObject {
+  Q_OBJECT
+
+ private:
+  ImgFrame* PhotoFrame(int n) const {
+    int found = 0;
+    for (QWidget* frame : app_->mainFrame().frames()) {
+      if (auto* photoFrame = qobject_cast<ImgFrame*>(frame)) {
+        if (found++ == n) return photoFrame;
+      }
+    }
+    return nullptr;
+  }
+
+  // The zoom box as a user sets it: the text typed, then Enter.
+  static void TypeZoom(ImgFrame& frame, const QString& text) {
+    QLineEdit* edit = frame.zoomBox()->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+  }
+
+  static QPoint At(const Img& view, ImagePoint pixel) {
+    const QPoint at = view.WindowPosition(pixel);
+    // The click must land on that very pixel.
+    [&] { QCOMPARE(view.PixelAt(at), pixel); }();
+    return at;
+  }
+
+  static void Hover(Img& view, ImagePoint pixel) {
+    const QPoint at = view.WindowPosition(pixel);
+    QMouseEvent move(QEvent::MouseMove, at, view.viewport()->mapToGlobal(at), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(view.viewport(), &move);
+  }
+
+  // Right-click on the position at `pixel`, "Set real position", type `xyz`, OK.
+  static void SetRealPosition(Img& view, ImagePoint pixel, const QString& xyz) {
+    WhenOpened([xyz](QWidget* opened) {
+      auto* menu = qobject_cast<QMenu*>(opened);
+      QVERIFY(menu != nullptr);
+      WhenOpened([xyz](QWidget* dialogWidget) {
+        auto* dialog = qobject_cast<modrin::views2d::RealPositionDialog*>(dialogWidget);
+        QVERIFY(dialog != nullptr);
+        const QStringList values = xyz.split(' ');
+        for (int axis = 0; axis < 3; ++axis) {
+          dialog->field(axis)->selectAll();
+          QTest::keyClicks(dialog->field(axis), values[axis]);
+        }
+        QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        QTest::mouseClick(ok, Qt::LeftButton);
+      });
+      for (QAction* action : menu->actions()) {
+        if (action->text() == "Set real position") {
+          QVERIFY(action->isEnabled());
+          menu->close();
+          action->trigger();
+          return;
+        }
+      }
+      QFAIL("no Set real position");
+    });
+    QTest::mousePress(view.viewport(), Qt::RightButton, {}, At(view, pixel));
+  }
+
+  std::unique_ptr<QTemporaryDir> dir_;
+  ScriptedDialogs* dialogs_ = nullptr;
+  std::unique_ptr<ModrinApplication> app_;
+
+ private slots:
+  void init() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+    dir_ = std::make_unique<QTemporaryDir>();
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    dialogs_ = dialogs.get();
+    app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
+    app_->Start(QString());
+    app_->mainFrame().resize(1400, 1000);
+    QVERIFY(QTest::qWaitForWindowExposed(&app_->mainFrame()));
+  }
+  void cleanup() {
+    app_.reset();
+    dir_.reset();
+  }
+
+  void marksASquareInTwoPhotosAndSavesThem() {
+    const QStringList photos{dir_->filePath("front.png"), dir_->filePath("side.png"),
+                             dir_->filePath("back.png")};
+    WritePhoto(photos[0], {0, 0});
+    WritePhoto(photos[1], kShift);
+    WritePhoto(photos[2], {-20, 0});
+    dialogs_->images = photos;
+    app_->mainFrame().action(command::kLoadImages)->trigger();
+    QCOMPARE(app_->project().photos.size(), std::size_t{3});
+
+    ImgFrame* front = PhotoFrame(0);
+    ImgFrame* side = PhotoFrame(1);
+    QVERIFY(front != nullptr && side != nullptr);
+    QCOMPARE(front->photo(), 0);
+    QCOMPARE(side->photo(), 1);
+    TypeZoom(*front, "100");
+    TypeZoom(*side, "100");
+    QCOMPARE(front->view()->zoom(), 1.0f);
+
+    // The second photo follows the marking ("General move"), so each corner is marked there
+    // too; then it is dragged onto the square's corner in that photo.
+    side->action(ImgFrame::kGeneralMoveCommand)->trigger();
+    QVERIFY(side->view()->cursorAlive());
+    Img& frontView = *front->view();
+    for (const ImagePoint& corner : kCorners) {
+      QTest::mouseClick(frontView.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                        At(frontView, corner));
+    }
+    QTest::mouseClick(frontView.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      At(frontView, kCorners[0]));
+    QCOMPARE(app_->project().graph.positions.size(), std::size_t{4});
+    QCOMPARE(app_->project().graph.edges.size(), std::size_t{4});
+    QVERIFY(app_->document().modified());
+
+    side->action(ImgFrame::kGeneralMoveCommand)->trigger();
+    Img& sideView = *side->view();
+    for (const ImagePoint& corner : kCorners) {
+      QTest::mousePress(sideView.viewport(), Qt::LeftButton, {}, At(sideView, corner));
+      QTest::mouseMove(sideView.viewport(), At(sideView, Shifted(corner)));
+      QTest::mouseRelease(sideView.viewport(), Qt::LeftButton, {}, At(sideView, Shifted(corner)));
+    }
+
+    for (std::size_t i = 0; i < kCorners.size(); ++i) {
+      SetRealPosition(frontView, kCorners[i], kRealCorners[i]);
+    }
+
+    const QString saved = dir_->filePath("square.mpj");
+    dialogs_->saveName = saved;
+    app_->mainFrame().action(command::kSaveAs)->trigger();
+    QVERIFY(!app_->document().modified());
+    QByteArray text = ReadAll(saved);
+    text.replace(dir_->path().toUtf8(), "@DIR@");
+    const QString golden = QFINDTESTDATA("golden/photo_marking.mpj");
+    if (qEnvironmentVariableIsSet("MODRIN_WRITE_GOLDEN")) {
+      QFile out(golden);
+      QVERIFY(out.open(QIODevice::WriteOnly));
+      out.write(text);
+    }
+    QCOMPARE(text, ReadAll(golden));
+
+    // Opened again, both photos show the four corners where they were marked, in the colour of
+    // positions with real coordinates.
+    dialogs_->openName = saved;
+    app_->mainFrame().action(command::kOpen)->trigger();
+    QCOMPARE(app_->project().graph.positions.size(), std::size_t{4});
+    front = PhotoFrame(0);
+    side = PhotoFrame(1);
+    TypeZoom(*front, "100");
+    TypeZoom(*side, "100");
+    for (const auto& [id, position] : app_->project().graph.positions) {
+      QVERIFY(position.isReal);
+      QCOMPARE(position.imagePoints.size(), std::size_t{2});
+    }
+    // The mouse leaves the square, so no cursor marker covers a corner.
+    for (ImgFrame* frame : {front, side}) {
+      Hover(*frame->view(), {230, 170});
+    }
+    const QImage frontShot = front->view()->viewport()->grab().toImage();
+    const QImage sideShot = side->view()->viewport()->grab().toImage();
+    for (const auto& [id, position] : app_->project().graph.positions) {
+      // The selected position keeps the Current colour.
+      const modrin::views2d::ViewSettings& settings = front->view()->settings();
+      const QColor colour = id == app_->mainFrame().selection().selectedPosition
+                                ? settings.currentColour
+                                : settings.calibrationColour;
+      QVERIFY(
+          ShowsMark(frontShot, front->view()->WindowPosition(position.imagePoints.at(0)), colour));
+      QVERIFY(
+          ShowsMark(sideShot, side->view()->WindowPosition(position.imagePoints.at(1)), colour));
+    }
+  }
+};
+
+QTEST_MAIN(PhotoMarkingTest)
+#include "photo_marking_test.moc"
