@@ -142,8 +142,11 @@ void Img::SetEdgeMode(bool on) {
 }
 
 bool Img::EdgeChainingActive() const {
-  return edgeMode_ || QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier) ||
-         CapsLockOn();
+  return EdgeChainingActive(QGuiApplication::keyboardModifiers());
+}
+
+bool Img::EdgeChainingActive(Qt::KeyboardModifiers modifiers) const {
+  return edgeMode_ || modifiers.testFlag(Qt::ShiftModifier) || CapsLockOn();
 }
 
 void Img::SetCursorAlive(bool alive) {
@@ -151,9 +154,11 @@ void Img::SetCursorAlive(bool alive) {
   emit cursorAliveChanged(alive);
 }
 
-void Img::RefreshCursor() {
+void Img::RefreshCursor() { RefreshCursor(QGuiApplication::keyboardModifiers()); }
+
+void Img::RefreshCursor(Qt::KeyboardModifiers modifiers) {
   ViewCursors::Kind kind = ViewCursors::Kind::Select;
-  const bool chaining = EdgeChainingActive();
+  const bool chaining = EdgeChainingActive(modifiers);
   switch (mode_) {
     case kAdd:
       kind = chaining ? ViewCursors::Kind::AddEdge : ViewCursors::Kind::Add;
@@ -698,7 +703,7 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
     }
   }
 
-  const bool chaining = edgeMode_ || modifiers.testFlag(Qt::ShiftModifier) || CapsLockOn();
+  const bool chaining = EdgeChainingActive(modifiers);
   if (!edgeHit && mode_ == kAdd && chaining && shared_.previousPosition >= 0 &&
       shared_.selectedPosition >= 0 && shared_.previousPosition != shared_.selectedPosition) {
     shared_.selectedEdge = project_->AddEdge(shared_.previousPosition, shared_.selectedPosition);
@@ -734,7 +739,7 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
 void Img::mouseMoveEvent(QMouseEvent* event) {
   if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::mouseMoveEvent(event);
   setFocus(Qt::MouseFocusReason);
-  RefreshCursor();
+  RefreshCursor(event->modifiers());
   TrackCursor(event->position().toPoint());
 }
 
@@ -857,8 +862,10 @@ void Img::keyPressEvent(QKeyEvent* event) {
   const bool keypad = event->modifiers().testFlag(Qt::KeypadModifier);
   switch (event->key()) {
     case Qt::Key_Shift:
+      RefreshCursor(event->modifiers() | Qt::ShiftModifier);
+      break;
     case Qt::Key_CapsLock:
-      RefreshCursor();
+      RefreshCursor(event->modifiers());
       break;
     case Qt::Key_Home:
       zoom_ = 1.0f;
@@ -908,9 +915,12 @@ void Img::keyReleaseEvent(QKeyEvent* event) {
     return QAbstractScrollArea::keyReleaseEvent(event);
   }
   switch (event->key()) {
+    // The release of a key is reported with the modifiers from before it.
     case Qt::Key_Shift:
+      RefreshCursor(event->modifiers() & ~Qt::ShiftModifier);
+      break;
     case Qt::Key_CapsLock:
-      RefreshCursor();
+      RefreshCursor(event->modifiers());
       break;
     case Qt::Key_A:
     case Qt::Key_D:

@@ -159,6 +159,8 @@ class Img : public QAbstractScrollArea {
 
   void RebuildPens();
   void RefreshCursor();
+  void RefreshCursor(Qt::KeyboardModifiers modifiers);
+  bool EdgeChainingActive(Qt::KeyboardModifiers modifiers) const;
   void UpdateScrollSizes();
 
   // Painting: the picture into the exposed rectangles, then the marks, then the overlay.

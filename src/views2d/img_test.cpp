@@ -268,6 +268,17 @@ class ImgTest : public QObject {
     QCOMPARE(EdgeCount(*project_), 4);
   }
 
+  void shiftShowsChainingWhileHeld() {
+    AddPhoto(*project_, 400, 300);
+    Img& view = ShowView(0);
+    QSignalSpy shown(&view, &Img::edgeChainingShown);
+    QTest::keyPress(&view, Qt::Key_Shift);
+    QCOMPARE(shown.last().at(0).toBool(), true);
+    // The release comes with Shift still among its modifiers; chaining ends all the same.
+    QTest::keyRelease(&view, Qt::Key_Shift, Qt::ShiftModifier);
+    QCOMPARE(shown.last().at(0).toBool(), false);
+  }
+
   void clickOnAnEdgeSplitsIt() {
     AddPhoto(*project_, 400, 300);
     Img& view = ShowView(0);
