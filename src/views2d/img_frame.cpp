@@ -103,6 +103,12 @@ ImgFrame::ImgFrame(ViewHost& host, QWidget* parent) : QMainWindow(parent), host_
           [this] { action(kImageSelectorCommand)->trigger(); });
 }
 
+ImgFrame::~ImgFrame() {
+  // Closing the frame takes the focus from the zoom box, which would apply its text to a view
+  // that is going.
+  disconnect(zoomBox_->lineEdit(), nullptr, this, nullptr);
+}
+
 void ImgFrame::CreateToolBar() {
   toolBar_ = new QToolBar(tr("2D views Toolbar"), this);
   toolBar_->setObjectName("2DViewsToolBar");

@@ -34,6 +34,7 @@ class ImgFrame : public QMainWindow {
 
   // The host outlives the frame.
   explicit ImgFrame(ViewHost& host, QWidget* parent = nullptr);
+  ~ImgFrame() override;
 
   // Shows photo `photo` of `project` fitted to the view, or no photo when `photo` is negative
   // or past the last one; the view goes back to Add mode. The project outlives the frame.
