@@ -16,7 +16,7 @@
 #include "model/project.h"
 #include "model/project_document.h"
 #include "views2d/img.h"
-#include "views2d/view_host.h"
+#include "views2d/testing/recording_view_host.h"
 
 namespace {
 
@@ -26,23 +26,7 @@ using modrin::views2d::Img;
 constexpr int kWidth = 6000;
 constexpr int kHeight = 4000;
 
-class BenchHost : public modrin::views2d::ViewHost {
- public:
-  modrin::views2d::SharedSelection& selection() override { return selection_; }
-  std::vector<Img*> photoViews() const override { return views; }
-  void MarkModified() override {}
-  void ShowPrompt(const QString&) override {}
-  void ShowCoordinates(const QString& text) override { coordinates = text; }
-  void Refresh3D() override {}
-  void Redraw2DViews() override {}
-  void ShowHelpTopic(const QString&) override {}
-
-  std::vector<Img*> views;
-  QString coordinates;
-
- private:
-  modrin::views2d::SharedSelection selection_;
-};
+using BenchHost = modrin::views2d::testing::RecordingViewHost;
 
 // Sums the area every paint event of the watched viewports covers.
 class PaintedArea : public QObject {

@@ -10,7 +10,7 @@
 #include "app/split_view.h"
 #include "app/view_config_window.h"
 #include "views2d/img_frame.h"
-#include "views2d/view_host.h"
+#include "views2d/testing/recording_view_host.h"
 #include "views3d/ogl_frame.h"
 
 using modrin::app::cSplitView;
@@ -79,25 +79,10 @@ class TestWindow : public QWidget, public LayoutHost {
   }
 
  private:
-  // The photo frames' window services; the layout tests edit no photo.
-  class QuietViewHost : public modrin::views2d::ViewHost {
-   public:
-    modrin::views2d::SharedSelection& selection() override { return selection_; }
-    std::vector<modrin::views2d::Img*> photoViews() const override { return {}; }
-    void MarkModified() override {}
-    void ShowPrompt(const QString&) override {}
-    void ShowCoordinates(const QString&) override {}
-    void Refresh3D() override {}
-    void Redraw2DViews() override {}
-    void ShowHelpTopic(const QString&) override {}
-
-   private:
-    modrin::views2d::SharedSelection selection_;
-  };
-
   cSplitView* root_ = nullptr;
   std::vector<QWidget*> frames_;
-  QuietViewHost viewHost_;
+  // The photo frames' window services; the layout tests edit no photo.
+  modrin::views2d::testing::RecordingViewHost viewHost_;
 };
 
 QRect GlobalRect(const QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }

@@ -9,7 +9,7 @@
 #include "model/project.h"
 #include "views2d/image_selector.h"
 #include "views2d/img.h"
-#include "views2d/view_host.h"
+#include "views2d/testing/recording_view_host.h"
 
 using modrin::model::Project;
 using modrin::views2d::Img;
@@ -17,22 +17,7 @@ using modrin::views2d::ImgFrame;
 
 namespace {
 
-class TestHost : public modrin::views2d::ViewHost {
- public:
-  modrin::views2d::SharedSelection& selection() override { return selection_; }
-  std::vector<Img*> photoViews() const override { return views; }
-  void MarkModified() override {}
-  void ShowPrompt(const QString&) override {}
-  void ShowCoordinates(const QString&) override {}
-  void Refresh3D() override {}
-  void Redraw2DViews() override {}
-  void ShowHelpTopic(const QString&) override {}
-
-  std::vector<Img*> views;
-
- private:
-  modrin::views2d::SharedSelection selection_;
-};
+using TestHost = modrin::views2d::testing::RecordingViewHost;
 
 void AddPhoto(Project& project, int width, int height) {
   modrin::model::Photo& photo = project.AddPhoto();

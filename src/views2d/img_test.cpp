@@ -16,6 +16,7 @@
 #include "engine/geometry/camera.h"
 #include "model/project.h"
 #include "views2d/real_position_dialog.h"
+#include "views2d/testing/recording_view_host.h"
 #include "views2d/view_host.h"
 
 using modrin::model::ImagePoint;
@@ -25,26 +26,7 @@ using modrin::views2d::RealPositionDialog;
 
 namespace {
 
-// The window around the views: records what the views ask of it.
-class TestHost : public modrin::views2d::ViewHost {
- public:
-  modrin::views2d::SharedSelection& selection() override { return selection_; }
-  std::vector<Img*> photoViews() const override { return views; }
-  void MarkModified() override { ++modified; }
-  void ShowPrompt(const QString& text) override { prompt = text; }
-  void ShowCoordinates(const QString& text) override { coordinates = text; }
-  void Refresh3D() override { ++refreshed3D; }
-  void Redraw2DViews() override {}
-  void ShowHelpTopic(const QString& topic) override { helpTopic = topic; }
-
-  std::vector<Img*> views;
-  int modified = 0;
-  int refreshed3D = 0;
-  QString prompt, coordinates, helpTopic;
-
- private:
-  modrin::views2d::SharedSelection selection_;
-};
+using TestHost = modrin::views2d::testing::RecordingViewHost;
 
 modrin::model::Photo& AddPhoto(Project& project, int width, int height) {
   modrin::model::Photo& photo = project.AddPhoto();
