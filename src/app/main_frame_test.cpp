@@ -1,10 +1,12 @@
 #include "app/main_frame.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
@@ -25,7 +27,9 @@
 #include "app/objects_list.h"
 #include "app/testing/scripted_dialogs.h"
 #include "model/project_file.h"
+#include "views2d/img.h"
 #include "views2d/img_frame.h"
+#include "views2d/photo_parameters_dialog.h"
 #include "views3d/ogl_frame.h"
 
 using modrin::app::CMainFrame;
@@ -86,6 +90,8 @@ class MainFrameTest : public QObject {
   void openWithUnsavedChangesAsksFirst();
   void recentFilesOrderLimitAndVanished();
   void loadImagesCancelledStillModifiedAndRefreshes();
+  void photoParametersSetTheFocalOfPhotosWithout();
+  void helpKeyInAPhotoViewAdvisesTheNextStep();
   void saveUnderGermanLocaleIsByteIdentical();
 
  private:
@@ -450,6 +456,46 @@ void MainFrameTest::recentFilesOrderLimitAndVanished() {
   StartApp();
   QCOMPARE(app_->recentFiles().entries().size(), 3);
   QCOMPARE(app_->recentFiles().entries().front(), Path("3.mpj"));
+}
+
+void MainFrameTest::photoParametersSetTheFocalOfPhotosWithout() {
+  StartApp();
+  modrin::model::Project& project = app_->project();
+  project.AddPhoto().camera.focal = 0.05;
+  project.AddPhoto();
+  app_->document().SetModified(false);
+  QTimer::singleShot(0, [] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    QVERIFY(dialog != nullptr);
+    auto* focal = dialog->findChild<QLineEdit*>(
+        QString::number(modrin::views2d::PhotoParametersDialog::kFocalId));
+    QVERIFY(focal != nullptr);
+    focal->selectAll();
+    QTest::keyClicks(focal, "35");
+    QTest::keyClick(focal, Qt::Key_Return);
+  });
+  app_->mainFrame().action(command::kPhotoParameters)->trigger();
+  QCOMPARE(project.photos[0]->camera.focal, 0.05);
+  QCOMPARE(project.photos[1]->camera.focal, 0.035);
+  QVERIFY(app_->document().modified());
+}
+
+void MainFrameTest::helpKeyInAPhotoViewAdvisesTheNextStep() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  QVERIFY(QTest::qWaitForWindowExposed(&frame));
+  modrin::views2d::ImgFrame* photoFrame = nullptr;
+  for (QWidget* w : frame.frames()) {
+    if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) photoFrame = f;
+  }
+  QVERIFY(photoFrame != nullptr);
+  frame.activateWindow();
+  photoFrame->view()->setFocus();
+  QTest::keyClick(photoFrame->view(), Qt::Key_F1);
+  QCOMPARE(frame.promptText(), QString("No Image. First add images to the project"));
+  QVERIFY(modrin::app::OpenHelpWindow() != nullptr);
+  QCOMPARE(modrin::app::OpenHelpWindow()->source().fileName(), QString("GettingStarted.html"));
+  QCOMPARE(modrin::app::OpenHelpWindow()->source().fragment(), QString("ModelingStep"));
 }
 
 void MainFrameTest::loadImagesCancelledStillModifiedAndRefreshes() {

@@ -1,15 +1,19 @@
 #include "views2d/img_frame.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "model/project.h"
 #include "views2d/image_selector.h"
 #include "views2d/img.h"
 #include "views2d/testing/recording_view_host.h"
+#include "views2d/view_parameters_dialog.h"
 
 using modrin::model::Project;
 using modrin::views2d::Img;
@@ -144,6 +148,38 @@ class ImgFrameTest : public QObject {
     QVERIFY(!frame.selector()->isVisible());
     QVERIFY(!frame.action(ImgFrame::kImageSelectorCommand)->isChecked());
     QCOMPARE(view.geometry(), whole);
+  }
+
+  void applyToAllReachesEveryView() {
+    ImgFrame& frame = ShowFrame();
+    ImgFrame other(host_);
+    other.SetProject(&project_, 1);
+    host_.views.push_back(other.view());
+    QFont chosen("DejaVu Serif");
+    chosen.setPixelSize(20);
+    QTimer::singleShot(0, [&] {
+      auto* dialog =
+          qobject_cast<modrin::views2d::ViewParametersDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      dialog->SetFontChooser([&](const QFont&, QWidget*) { return chosen; });
+      dialog->SetColourChooser([](const QColor&, QWidget*) { return QColor(1, 2, 3); });
+      using Dialog = modrin::views2d::ViewParametersDialog;
+      dialog->findChild<QPushButton*>(QString::number(Dialog::kFontButton))->click();
+      // Only the edited view shows the change until Apply To All.
+      QCOMPARE(frame.view()->settings().labelFont, chosen);
+      QVERIFY(other.view()->settings().labelFont != chosen);
+      dialog->findChild<QPushButton*>(QString::number(Dialog::kApplyToAllButton))->click();
+      QCOMPARE(other.view()->settings().labelFont, chosen);
+      // Cancel takes back the edited view's change of colour, not what was applied to all.
+      dialog->findChild<QPushButton*>(QString::number(Dialog::kCurrentButton))->click();
+      QCOMPARE(frame.view()->settings().currentColour, QColor(1, 2, 3));
+      dialog->reject();
+    });
+    const int redrawsBefore = host_.redraws2D;
+    frame.action(ImgFrame::kParametersCommand)->trigger();
+    QCOMPARE(frame.view()->settings(), modrin::views2d::ViewSettings());
+    QCOMPARE(other.view()->settings().labelFont, chosen);
+    QVERIFY(host_.redraws2D >= redrawsBefore + 2);
   }
 
   void negativeIndexShowsNoPhoto() {
