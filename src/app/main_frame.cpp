@@ -508,9 +508,8 @@ void CMainFrame::OnSaveAs() { app_.SaveAs(); }
 void CMainFrame::OnLoadImages() { app_.LoadImages(); }
 void CMainFrame::OnExit() { close(); }
 
-// The model export and web export dialogs come with the 3D view; until then these commands do
-// nothing.
-void CMainFrame::OnSave3DAs() {}
+void CMainFrame::OnSave3DAs() { app_.Save3DAs(); }
+// The web export dialog comes with the 3D view; until then its command does nothing.
 void CMainFrame::OnSaveToWeb() {}
 
 void CMainFrame::OnPhotoParameters() {

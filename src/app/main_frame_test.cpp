@@ -26,6 +26,7 @@
 #include "app/modrin_application.h"
 #include "app/objects_list.h"
 #include "app/testing/scripted_dialogs.h"
+#include "app/user_dialogs.h"
 #include "model/project_file.h"
 #include "views2d/img.h"
 #include "views2d/img_frame.h"
@@ -91,6 +92,7 @@ class MainFrameTest : public QObject {
   void recentFilesOrderLimitAndVanished();
   void loadImagesCancelledStillModifiedAndRefreshes();
   void photoParametersSetTheFocalOfPhotosWithout();
+  void save3DWritesByExtensionAndReportsFailures();
   void helpKeyInAPhotoViewAdvisesTheNextStep();
   void saveUnderGermanLocaleIsByteIdentical();
 
@@ -478,6 +480,47 @@ void MainFrameTest::photoParametersSetTheFocalOfPhotosWithout() {
   QCOMPARE(project.photos[0]->camera.focal, 0.05);
   QCOMPARE(project.photos[1]->camera.focal, 0.035);
   QVERIFY(app_->document().modified());
+}
+
+void MainFrameTest::save3DWritesByExtensionAndReportsFailures() {
+  WriteAll(Path("a.mpj"), ProjectText(true));
+  StartApp(Path("a.mpj"));
+  QAction* save3D = app_->mainFrame().action(command::kSave3DAs);
+  QVERIFY(save3D->isEnabled());
+
+  // Cancelled: nothing is written.
+  dialogs_->modelName.clear();
+  save3D->trigger();
+  QCOMPARE(dialogs_->modelDialogs, 1);
+  QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"a.mpj"});
+
+  // The extension chooses the format; OBJ brings its material library.
+  dialogs_->modelName = Path("house.obj");
+  save3D->trigger();
+  QVERIFY(ReadAll(Path("house.obj")).startsWith("mtllib house.mtl"));
+  QVERIFY(QFile::exists(Path("house.mtl")));
+  dialogs_->modelName = Path("house.wrl");
+  save3D->trigger();
+  QVERIFY(ReadAll(Path("house.wrl")).startsWith("#VRML V2.0"));
+  QVERIFY(dialogs_->errors.isEmpty());
+
+  // A refused extension and a folder that does not exist are reported, naming the file.
+  dialogs_->modelName = Path("house.stl");
+  save3D->trigger();
+  QCOMPARE(dialogs_->errors.size(), 1);
+  QVERIFY(dialogs_->errors.last().contains("house.stl"));
+  QVERIFY(!QFile::exists(Path("house.stl")));
+  dialogs_->modelName = Path("missing/house.obj");
+  save3D->trigger();
+  QCOMPARE(dialogs_->errors.size(), 2);
+  QVERIFY2(dialogs_->errors.last().contains(Path("missing/house")),
+           qPrintable(dialogs_->errors.last()));
+  // Saving the model changes nothing in the project.
+  QVERIFY(app_->document().modified());
+
+  // The dialog's name field starts as the pattern; confirming it chooses no file.
+  QCOMPARE(modrin::app::ModelFileChoice("/home/user/*.x"), QString());
+  QCOMPARE(modrin::app::ModelFileChoice("/home/user/m.x"), QString("/home/user/m.x"));
 }
 
 void MainFrameTest::helpKeyInAPhotoViewAdvisesTheNextStep() {

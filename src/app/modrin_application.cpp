@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "app/main_frame.h"
+#include "export/save_model.h"
 #include "images/camera_database.h"
 
 namespace modrin::app {
@@ -37,6 +38,13 @@ void ModrinApplication::Open() {
 void ModrinApplication::Save() { Report(document_.Save()); }
 
 void ModrinApplication::SaveAs() { Report(document_.SaveAs()); }
+
+void ModrinApplication::Save3DAs() {
+  const QString chosen = dialogs_->AskModelFileName(frame_.get());
+  if (chosen.isEmpty()) return;
+  const exporters::SaveModelResult result = exporters::SaveModel(project(), chosen.toStdString());
+  if (!result.ok) dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));
+}
 
 void ModrinApplication::OpenRecentFile(int index) {
   if (index < 0 || index >= recent_.entries().size()) return;

@@ -40,6 +40,9 @@ class ModrinApplication : public model::DocumentHost {
   void SaveAs();
   void OpenRecentFile(int index);
   void LoadImages();
+  // Save 3D As: writes the meshes of the last model update to a file whose extension chooses
+  // the format; a failure is shown, naming the file and the reason.
+  void Save3DAs();
 
   // What closing the main window does first: saves the camera database and the layout, then
   // asks whether to save unsaved changes. False when the program must stay open: the user

@@ -1,6 +1,7 @@
 #include "app/user_dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
 #include <string>
@@ -45,6 +46,32 @@ QStringList UserDialogs::AskImageFiles(QWidget* parent) {
   dialog.setFileMode(QFileDialog::ExistingFiles);
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.selectedFiles();
+}
+
+QString UserDialogs::AskModelFileName(QWidget* parent) {
+  QFileDialog dialog(parent, "Save 3d-model file");
+  const QStringList filters{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
+                            "Alias Wafefront OBJ files (*.obj)"};
+  const QStringList suffixes{"x", "wrl", "obj"};
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(filters.front());
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::ReadOnly, false);
+  // A name typed without an extension gets the one of the chosen file type.
+  dialog.setDefaultSuffix(suffixes.front());
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+    const qsizetype index = filters.indexOf(filter);
+    if (index >= 0) dialog.setDefaultSuffix(suffixes[index]);
+  });
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return ModelFileChoice(dialog.selectedFiles().constFirst());
+}
+
+QString ModelFileChoice(const QString& fieldText) {
+  // The name field starts as the pattern; confirming the pattern chooses no file.
+  if (fieldText.isEmpty() || QFileInfo(fieldText).fileName() == "*.x") return {};
+  return fieldText;
 }
 
 UserDialogs::Answer UserDialogs::AskSaveChanges(QWidget* parent) {

@@ -19,6 +19,9 @@ class UserDialogs {
   virtual QString AskProjectFileName(QWidget* parent, bool save);
   // The Load Images dialog: the chosen files in the order the dialog returns them.
   virtual QStringList AskImageFiles(QWidget* parent);
+  // "Save 3d-model file": a model file name whose extension chooses the format; empty when
+  // cancelled.
+  virtual QString AskModelFileName(QWidget* parent);
   // "Save de Project?" with Yes, No and Cancel.
   virtual Answer AskSaveChanges(QWidget* parent);
   // A warning with an exclamation icon and an OK button.
@@ -28,6 +31,10 @@ class UserDialogs {
   // The About box.
   virtual void ShowAbout(QWidget* parent);
 };
+
+// The model file a Save 3D dialog's final name chooses: none for an empty name or the "*.x"
+// pattern the field starts with.
+QString ModelFileChoice(const QString& fieldText);
 
 // The Qt file-dialog filter list of the Load Images dialog, its first entry selected.
 QString ImageFileDialogFilter();

@@ -18,6 +18,10 @@ class ScriptedDialogs : public UserDialogs {
     ++imageDialogs;
     return images;
   }
+  QString AskModelFileName(QWidget*) override {
+    ++modelDialogs;
+    return modelName;
+  }
   Answer AskSaveChanges(QWidget*) override {
     ++questions;
     return answer;
@@ -26,9 +30,10 @@ class ScriptedDialogs : public UserDialogs {
   void ShowError(QWidget*, const QString& text) override { errors << text; }
   void ShowAbout(QWidget*) override { ++aboutBoxes; }
 
-  QString openName, saveName;
+  QString openName, saveName, modelName;
   QStringList images;
   Answer answer = Answer::Cancel;
+  int modelDialogs = 0;
   int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;
   QStringList warnings, errors;
 };
