@@ -492,6 +492,7 @@ void MainFrameTest::save3DWritesByExtensionAndReportsFailures() {
   dialogs_->modelName.clear();
   save3D->trigger();
   QCOMPARE(dialogs_->modelDialogs, 1);
+  QCOMPARE(dialogs_->modelFolder, dir_->path());
   QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"a.mpj"});
 
   // The extension chooses the format; OBJ brings its material library.

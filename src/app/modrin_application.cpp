@@ -40,7 +40,12 @@ void ModrinApplication::Save() { Report(document_.Save()); }
 void ModrinApplication::SaveAs() { Report(document_.SaveAs()); }
 
 void ModrinApplication::Save3DAs() {
-  const QString chosen = dialogs_->AskModelFileName(frame_.get());
+  // The model goes beside the project file unless the user chooses otherwise.
+  const std::string& projectPath = document_.projectPath();
+  const QString folder = projectPath.empty()
+                             ? QString()
+                             : QFileInfo(QString::fromStdString(projectPath)).absolutePath();
+  const QString chosen = dialogs_->AskModelFileName(frame_.get(), folder);
   if (chosen.isEmpty()) return;
   const exporters::SaveModelResult result = exporters::SaveModel(project(), chosen.toStdString());
   if (!result.ok) dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));

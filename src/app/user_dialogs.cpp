@@ -48,8 +48,8 @@ QStringList UserDialogs::AskImageFiles(QWidget* parent) {
   return dialog.selectedFiles();
 }
 
-QString UserDialogs::AskModelFileName(QWidget* parent) {
-  QFileDialog dialog(parent, "Save 3d-model file");
+QString UserDialogs::AskModelFileName(QWidget* parent, const QString& folder) {
+  QFileDialog dialog(parent, "Save 3d-model file", folder);
   const QStringList filters{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
                             "Alias Wafefront OBJ files (*.obj)"};
   const QStringList suffixes{"x", "wrl", "obj"};

@@ -19,9 +19,9 @@ class UserDialogs {
   virtual QString AskProjectFileName(QWidget* parent, bool save);
   // The Load Images dialog: the chosen files in the order the dialog returns them.
   virtual QStringList AskImageFiles(QWidget* parent);
-  // "Save 3d-model file": a model file name whose extension chooses the format; empty when
-  // cancelled.
-  virtual QString AskModelFileName(QWidget* parent);
+  // "Save 3d-model file", opened in `folder`: a model file name whose extension chooses the
+  // format; empty when cancelled.
+  virtual QString AskModelFileName(QWidget* parent, const QString& folder);
   // "Save de Project?" with Yes, No and Cancel.
   virtual Answer AskSaveChanges(QWidget* parent);
   // A warning with an exclamation icon and an OK button.

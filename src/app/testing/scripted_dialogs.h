@@ -18,8 +18,9 @@ class ScriptedDialogs : public UserDialogs {
     ++imageDialogs;
     return images;
   }
-  QString AskModelFileName(QWidget*) override {
+  QString AskModelFileName(QWidget*, const QString& folder) override {
     ++modelDialogs;
+    modelFolder = folder;
     return modelName;
   }
   Answer AskSaveChanges(QWidget*) override {
@@ -30,7 +31,7 @@ class ScriptedDialogs : public UserDialogs {
   void ShowError(QWidget*, const QString& text) override { errors << text; }
   void ShowAbout(QWidget*) override { ++aboutBoxes; }
 
-  QString openName, saveName, modelName;
+  QString openName, saveName, modelName, modelFolder;
   QStringList images;
   Answer answer = Answer::Cancel;
   int modelDialogs = 0;
