@@ -17,12 +17,13 @@ namespace modrin::views2d {
 
 namespace {
 
-// A fiftieth of the strip's width per line step, in offset units a hundredth.
+// A line step moves the photos by a hundredth of the strip's width.
 constexpr float kLineStep = 0.01f;
 // The scroll range leaves one 74th of the strip's height, in width units, below the last photo.
 constexpr double kVisibleShare = 0.013513514;
 constexpr int kHoverMs = 100;
 constexpr int kTooltipMs = 2000;
+constexpr int kStripWidth = 100;
 // A photo whose picture is not loaded gets a band of this height / width, with its name.
 constexpr float kUnloadedRatio = 0.75f;
 
@@ -66,6 +67,8 @@ ImageSelector::ImageSelector(QWidget* parent)
 }
 
 ImageSelector::~ImageSelector() { hoverTimer_.stop(); }
+
+QSize ImageSelector::sizeHint() const { return QSize(kStripWidth, QWidget::sizeHint().height()); }
 
 void ImageSelector::Setup(const model::Project* project, int currentPhoto) {
   project_ = project;
@@ -157,13 +160,15 @@ void ImageSelector::ScrollTo(float offset) {
 }
 
 void ImageSelector::wheelEvent(QWheelEvent* event) {
-  // A notch scrolls three lines.
+  event->accept();
+  // A strip whose photos all fit does not scroll, as its scroll bar does not.
+  if (scrollBar_->maximum() <= scrollBar_->minimum()) return;
+  // A notch scrolls three lines, each taken as if the scroll bar's arrow had been clicked.
   const int notches = event->angleDelta().y() / 120;
   for (int i = 0; i < std::abs(notches) * 3; ++i) {
-    OnScrollAction(notches > 0 ? QAbstractSlider::SliderSingleStepSub
-                               : QAbstractSlider::SliderSingleStepAdd);
+    scrollBar_->triggerAction(notches > 0 ? QAbstractSlider::SliderSingleStepSub
+                                          : QAbstractSlider::SliderSingleStepAdd);
   }
-  event->accept();
 }
 
 // Painting
@@ -205,9 +210,12 @@ void ImageSelector::paintEvent(QPaintEvent*) {
       painter.drawImage(band, thumbnail);
     }
     if (static_cast<int>(i) == currentPhoto_) {
+      // The pen's centre runs through (1, top + 1) and (w - 2, bottom - 2), so the outline
+      // stays inside the band and as thick on the right and bottom as on the left and top.
+      // (A QRect strokes out to left + width, one pixel beyond its right().)
       painter.setPen(outlinePen_);
       painter.setBrush(Qt::NoBrush);
-      painter.drawRect(QRect(QPoint(1, top + 1), QPoint(w - 2, bottom - 2)));
+      painter.drawRect(QRect(1, top + 1, w - 3, bottom - top - 3));
     }
   }
   const int end = static_cast<int>((photoOffsets_.back() - scrollOffset_) * w);
@@ -226,6 +234,8 @@ int ImageSelector::PhotoAt(int y) const {
 
 void ImageSelector::Choose(int index) {
   if (index < 0) return;
+  // The outline and the arrow keys follow the pick at once, whoever handles the signal.
+  currentPhoto_ = index;
   emit photoChosen(index);
   update();
 }

@@ -19,12 +19,19 @@ namespace modrin::views2d {
 // width, from which the user picks the photo the view shows. Offsets are in units of the
 // strip's width: photo i fills the band from (photoOffsets[i] - scrollOffset) * w to
 // (photoOffsets[i + 1] - scrollOffset) * w, w the strip's width in pixels.
+//
+// A photo whose picture is not loaded (its file was missing or could not be decoded) still
+// gets a band 4 wide by 3 high, the shape of a common camera frame, filled dark with its name,
+// so the user can still pick it and the photos below it keep their places.
 class ImageSelector : public QWidget {
   Q_OBJECT
 
  public:
   explicit ImageSelector(QWidget* parent = nullptr);
   ~ImageSelector() override;
+
+  // 100 pixels wide; the frame sets the height.
+  QSize sizeHint() const override;
 
   // Rebuilds the offsets from the photos' pictures and scrolls to the top. The project stays
   // owned by the caller and outlives the strip; `currentPhoto` is outlined.
@@ -40,7 +47,8 @@ class ImageSelector : public QWidget {
   int PhotoAt(int y) const;
 
  signals:
-  // The user picked photo `index` (click, double click, or the arrow keys).
+  // The user picked photo `index` (click, double click, or the arrow keys); the strip has
+  // outlined it already. A double click emits it twice, once for each press.
   void photoChosen(int index);
   // Escape or a double click: the strip wants to be hidden.
   void hideRequested();
