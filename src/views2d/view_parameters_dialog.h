@@ -34,8 +34,8 @@ class ViewParametersDialog : public QDialog {
   static constexpr int kEdgeWidthCombo = 1115;
   static constexpr char kHelpTopic[] = "Params2DViews.html";
 
-  // Asks for a font starting from the given one, with the label colour (the font chooser of
-  // the platform offers no colour, so the colour stays); empty when cancelled.
+  // Asks for a font starting from the given one; empty when cancelled. The platform's font
+  // dialog offers no text colour, so choosing a font keeps the label colour as it is.
   using FontChooser = std::function<std::optional<QFont>(const QFont&, QWidget* parent)>;
 
   ViewParametersDialog(const ViewSettings& settings, HelpHandler help, QWidget* parent = nullptr);

@@ -45,10 +45,18 @@ class ViewParametersDialogTest : public QObject {
     QCOMPARE(Reported(changed).defaultColour, QColor(10, 20, 30));
     QCOMPARE(Reported(changed).currentColour, start.currentColour);
 
-    auto* edges = Control<QComboBox>(dialog, ViewParametersDialog::kEdgeWidthCombo);
-    edges->setCurrentIndex(4);
-    emit edges->activated(4);
-    QCOMPARE(Reported(changed).edgeWidth, 5);
+    // The button shows the chosen colour.
+    const QImage swatch = Control<ColourButton>(dialog, ViewParametersDialog::kDefaultButton)
+                              ->icon()
+                              .pixmap(18)
+                              .toImage();
+    QCOMPARE(QColor(swatch.pixel(9, 9)), QColor(10, 20, 30));
+
+    // A size from the keyboard, as the user steps through the items.
+    QTest::keyClick(Control<QComboBox>(dialog, ViewParametersDialog::kEdgeWidthCombo),
+                    Qt::Key_Down);
+    QCOMPARE(Reported(changed).edgeWidth, 2);
+    QCOMPARE(Reported(changed).defaultColour, QColor(10, 20, 30));
 
     // Cancel gives the view its settings from before, and every view is drawn again.
     dialog.show();
@@ -56,6 +64,38 @@ class ViewParametersDialogTest : public QObject {
     QVERIFY(Reported(changed) == start);
     QCOMPARE(redraw.count(), 1);
     QVERIFY(!dialog.isVisible());
+  }
+
+  void escapeRestoresLikeCancel() {
+    ViewSettings start;
+    ViewParametersDialog dialog(start, {});
+    QSignalSpy changed(&dialog, &ViewParametersDialog::settingsChanged);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Control<QCheckBox>(dialog, ViewParametersDialog::kVertexIdCheck)->click();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(Reported(changed) == start);
+  }
+
+  void cancelledChoosersChangeNothing() {
+    ViewSettings start;
+    ViewParametersDialog dialog(start, {});
+    dialog.SetColourChooser([](const QColor&, QWidget*) { return std::optional<QColor>(); });
+    QFont offered;
+    dialog.SetFontChooser([&](const QFont& font, QWidget*) {
+      offered = font;
+      return std::optional<QFont>();
+    });
+    QSignalSpy changed(&dialog, &ViewParametersDialog::settingsChanged);
+    auto* current = Control<ColourButton>(dialog, ViewParametersDialog::kCurrentButton);
+    QTest::mouseClick(current, Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(dialog, ViewParametersDialog::kFontButton),
+                      Qt::LeftButton);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(current->colour(), start.currentColour);
+    // The font chooser starts from the view's label font.
+    QCOMPARE(offered, start.labelFont);
   }
 
   void sizeOutsideTheItemsStays() {
@@ -83,6 +123,8 @@ class ViewParametersDialogTest : public QObject {
                       Qt::LeftButton);
     QCOMPARE(all.count(), 1);
     QCOMPARE(Reported(all).labelFont, chosen);
+    // The label colour stays: the font chooser offers none.
+    QCOMPARE(Reported(all).labelColour, ViewSettings{}.labelColour);
     QCOMPARE(redraw.count(), 1);
   }
 
