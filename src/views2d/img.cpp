@@ -239,7 +239,7 @@ void Img::MultiplyZoom(float factor) {
   SetZoom(0);
 }
 
-void Img::UpdateScrollSizes() {
+void Img::SetScrollRanges() {
   QScrollBar* across = horizontalScrollBar();
   QScrollBar* down = verticalScrollBar();
   if (!HasPicture()) {
@@ -247,19 +247,27 @@ void Img::UpdateScrollSizes() {
     down->setRange(0, 0);
     return;
   }
-  const int sizeX = TruncToInt(PhotoWidth() * static_cast<double>(zoom_));
-  const int sizeY = TruncToInt(PhotoHeight() * static_cast<double>(zoom_));
   const QSize client = viewport()->size();
-  across->setRange(0, std::max(0, sizeX - client.width()));
-  down->setRange(0, std::max(0, sizeY - client.height()));
+  across->setRange(0, std::max(0, ScrolledWidth() - client.width()));
+  down->setRange(0, std::max(0, ScrolledHeight() - client.height()));
   across->setPageStep(client.width());
   down->setPageStep(client.height());
   across->setSingleStep(std::max(1, client.width() / 20));
   down->setSingleStep(std::max(1, client.height() / 20));
+}
+
+int Img::ScrolledWidth() const { return TruncToInt(PhotoWidth() * static_cast<double>(zoom_)); }
+int Img::ScrolledHeight() const { return TruncToInt(PhotoHeight() * static_cast<double>(zoom_)); }
+
+void Img::UpdateScrollSizes() {
+  SetScrollRanges();
+  if (!HasPicture()) return;
   // The cursor point stays under the mouse: zooming is centred on it.
   const QPoint mouse = viewport()->mapFromGlobal(QCursor::pos());
-  across->setValue(TruncToInt(cursorPoint_.x * static_cast<double>(zoom_) - mouse.x()));
-  down->setValue(TruncToInt(sizeY - cursorPoint_.y * static_cast<double>(zoom_) - mouse.y()));
+  horizontalScrollBar()->setValue(
+      TruncToInt(cursorPoint_.x * static_cast<double>(zoom_) - mouse.x()));
+  verticalScrollBar()->setValue(
+      TruncToInt(ScrolledHeight() - cursorPoint_.y * static_cast<double>(zoom_) - mouse.y()));
 }
 
 void Img::scrollContentsBy(int, int) {
@@ -270,16 +278,7 @@ void Img::scrollContentsBy(int, int) {
 
 void Img::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
-  if (!HasPicture()) return;
-  QScrollBar* across = horizontalScrollBar();
-  QScrollBar* down = verticalScrollBar();
-  const QSize client = viewport()->size();
-  across->setRange(
-      0, std::max(0, TruncToInt(PhotoWidth() * static_cast<double>(zoom_)) - client.width()));
-  down->setRange(
-      0, std::max(0, TruncToInt(PhotoHeight() * static_cast<double>(zoom_)) - client.height()));
-  across->setPageStep(client.width());
-  down->setPageStep(client.height());
+  SetScrollRanges();
 }
 
 void Img::showEvent(QShowEvent* event) {
@@ -341,8 +340,8 @@ void Img::PaintPicture(QPainter& painter, const QRegion& exposed) const {
   }
   const images::DecodedImage& image = photo_->image();
   const QPoint scroll = scrollPosition();
-  const int sizeX = TruncToInt(image.width * static_cast<double>(zoom_));
-  const int sizeY = TruncToInt(image.height * static_cast<double>(zoom_));
+  const int sizeX = ScrolledWidth();
+  const int sizeY = ScrolledHeight();
   const QRect picture = QRect(0, 0, sizeX, sizeY).translated(-scroll);
   for (const QRect& rect : exposed) {
     // Outside the picture: the background.
@@ -626,7 +625,8 @@ void Img::ComputeCursor3D() {
 
 void Img::TrackCursor(const QPoint& point) {
   if (project_ == nullptr || !HasPicture()) return;
-  ToggleMarkers();
+  // The marker's old place is repainted when it moves (ToggleMarker repaints the area it
+  // leaves and the one it enters), so it needs no erasing first.
   cursorPoint_ = PixelAt(point);
   ComputeCursor3D();
   MirrorCursor();

@@ -162,6 +162,10 @@ class Img : public QAbstractScrollArea {
   void RefreshCursor(Qt::KeyboardModifiers modifiers);
   bool EdgeChainingActive(Qt::KeyboardModifiers modifiers) const;
   void UpdateScrollSizes();
+  // The scroll bars' ranges and steps for the zoomed photo in the present window.
+  void SetScrollRanges();
+  int ScrolledWidth() const;
+  int ScrolledHeight() const;
 
   // Painting: the picture into the exposed rectangles, then the marks, then the overlay.
   void PaintBase(const QRegion& region);
