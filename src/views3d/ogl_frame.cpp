@@ -3,6 +3,9 @@
 #include <QLabel>
 #include <QToolBar>
 
+#include "mesh/mesh_builder.h"
+#include "model/project.h"
+
 namespace modrin::views3d {
 
 OglFrame::OglFrame(QWidget* parent)
@@ -26,6 +29,7 @@ void OglFrame::InitializeView() {
 
 void OglFrame::UpdateView() {
   ++updateCount_;
+  if (project_ != nullptr) mesh::UpdateModelWithMeshes(*project_);
   RedrawView();
 }
 
