@@ -40,22 +40,29 @@ function(modrin_qt_library name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON AUTORCC ON)
 endfunction()
 
-# modrin_qt_test(folder/name SOURCES ... DEPS ...): a QtTest executable registered in CTest,
-# run on the offscreen platform with settings and data redirected to a scratch folder.
+# modrin_qt_test(folder/name [DISPLAY] SOURCES ... DEPS ...): a QtTest executable registered in
+# CTest, run on the offscreen platform with settings and data redirected to a scratch folder.
+# DISPLAY runs it on a virtual X display instead, where OpenGL works (Mesa's software renderer).
 function(modrin_qt_test test_name)
   if(NOT MODRIN_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "DISPLAY" "" "SOURCES;DEPS" ${ARGN})
   string(REPLACE "/" "_" exe ${test_name})
   add_executable(${exe} ${ARG_SOURCES})
   set_target_properties(${exe} PROPERTIES AUTOMOC ON)
   target_link_libraries(${exe} PRIVATE ${ARG_DEPS} Qt6::Test)
   modrin_warnings(${exe})
   set(scratch ${CMAKE_CURRENT_BINARY_DIR}/${exe}.home)
-  add_test(NAME ${test_name} COMMAND ${CMAKE_COMMAND} -E env
+  set(platform offscreen)
+  set(display)
+  if(ARG_DISPLAY)
+    set(platform xcb)
+    set(display xvfb-run -a -s "-screen 0 1280x1024x24")
+  endif()
+  add_test(NAME ${test_name} COMMAND ${display} ${CMAKE_COMMAND} -E env
     XDG_CONFIG_HOME=${scratch}/config XDG_DATA_HOME=${scratch}/data HOME=${scratch}
     $<TARGET_FILE:${exe}>)
   set_tests_properties(${test_name} PROPERTIES
-    ENVIRONMENT "MODRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};LC_ALL=C;QT_QPA_PLATFORM=offscreen")
+    ENVIRONMENT "MODRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};LC_ALL=C;QT_QPA_PLATFORM=${platform}")
 endfunction()

@@ -14,6 +14,7 @@ packages=(
   assimp-utils                      # an independent reader the exported models must load in
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins   # the desktop program (Qt 6 Widgets, xcb)
   libgl-dev libglu1-mesa-dev fonts-dejavu-core
+  libgl1-mesa-dri                   # Mesa's software renderer: the 3D view on a virtual display
   libx11-dev                        # the Caps Lock state from the X server
   xvfb xauth xdotool x11-utils      # the desktop program's test on a virtual display
   dpkg-dev lintian desktop-file-utils appstream man-db   # building and checking the package

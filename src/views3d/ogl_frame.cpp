@@ -1,43 +1,174 @@
 #include "views3d/ogl_frame.h"
 
+#include <QAction>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
 #include <QToolBar>
 
 #include "mesh/mesh_builder.h"
 #include "model/project.h"
+#include "views3d/ogl.h"
 
 namespace modrin::views3d {
 
-OglFrame::OglFrame(QWidget* parent)
-    : QMainWindow(parent),
-      toolBar_(new QToolBar(tr("3D views Toolbar"), this)),
-      view_(new QLabel(this)) {
-  setWindowFlags(Qt::Widget);
-  toolBar_->setObjectName("3DViewsToolBar");
-  addToolBar(Qt::TopToolBarArea, toolBar_);
-  view_->setAutoFillBackground(true);
-  QPalette white = view_->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  view_->setPalette(white);
-  setCentralWidget(view_);
+namespace {
+
+const QColor kInk(40, 44, 52);
+const QColor kFace(47, 111, 185);
+
+// Toolbar icons, drawn on a 16 x 16 grid.
+QIcon DrawnIcon(void (*draw)(QPainter&)) {
+  QIcon icon;
+  for (int size : {16, 32}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 16.0, size / 16.0);
+    draw(painter);
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
 }
 
-void OglFrame::InitializeView() {
-  ++initializeCount_;
+// Four corner arrows pointing out of a box.
+void DrawFullScreen(QPainter& painter) {
+  painter.setPen(QPen(kInk, 1.4));
+  painter.setBrush(kFace);
+  painter.drawRect(QRectF(5, 5, 6, 6));
+  QPainterPath corners;
+  for (const QPointF& corner :
+       {QPointF(1.5, 1.5), QPointF(14.5, 1.5), QPointF(1.5, 14.5), QPointF(14.5, 14.5)}) {
+    const double dx = corner.x() < 8 ? 4 : -4;
+    const double dy = corner.y() < 8 ? 4 : -4;
+    corners.moveTo(corner.x() + dx, corner.y());
+    corners.lineTo(corner);
+    corners.lineTo(corner.x(), corner.y() + dy);
+  }
+  painter.setBrush(Qt::NoBrush);
+  painter.drawPath(corners);
+}
+
+// A circular arrow: the view follows each change.
+void DrawAutoRedraw(QPainter& painter) {
+  painter.setPen(QPen(kFace, 2));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawArc(QRectF(2.5, 2.5, 11, 11), 100 * 16, 280 * 16);
+  QPainterPath head;
+  head.moveTo(6.5, 0.5);
+  head.lineTo(10.5, 2.8);
+  head.lineTo(6.5, 5.5);
+  head.closeSubpath();
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(kInk);
+  painter.drawPath(head);
+}
+
+// Two triangles' outlines.
+void DrawWireframe(QPainter& painter) {
+  painter.setPen(QPen(kInk, 1.2));
+  painter.setBrush(Qt::NoBrush);
+  QPainterPath mesh;
+  mesh.moveTo(1.5, 13.5);
+  mesh.lineTo(8, 2.5);
+  mesh.lineTo(14.5, 13.5);
+  mesh.closeSubpath();
+  mesh.moveTo(4.75, 8);
+  mesh.lineTo(11.25, 8);
+  mesh.lineTo(8, 13.5);
+  mesh.closeSubpath();
+  painter.drawPath(mesh);
+}
+
+// Whether widgets of this platform can show an OpenGL view.
+bool PlatformHasOpenGL() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != "offscreen" && platform != "minimal";
+}
+
+}  // namespace
+
+OglFrame::OglFrame(QWidget* parent) : QMainWindow(parent) {
+  setWindowFlags(Qt::Widget);
+  if (PlatformHasOpenGL()) {
+    view_ = new Ogl(this);
+    setCentralWidget(view_);
+    view_->setFocus();
+  } else {
+    auto* placeholder = new QLabel(this);
+    placeholder->setAutoFillBackground(true);
+    QPalette white = placeholder->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    placeholder->setPalette(white);
+    setCentralWidget(placeholder);
+  }
+  CreateToolBar();
+  // Auto-redraw starts on, which runs a first update.
+  autoRedraw_->trigger();
+}
+
+void OglFrame::CreateToolBar() {
+  toolBar_ = new QToolBar(tr("3D views Toolbar"), this);
+  toolBar_->setObjectName("3DViewsToolBar");
+  toolBar_->setIconSize(QSize(16, 16));
+  toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+  addToolBar(Qt::TopToolBarArea, toolBar_);
+  auto addButton = [this](const QString& tip, const QString& status, QIcon icon) {
+    QAction* button = toolBar_->addAction(icon, tip);
+    button->setToolTip(tip);
+    button->setStatusTip(status);
+    return button;
+  };
+  fullScreen_ = addButton(tr("Full Screen"), tr("Full screen"), DrawnIcon(DrawFullScreen));
+  connect(fullScreen_, &QAction::triggered, this, [this] { UpdateView(kFit); });
+  autoRedraw_ = addButton(tr("Auto-Redraw"), tr("Auto-redraw"), DrawnIcon(DrawAutoRedraw));
+  autoRedraw_->setCheckable(true);
+  connect(autoRedraw_, &QAction::triggered, this, &OglFrame::OnAutoRedraw);
+  wireframe_ = addButton(tr("Wireframe"), tr("Wireframe"), DrawnIcon(DrawWireframe));
+  wireframe_->setCheckable(true);
+  connect(wireframe_, &QAction::triggered, this, &OglFrame::OnWireframe);
+}
+
+void OglFrame::OnAutoRedraw(bool checked) {
+  autoRedrawOn_ = checked;
+  if (view_ != nullptr) view_->SetAutoRedraw(checked);
+  if (checked) UpdateView();
+}
+
+void OglFrame::OnWireframe(bool checked) {
+  wireframeOn_ = checked;
+  if (view_ != nullptr) view_->SetWireframe(checked);
   UpdateView();
 }
-
-void OglFrame::UpdateView() {
-  ++updateCount_;
-  if (project_ != nullptr) mesh::UpdateModelWithMeshes(*project_);
-  RedrawView();
-}
-
-void OglFrame::RedrawView() { view_->update(); }
 
 void OglFrame::ToggleWireframe() {
-  wireframe_ = !wireframe_;
-  UpdateView();
+  wireframeOn_ = !wireframeOn_;
+  if (view_ != nullptr) view_->SetWireframe(wireframeOn_);
+  wireframe_->trigger();
+}
+
+void OglFrame::UpdateView(int flags) {
+  if (flags & kInitialize) {
+    ++initializeCount_;
+    if (view_ != nullptr) {
+      view_->ReleaseGL();
+      if (project_ != nullptr) view_->CreateTextures(*project_);
+    }
+  }
+  if ((flags & kUpdateModel) && project_ != nullptr) {
+    ++updateCount_;
+    mesh::UpdateModelWithMeshes(*project_);
+  }
+  if (view_ == nullptr) return;
+  if (project_ != nullptr) view_->BuildArrays(*project_);
+  if (flags & kFit) view_->ResetView();
+  view_->BuildDisplayLists();
+  view_->Render();
 }
 
 }  // namespace modrin::views3d

@@ -2,7 +2,7 @@
 
 #include <QMainWindow>
 
-class QLabel;
+class QAction;
 class QToolBar;
 
 namespace modrin::model {
@@ -11,41 +11,66 @@ class Project;
 
 namespace modrin::views3d {
 
+class Ogl;
+
 // A 3D frame of the layout: the model's view with the frame's "3D views Toolbar" above it.
+// Where the platform has no OpenGL (the offscreen and minimal platforms) the frame shows a
+// white pane instead of the view; its commands and the model update work the same.
 class OglFrame : public QMainWindow {
   Q_OBJECT
 
  public:
+  // What UpdateView does besides rebuilding the arrays and display lists from the meshes.
+  enum UpdateFlag {
+    kInitialize = 1,   // textures and entries made again from the project's photos
+    kUpdateModel = 2,  // coordinates, faces and meshes recomputed
+    kFit = 4,          // the model fitted into the view, unturned
+  };
+
   explicit OglFrame(QWidget* parent = nullptr);
 
   // The project whose model the frame shows; it outlives the frame.
   void SetProject(model::Project* project) { project_ = project; }
   model::Project* project() const { return project_; }
 
-  QToolBar* toolBar() const { return toolBar_; }
-  // Rebuild when the 2D views report a change.
-  bool autoRedraw() const { return autoRedraw_; }
-
-  // "Initialize 3d view": textures made again from the photos, then an update.
-  void InitializeView();
+  // The update pipeline, then an immediate redraw.
+  void UpdateView(int flags);
+  // "Initialize 3d view": textures made again from the photos, the model updated and fitted.
+  void InitializeView() { UpdateView(kInitialize | kUpdateModel | kFit); }
   // "Update 3D view": the model recomputed from the positions, then redrawn.
-  void UpdateView();
-  // "Redraw 3D view": redrawn from what the view holds.
-  void RedrawView();
-  // The wireframe key (Ctrl+F10): flips between faces and edges, then updates.
+  void UpdateView() { UpdateView(kUpdateModel); }
+  // "Redraw 3D view": redrawn from the meshes as they are.
+  void RedrawView() { UpdateView(0); }
+  // The wireframe key (Ctrl+F10): flips the wireframe, then runs the Wireframe command.
   void ToggleWireframe();
-  bool wireframe() const { return wireframe_; }
 
-  // How many times each command reached the frame (the view counts them until it draws).
+  QToolBar* toolBar() const { return toolBar_; }
+  QAction* fullScreenAction() const { return fullScreen_; }
+  QAction* autoRedrawAction() const { return autoRedraw_; }
+  QAction* wireframeAction() const { return wireframe_; }
+  // Rebuild when the photo views report a change.
+  bool autoRedraw() const { return autoRedrawOn_; }
+  bool wireframe() const { return wireframeOn_; }
+  // The OpenGL view; null where the platform has none.
+  Ogl* view() const { return view_; }
+
+  // How many times the initialise and update steps ran (for the window's tests).
   int initializeCount() const { return initializeCount_; }
   int updateCount() const { return updateCount_; }
 
  private:
-  QToolBar* toolBar_;
-  QLabel* view_;
+  void CreateToolBar();
+  void OnAutoRedraw(bool checked);
+  void OnWireframe(bool checked);
+
+  QToolBar* toolBar_ = nullptr;
+  QAction* fullScreen_ = nullptr;
+  QAction* autoRedraw_ = nullptr;
+  QAction* wireframe_ = nullptr;
+  Ogl* view_ = nullptr;
   model::Project* project_ = nullptr;
-  bool autoRedraw_ = true;
-  bool wireframe_ = false;
+  bool autoRedrawOn_ = false;
+  bool wireframeOn_ = false;
   int initializeCount_ = 0;
   int updateCount_ = 0;
 };

@@ -1,0 +1,137 @@
+#include "views3d/model_scene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "images/decoded_image.h"
+#include "model/object.h"
+#include "model/object_photo_mesh.h"
+#include "model/project.h"
+
+namespace modrin::views3d {
+
+namespace {
+
+constexpr int kLargestTextureSide = 1024;
+
+// The meshes drawn for photo `photo`: every current object's, in object order.
+template <typename Visit>
+void ForEachTriangle(const model::Project& project, std::size_t photo, Visit visit) {
+  for (const auto& object : project.objects) {
+    if (!object->current || photo >= object->photoMeshes.size()) continue;
+    const model::ObjectPhotoMesh* mesh = object->photoMeshes[photo].get();
+    if (mesh == nullptr) continue;
+    for (const model::MeshTriangle& triangle : mesh->triangles()) visit(triangle);
+  }
+}
+
+}  // namespace
+
+int TextureSide(int pictureSide) {
+  int side = 1;
+  while (side < pictureSide && side < kLargestTextureSide) side *= 2;
+  return side;
+}
+
+TextureImage MakeTexture(const images::DecodedImage& picture) {
+  TextureImage texture;
+  // A picture known only by its size has no pixels to show.
+  if (!picture.IsValid() || picture.pixels.size() < picture.stride() * picture.height) {
+    return texture;
+  }
+  texture.width = TextureSide(picture.width);
+  texture.height = TextureSide(picture.height);
+  texture.bgr.resize(static_cast<std::size_t>(texture.width) * texture.height * 3);
+  // The source column of each texture column, taken at the texel's centre.
+  std::vector<int> columns(static_cast<std::size_t>(texture.width));
+  for (int x = 0; x < texture.width; ++x) {
+    columns[static_cast<std::size_t>(x)] = static_cast<int>((2 * static_cast<std::int64_t>(x) + 1) *
+                                                            picture.width / (2 * texture.width));
+  }
+  std::uint8_t* out = texture.bgr.data();
+  for (int y = 0; y < texture.height; ++y) {
+    const int row = static_cast<int>((2 * static_cast<std::int64_t>(y) + 1) * picture.height /
+                                     (2 * texture.height));
+    for (const int column : columns) {
+      const std::uint8_t* rgb = picture.Pixel(column, row);
+      out[0] = rgb[2];
+      out[1] = rgb[1];
+      out[2] = rgb[0];
+      out += 3;
+    }
+  }
+  return texture;
+}
+
+std::vector<PhotoDrawEntry> CreateEntries(const model::Project& project) {
+  std::vector<PhotoDrawEntry> entries(project.photos.size());
+  for (std::size_t i = 0; i < project.photos.size(); ++i) {
+    const model::Photo& photo = *project.photos[i];
+    if (photo.HasImage()) entries[i].texture = MakeTexture(photo.image());
+  }
+  return entries;
+}
+
+ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>& entries) {
+  ModelBox box;
+  box.min.fill(std::numeric_limits<double>::max());
+  box.max.fill(-std::numeric_limits<double>::max());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    ForEachTriangle(project, i, [&](const model::MeshTriangle& triangle) {
+      for (int k = 0; k < 3; ++k) {
+        const model::MeshVertex& corner = *triangle.Corner(k);
+        const double point[3] = {corner.x, corner.y, corner.z};
+        for (int axis = 0; axis < 3; ++axis) {
+          box.min[axis] = std::min(box.min[axis], point[axis]);
+          box.max[axis] = std::max(box.max[axis], point[axis]);
+        }
+      }
+    });
+  }
+  for (int axis = 0; axis < 3; ++axis) box.center[axis] = (box.min[axis] + box.max[axis]) / 2;
+
+  const auto& c = box.center;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::vector<DrawVertex>& vertices = entries[i].vertices;
+    vertices.clear();
+    ForEachTriangle(project, i, [&](const model::MeshTriangle& triangle) {
+      for (int k = 0; k < 3; ++k) {
+        const model::MeshVertex& v = *triangle.Corner(k);
+        // The model's z axis points up on the screen and its y axis into the screen.
+        vertices.push_back({static_cast<float>(v.u), static_cast<float>(v.v),
+                            static_cast<float>(v.nx), static_cast<float>(v.nz),
+                            static_cast<float>(-v.ny), static_cast<float>(v.x - c[0]),
+                            static_cast<float>(v.z - c[2]), static_cast<float>(-(v.y - c[1]))});
+      }
+    });
+  }
+  return box;
+}
+
+float FitDistance(const ModelBox& box, double fovy, double aspect) {
+  if (box.empty()) return -10.0f;
+  const double t = std::tan(fovy / 2 * std::numbers::pi / 180);
+  const double hx = (box.max[0] - box.min[0]) / 2;
+  const double hy = (box.max[1] - box.min[1]) / 2;
+  const double hz = (box.max[2] - box.min[2]) / 2;
+  return static_cast<float>(-std::max(hz / t, hx / (aspect * t)) - hy);
+}
+
+void SetDepthRange(const ModelBox& box, float zDist, Projection& projection) {
+  if (box.empty()) {
+    projection.zNear = 0.1;
+    projection.zFar = 100.0;
+    return;
+  }
+  const double nearFace = box.min[1] - box.center[1] - zDist;
+  const double farFace = box.max[1] - box.center[1] - zDist;
+  projection.zNear = nearFace * 0.1;
+  projection.zFar = farFace * 10.0;
+  // A box of no size, or one the eye has entered, still needs a depth range OpenGL accepts.
+  if (!(projection.zFar > 0)) projection.zFar = 100.0;
+  if (!(projection.zNear > 0)) projection.zNear = projection.zFar * 1e-4;
+}
+
+}  // namespace modrin::views3d

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace modrin::images {
+struct DecodedImage;
+}
+namespace modrin::model {
+class Project;
+}
+
+namespace modrin::views3d {
+
+// One corner of a drawn triangle in OpenGL's interleaved T2F_N3F_V3F layout: texture
+// coordinates, normal, position. The view's axes: x right, y up (the model's z), z towards the
+// eye (minus the model's y), centred on the model's bounding box.
+struct DrawVertex {
+  float s = 0, t = 0;
+  float nx = 0, ny = 0, nz = 0;
+  float x = 0, y = 0, z = 0;
+};
+static_assert(sizeof(DrawVertex) == 32, "OpenGL reads the vertices tightly packed");
+
+// A photo resampled for a texture: power-of-two sides up to 1024, three bytes per pixel in
+// blue-green-red order, rows bottom-up (t = 0 is the bottom of the photo).
+struct TextureImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> bgr;
+
+  bool empty() const { return width == 0 || height == 0; }
+};
+
+// What the view draws for one photo: its texture and the triangles of every current object's
+// mesh for that photo, three vertices per triangle.
+struct PhotoDrawEntry {
+  TextureImage texture;  // empty for a photo without a decoded picture: nothing is drawn
+  std::vector<DrawVertex> vertices;
+};
+
+// The bounding box of the drawn model in model coordinates. Without any triangle the box keeps
+// its initial extremes (min above max).
+struct ModelBox {
+  std::array<double, 3> min{};
+  std::array<double, 3> max{};
+  std::array<double, 3> center{};
+
+  bool empty() const { return min[0] > max[0]; }
+};
+
+// The texture side for a picture side: the next power of two, at most 1024.
+int TextureSide(int pictureSide);
+
+// The picture resampled to its texture size with nearest-pixel sampling.
+TextureImage MakeTexture(const images::DecodedImage& picture);
+
+// One entry per photo of the project, in photo order, with its texture and no vertices.
+std::vector<PhotoDrawEntry> CreateEntries(const model::Project& project);
+
+// Fills every entry's vertices from the meshes of the project's current objects and returns the
+// box they span. Entries past the project's photos stay empty.
+ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>& entries);
+
+// The eye and projection of the view: the model turned by rotX, rotY, rotZ (degrees, about the
+// view's x, y, z axes) and moved zDist along the view's z axis.
+struct ViewPose {
+  float rotX = 0, rotY = 0, rotZ = 0;
+  float zDist = -10.0f;
+};
+
+struct Projection {
+  double fovy = 45.0;  // degrees, vertical
+  double aspect = 1.0;
+  double zNear = 0.1;
+  double zFar = 100.0;
+};
+
+// The distance at which the whole box shows in a view of the given field and aspect: the box's
+// front face just fills the view.
+float FitDistance(const ModelBox& box, double fovy, double aspect);
+
+// The near and far planes for the box seen from `zDist`: a tenth of the distance to the box's
+// near face and ten times the distance to its far face.
+void SetDepthRange(const ModelBox& box, float zDist, Projection& projection);
+
+}  // namespace modrin::views3d

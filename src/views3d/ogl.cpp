@@ -1,0 +1,361 @@
+#include "views3d/ogl.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions_2_1>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QPainter>
+#include <QPixmap>
+#include <QSurfaceFormat>
+#include <QWheelEvent>
+#include <cmath>
+#include <numbers>
+
+namespace modrin::views3d {
+
+namespace {
+
+constexpr int kTimerPeriodMs = 5;
+
+// Whether a 3D view is drawing: every view shares it, so a draw never starts inside another
+// (a timer tick arriving while a view draws).
+bool drawing = false;
+
+// The rotate cursor: a solid ball in an orbit ring; hot spot at the centre.
+QCursor RotateCursor() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(Qt::white, 4));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawEllipse(QRectF(2.5, 9.5, 27, 13));
+  painter.setPen(QPen(Qt::black, 2));
+  painter.drawEllipse(QRectF(2.5, 9.5, 27, 13));
+  painter.setPen(QPen(Qt::white, 1.5));
+  painter.setBrush(Qt::black);
+  painter.drawEllipse(QPointF(16, 16), 6, 6);
+  return QCursor(pixmap, 16, 16);
+}
+
+// The zoom cursor: bars narrowing upwards like a road running away; hot spot on the middle bar.
+QCursor ZoomCursor() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setPen(QPen(Qt::white, 1));
+  painter.setBrush(Qt::black);
+  const int widths[] = {6, 10, 14, 18, 22, 26};
+  for (int i = 0; i < 6; ++i) {
+    const int width = widths[i];
+    painter.drawRect(16 - width / 2, 2 + i * 5, width - 1, 3);
+  }
+  return QCursor(pixmap, 15, 14);
+}
+
+// A perspective of `fovy` degrees, as the classic perspective helper sets it.
+void LoadPerspective(QOpenGLFunctions_2_1& gl, const Projection& p) {
+  const double top = p.zNear * std::tan(p.fovy / 2 * std::numbers::pi / 180);
+  const double right = top * p.aspect;
+  gl.glMatrixMode(GL_PROJECTION);
+  gl.glLoadIdentity();
+  gl.glFrustum(-right, right, -top, top, p.zNear, p.zFar);
+  gl.glMatrixMode(GL_MODELVIEW);
+}
+
+}  // namespace
+
+Ogl::Ogl(QWidget* parent)
+    : QOpenGLWidget(parent), rotateCursor_(RotateCursor()), zoomCursor_(ZoomCursor()) {
+  setFormat(SurfaceFormat());
+  setFocusPolicy(Qt::StrongFocus);
+  setMouseTracking(true);
+  // The box is undefined until the first arrays are built; the depth range stays the initial
+  // one until then.
+  box_.min.fill(1);
+  box_.max.fill(-1);
+}
+
+Ogl::~Ogl() {
+  timer_.stop();
+  ReleaseGL();
+}
+
+QSurfaceFormat Ogl::SurfaceFormat() {
+  QSurfaceFormat format;
+  format.setRenderableType(QSurfaceFormat::OpenGL);
+  format.setProfile(QSurfaceFormat::CompatibilityProfile);
+  format.setVersion(2, 1);
+  format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+  format.setRedBufferSize(8);
+  format.setGreenBufferSize(8);
+  format.setBlueBufferSize(8);
+  format.setDepthBufferSize(16);
+  return format;
+}
+
+void Ogl::ReleaseGL() {
+  DeleteGLObjects();
+  photoEntries_.clear();
+  texturesStale_ = listsStale_ = false;
+}
+
+void Ogl::DeleteGLObjects() {
+  if (gl_ == nullptr || (textureNames_.empty() && listCount_ == 0)) return;
+  makeCurrent();
+  for (const unsigned name : textureNames_) {
+    if (name != 0) gl_->glDeleteTextures(1, &name);
+  }
+  if (listCount_ > 0) gl_->glDeleteLists(listBase_, listCount_);
+  doneCurrent();
+  textureNames_.clear();
+  listBase_ = 0;
+  listCount_ = 0;
+}
+
+void Ogl::CreateTextures(const model::Project& project) {
+  photoEntries_ = CreateEntries(project);
+  texturesStale_ = true;
+  listsStale_ = true;
+}
+
+void Ogl::BuildArrays(const model::Project& project) {
+  box_ = views3d::BuildArrays(project, photoEntries_);
+}
+
+void Ogl::BuildDisplayLists() { listsStale_ = true; }
+
+void Ogl::FitView() {
+  pose_.zDist = FitDistance(box_, projection_.fovy, projection_.aspect);
+  UpdateProjection();
+}
+
+void Ogl::ResetView() {
+  FitView();
+  pose_.rotX = pose_.rotY = pose_.rotZ = 0;
+}
+
+void Ogl::UpdateProjection() {
+  SetDepthRange(box_, pose_.zDist, projection_);
+  Render();
+}
+
+// Qt composes an OpenGL view into its window from the event loop, so drawing "now" means at
+// the next turn of the loop, which comes before any other input is handled.
+void Ogl::Render() { update(); }
+
+void Ogl::initializeGL() {
+  gl_ = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(context());
+  if (gl_ == nullptr) return;  // no compatibility context: the view stays white
+  // The context goes before the widget when the window closes: its objects go with it.
+  connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+    DeleteGLObjects();
+    gl_ = nullptr;
+  });
+  gl_->glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, 0);
+  gl_->glClearColor(1, 1, 1, 1);
+  gl_->glEnable(GL_DEPTH_TEST);
+  gl_->glDepthFunc(GL_LESS);
+  texturesStale_ = listsStale_ = !photoEntries_.empty();
+}
+
+void Ogl::resizeGL(int w, int h) {
+  if (h < 1) return;
+  projection_.aspect = static_cast<double>(w) / h;
+  SetDepthRange(box_, pose_.zDist, projection_);
+}
+
+void Ogl::UploadTextures() {
+  for (const unsigned name : textureNames_) {
+    if (name != 0) gl_->glDeleteTextures(1, &name);
+  }
+  textureNames_.assign(photoEntries_.size(), 0);
+  gl_->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  for (std::size_t i = 0; i < photoEntries_.size(); ++i) {
+    const TextureImage& texture = photoEntries_[i].texture;
+    if (texture.empty()) continue;
+    gl_->glGenTextures(1, &textureNames_[i]);
+    gl_->glBindTexture(GL_TEXTURE_2D, textureNames_[i]);
+    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    gl_->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, texture.width, texture.height, 0, GL_BGR,
+                      GL_UNSIGNED_BYTE, texture.bgr.data());
+  }
+  texturesStale_ = false;
+}
+
+void Ogl::CompileDisplayLists() {
+  if (listCount_ > 0) gl_->glDeleteLists(listBase_, listCount_);
+  listCount_ = static_cast<int>(photoEntries_.size());
+  listBase_ = listCount_ > 0 ? gl_->glGenLists(listCount_) : 0;
+  if (listBase_ == 0) listCount_ = 0;
+  for (int i = 0; i < listCount_; ++i) {
+    const PhotoDrawEntry& entry = photoEntries_[static_cast<std::size_t>(i)];
+    // A photo without a picture has no texture and draws nothing.
+    if (entry.vertices.empty() || textureNames_[static_cast<std::size_t>(i)] == 0) continue;
+    gl_->glNewList(listBase_ + static_cast<unsigned>(i), GL_COMPILE);
+    gl_->glBindTexture(GL_TEXTURE_2D, textureNames_[static_cast<std::size_t>(i)]);
+    gl_->glEnable(GL_TEXTURE_2D);
+    gl_->glInterleavedArrays(GL_T2F_N3F_V3F, 0, entry.vertices.data());
+    gl_->glDrawArrays(GL_TRIANGLES, 0, static_cast<int>(entry.vertices.size()));
+    gl_->glDisable(GL_TEXTURE_2D);
+    if (wireframe_) DrawWireframe(entry);
+    gl_->glEndList();
+  }
+  listsStale_ = false;
+}
+
+void Ogl::DrawWireframe(const PhotoDrawEntry& entry) {
+  gl_->glColor3f(1, 1, 1);
+  gl_->glLineWidth(2);
+  gl_->glDepthFunc(GL_LEQUAL);
+  for (std::size_t k = 0; k + 2 < entry.vertices.size(); k += 3) {
+    gl_->glBegin(GL_LINE_LOOP);
+    for (std::size_t c = k; c < k + 3; ++c) {
+      gl_->glVertex3f(entry.vertices[c].x, entry.vertices[c].y, entry.vertices[c].z);
+    }
+    gl_->glEnd();
+  }
+  gl_->glDepthFunc(GL_LESS);
+}
+
+void Ogl::paintGL() {
+  if (gl_ == nullptr || drawing) return;
+  drawing = true;
+  if (texturesStale_) UploadTextures();
+  if (listsStale_) CompileDisplayLists();
+  const qreal ratio = devicePixelRatioF();
+  gl_->glViewport(0, 0, static_cast<int>(width() * ratio), static_cast<int>(height() * ratio));
+  LoadPerspective(*gl_, projection_);
+  gl_->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  gl_->glLoadIdentity();
+  gl_->glTranslatef(0, 0, pose_.zDist);
+  gl_->glRotatef(pose_.rotX, 1, 0, 0);
+  gl_->glRotatef(pose_.rotY, 0, 1, 0);
+  gl_->glRotatef(pose_.rotZ, 0, 0, 1);
+  for (int i = 0; i < listCount_; ++i) {
+    if (!photoEntries_[static_cast<std::size_t>(i)].vertices.empty()) {
+      gl_->glCallList(listBase_ + static_cast<unsigned>(i));
+    }
+  }
+  drawing = false;
+}
+
+void Ogl::StartTimer() {
+  if (!timer_.isActive()) timer_.start(kTimerPeriodMs, this);
+}
+
+void Ogl::mousePressEvent(QMouseEvent* event) {
+  lastMouse_ = event->position().toPoint();
+  if (event->button() != Qt::LeftButton || !hasContent()) return;
+  setCursor(event->modifiers() & Qt::ShiftModifier ? zoomCursor_ : rotateCursor_);
+  StartTimer();
+}
+
+void Ogl::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) setCursor(Qt::ArrowCursor);
+}
+
+void Ogl::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint position = event->position().toPoint();
+  const QPoint move = position - lastMouse_;
+  lastMouse_ = position;
+  if (!hasContent()) return;
+  setFocus(Qt::MouseFocusReason);
+  if (!(event->buttons() & Qt::LeftButton)) return;
+  if (event->modifiers() & Qt::ShiftModifier) {
+    setCursor(zoomCursor_);
+    pose_.zDist += static_cast<float>(move.y()) * kZoomSpeed;
+  } else {
+    setCursor(rotateCursor_);
+    pose_.rotY += static_cast<float>(move.x()) * kRotSpeed;
+    pose_.rotX += static_cast<float>(move.y()) * kRotSpeed;
+  }
+  StartTimer();
+}
+
+void Ogl::wheelEvent(QWheelEvent* event) {
+  pose_.zDist += static_cast<float>(event->angleDelta().y()) * kZoomSpeed * 0.1f;
+  StartTimer();
+  event->accept();
+}
+
+void Ogl::keyPressEvent(QKeyEvent* event) {
+  const bool keypad = event->modifiers() & Qt::KeypadModifier;
+  switch (event->key()) {
+    case Qt::Key_Left:
+      velocity_.rotY -= kRotSpeed;
+      break;
+    case Qt::Key_Right:
+      velocity_.rotY += kRotSpeed;
+      break;
+    case Qt::Key_Up:
+      velocity_.zDist -= kZoomSpeed;
+      break;
+    case Qt::Key_Down:
+      velocity_.zDist += kZoomSpeed;
+      break;
+    case Qt::Key_8:
+      if (keypad) velocity_.rotX += kRotSpeed;
+      break;
+    case Qt::Key_2:
+      if (keypad) velocity_.rotX -= kRotSpeed;
+      break;
+    case Qt::Key_6:
+      if (keypad) velocity_.rotZ += kRotSpeed;
+      break;
+    case Qt::Key_4:
+      if (keypad) velocity_.rotZ -= kRotSpeed;
+      break;
+    case Qt::Key_5:
+      if (!keypad) break;
+      velocity_ = ViewPose{0, 0, 0, 0};
+      timer_.stop();
+      return;
+    case Qt::Key_End:
+      velocity_ = ViewPose{0, 0, 0, 0};
+      break;
+    case Qt::Key_Clear:  // keypad 5 with Num Lock off
+      velocity_ = ViewPose{0, 0, 0, 0};
+      timer_.stop();
+      return;
+    case Qt::Key_Home:
+      FitView();
+      pose_.rotX = pose_.rotY = pose_.rotZ = 0;
+      break;
+    case Qt::Key_Shift:
+      if (hasContent() && (QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        setCursor(zoomCursor_);
+      }
+      break;
+    default:
+      break;
+  }
+  StartTimer();
+}
+
+void Ogl::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Shift && hasContent() &&
+      (QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+    setCursor(rotateCursor_);
+  }
+}
+
+void Ogl::timerEvent(QTimerEvent* event) {
+  if (event->timerId() != timer_.timerId()) {
+    QOpenGLWidget::timerEvent(event);
+    return;
+  }
+  pose_.rotX += velocity_.rotX;
+  pose_.rotY += velocity_.rotY;
+  pose_.rotZ += velocity_.rotZ;
+  pose_.zDist += velocity_.zDist;
+  update();
+  // The velocities stay: the turning resumes with the next key, drag, click or wheel turn.
+  if (!rect().contains(mapFromGlobal(QCursor::pos()))) timer_.stop();
+}
+
+}  // namespace modrin::views3d
