@@ -103,6 +103,21 @@ TEST(ArraysTest, CornersInViewAxesAroundTheBoxCentre) {
   EXPECT_EQ(entries[0].vertices.size(), 0u);
 }
 
+// A photo whose picture did not load, or is known only by its size, gets no texture; its
+// meshes are empty, so it draws nothing.
+TEST(ArraysTest, PhotoWithoutPictureHasNoTexture) {
+  SquareProject square({"A"});
+  square.project.photos[1]->levels.clear();
+  square.project.photos[0]->levels.front()->pixels.clear();
+  mesh::UpdateModelWithMeshes(square.project);
+  std::vector<PhotoDrawEntry> entries = CreateEntries(square.project);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_TRUE(entries[0].texture.empty());
+  EXPECT_TRUE(entries[1].texture.empty());
+  BuildArrays(square.project, entries);
+  EXPECT_TRUE(entries[1].vertices.empty());
+}
+
 TEST(ArraysTest, EveryCurrentObjectInObjectOrder) {
   SquareProject square({"A", "B"});
   mesh::UpdateModelWithMeshes(square.project);

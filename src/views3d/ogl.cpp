@@ -81,6 +81,9 @@ Ogl::Ogl(QWidget* parent)
 
 Ogl::~Ogl() {
   timer_.stop();
+  // The context is destroyed after this body, by the base class; by then the view's members
+  // are gone, so it must not call back.
+  if (context() != nullptr) disconnect(context(), nullptr, this, nullptr);
   ReleaseGL();
 }
 
