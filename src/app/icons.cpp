@@ -5,6 +5,7 @@
 #include <QPixmap>
 
 #include "app/commands.h"
+#include "widgets/drawn_icon.h"
 
 namespace modrin::app {
 
@@ -122,20 +123,7 @@ void DrawProgram(QPainter& p) {
   }
 }
 
-QIcon RenderIcon(Drawing draw) {
-  QIcon icon;
-  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 16.0, size / 16.0);
-    draw(painter);
-    painter.end();
-    icon.addPixmap(pixmap);
-  }
-  return icon;
-}
+QIcon RenderIcon(Drawing draw) { return widgets::DrawnIcon(draw, {16, 24, 32, 48, 64, 128, 256}); }
 
 }  // namespace
 

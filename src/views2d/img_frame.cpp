@@ -13,6 +13,7 @@
 #include "views2d/img.h"
 #include "views2d/view_host.h"
 #include "views2d/view_parameters_dialog.h"
+#include "widgets/drawn_icon.h"
 
 namespace modrin::views2d {
 
@@ -21,22 +22,6 @@ namespace {
 const QColor kInk(40, 44, 52);
 const QColor kMark(222, 0, 0);
 const QColor kLine(47, 111, 185);
-
-// Toolbar icons, drawn on a 16 x 16 grid.
-QIcon DrawnIcon(void (*draw)(QPainter&)) {
-  QIcon icon;
-  for (int size : {16, 32}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 16.0, size / 16.0);
-    draw(painter);
-    painter.end();
-    icon.addPixmap(pixmap);
-  }
-  return icon;
-}
 
 void DrawEdgeMode(QPainter& p) {
   p.setPen(QPen(kLine, 1.6));
@@ -123,12 +108,12 @@ void ImgFrame::CreateToolBar() {
     button->setCheckable(true);
     return button;
   };
-  QAction* edgeMode =
-      addButton(kEdgeModeCommand, tr("Edge mode"), tr("Edit Edges"), DrawnIcon(DrawEdgeMode));
+  QAction* edgeMode = addButton(kEdgeModeCommand, tr("Edge mode"), tr("Edit Edges"),
+                                widgets::DrawnIcon(DrawEdgeMode));
   connect(edgeMode, &QAction::triggered, view_, &Img::SetEdgeMode);
   toolBar_->addSeparator();
   QAction* generalMove = addButton(kGeneralMoveCommand, tr("General move"),
-                                   tr("Move in all images"), DrawnIcon(DrawGeneralMove));
+                                   tr("Move in all images"), widgets::DrawnIcon(DrawGeneralMove));
   connect(generalMove, &QAction::triggered, view_, &Img::SetCursorAlive);
 
   zoomBox_ = new QComboBox(toolBar_);
@@ -153,11 +138,11 @@ void ImgFrame::CreateToolBar() {
           [this] { ApplyZoomText(zoomBox_->lineEdit()->text()); });
 
   QAction* selector = addButton(kImageSelectorCommand, tr("Image selector"), tr("Image list"),
-                                DrawnIcon(DrawImageSelector));
+                                widgets::DrawnIcon(DrawImageSelector));
   connect(selector, &QAction::toggled, this, &ImgFrame::ToggleSelector);
   toolBar_->addSeparator();
   QAction* parameters = addButton(kParametersCommand, tr("Parameters"), tr("Image parameters"),
-                                  DrawnIcon(DrawParameters));
+                                  widgets::DrawnIcon(DrawParameters));
   parameters->setCheckable(false);
   connect(parameters, &QAction::triggered, this, &ImgFrame::OpenParameters);
 }

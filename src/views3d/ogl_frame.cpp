@@ -6,12 +6,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
 #include <QToolBar>
 
 #include "mesh/mesh_builder.h"
 #include "model/project.h"
 #include "views3d/ogl.h"
+#include "widgets/drawn_icon.h"
 
 namespace modrin::views3d {
 
@@ -19,22 +19,6 @@ namespace {
 
 const QColor kInk(40, 44, 52);
 const QColor kFace(47, 111, 185);
-
-// Toolbar icons, drawn on a 16 x 16 grid.
-QIcon DrawnIcon(void (*draw)(QPainter&)) {
-  QIcon icon;
-  for (int size : {16, 32}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 16.0, size / 16.0);
-    draw(painter);
-    painter.end();
-    icon.addPixmap(pixmap);
-  }
-  return icon;
-}
 
 // Four corner arrows pointing out of a box.
 void DrawFullScreen(QPainter& painter) {
@@ -124,12 +108,12 @@ void OglFrame::CreateToolBar() {
     button->setStatusTip(status);
     return button;
   };
-  fullScreen_ = addButton(tr("Full Screen"), tr("Full screen"), DrawnIcon(DrawFullScreen));
+  fullScreen_ = addButton(tr("Full Screen"), tr("Full screen"), widgets::DrawnIcon(DrawFullScreen));
   connect(fullScreen_, &QAction::triggered, this, [this] { UpdateView(kFit); });
-  autoRedraw_ = addButton(tr("Auto-Redraw"), tr("Auto-redraw"), DrawnIcon(DrawAutoRedraw));
+  autoRedraw_ = addButton(tr("Auto-Redraw"), tr("Auto-redraw"), widgets::DrawnIcon(DrawAutoRedraw));
   autoRedraw_->setCheckable(true);
   connect(autoRedraw_, &QAction::triggered, this, &OglFrame::OnAutoRedraw);
-  wireframe_ = addButton(tr("Wireframe"), tr("Wireframe"), DrawnIcon(DrawWireframe));
+  wireframe_ = addButton(tr("Wireframe"), tr("Wireframe"), widgets::DrawnIcon(DrawWireframe));
   wireframe_->setCheckable(true);
   connect(wireframe_, &QAction::triggered, this, &OglFrame::OnWireframe);
 }
