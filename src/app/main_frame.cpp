@@ -509,8 +509,7 @@ void CMainFrame::OnLoadImages() { app_.LoadImages(); }
 void CMainFrame::OnExit() { close(); }
 
 void CMainFrame::OnSave3DAs() { app_.Save3DAs(); }
-// The web export dialog comes with the 3D view; until then its command does nothing.
-void CMainFrame::OnSaveToWeb() {}
+void CMainFrame::OnSaveToWeb() { app_.ShowWebExportDialog(); }
 
 void CMainFrame::OnPhotoParameters() {
   views2d::PhotoParametersDialog dialog(app_.project(), ShowHelp, this);

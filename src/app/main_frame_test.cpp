@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -93,6 +94,7 @@ class MainFrameTest : public QObject {
   void loadImagesCancelledStillModifiedAndRefreshes();
   void photoParametersSetTheFocalOfPhotosWithout();
   void save3DWritesByExtensionAndReportsFailures();
+  void save3DDialogOffersTheThreeTypes();
   void helpKeyInAPhotoViewAdvisesTheNextStep();
   void saveUnderGermanLocaleIsByteIdentical();
 
@@ -522,6 +524,28 @@ void MainFrameTest::save3DWritesByExtensionAndReportsFailures() {
   // The dialog's name field starts as the pattern; confirming it chooses no file.
   QCOMPARE(modrin::app::ModelFileChoice("/home/user/*.x"), QString());
   QCOMPARE(modrin::app::ModelFileChoice("/home/user/m.x"), QString("/home/user/m.x"));
+}
+
+void MainFrameTest::save3DDialogOffersTheThreeTypes() {
+  const std::unique_ptr<QFileDialog> dialog =
+      modrin::app::MakeModelFileDialog(nullptr, dir_->path());
+  QCOMPARE(dialog->windowTitle(), QString("Save 3d-model file"));
+  const QStringList types{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
+                          "Alias Wafefront OBJ files (*.obj)"};
+  QCOMPARE(dialog->nameFilters(), types);
+  QCOMPARE(dialog->selectedNameFilter(), types.front());
+  QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+  QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+  QCOMPARE(dialog->directory().absolutePath(), QDir(dir_->path()).absolutePath());
+  // A name without extension gets the one of the type chosen.
+  QCOMPARE(dialog->defaultSuffix(), QString("x"));
+  emit dialog->filterSelected(types[2]);
+  QCOMPARE(dialog->defaultSuffix(), QString("obj"));
+  // The name field starts as the pattern of the first type.
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+  QVERIFY(field != nullptr);
+  QCOMPARE(field->text(), QString("*.x"));
 }
 
 void MainFrameTest::helpKeyInAPhotoViewAdvisesTheNextStep() {

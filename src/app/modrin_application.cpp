@@ -5,7 +5,9 @@
 #include <QCursor>
 #include <QFileInfo>
 
+#include "app/help_window.h"
 #include "app/main_frame.h"
+#include "app/web_export_dialog.h"
 #include "export/save_model.h"
 #include "images/camera_database.h"
 
@@ -49,6 +51,12 @@ void ModrinApplication::Save3DAs() {
   if (chosen.isEmpty()) return;
   const exporters::SaveModelResult result = exporters::SaveModel(project(), chosen.toStdString());
   if (!result.ok) dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));
+}
+
+void ModrinApplication::ShowWebExportDialog() {
+  WebExportDialog dialog(exporters::WebExportSettings{}, *dialogs_, ShowHelp, frame_.get());
+  if (dialog.exec() != QDialog::Accepted) return;
+  webExportSettings_ = dialog.settings();
 }
 
 void ModrinApplication::OpenRecentFile(int index) {

@@ -3,10 +3,12 @@
 #include <QSettings>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/recent_files.h"
 #include "app/user_dialogs.h"
+#include "export/web_export_settings.h"
 #include "model/project_document.h"
 
 namespace modrin::app {
@@ -43,6 +45,13 @@ class ModrinApplication : public model::DocumentHost {
   // Save 3D As: writes the meshes of the last model update to a file whose extension chooses
   // the format; a failure is shown, naming the file and the reason.
   void Save3DAs();
+  // Save to Web: the "Output to HTML" dialog, starting from its initial values every time. OK
+  // keeps the values as webExportSettings(); Cancel keeps nothing. No page is written yet.
+  void ShowWebExportDialog();
+  // The values the last "Output to HTML" dialog closed by OK gave; none before the first.
+  const std::optional<exporters::WebExportSettings>& webExportSettings() const {
+    return webExportSettings_;
+  }
 
   // What closing the main window does first: saves the camera database and the layout, then
   // asks whether to save unsaved changes. False when the program must stay open: the user
@@ -72,6 +81,7 @@ class ModrinApplication : public model::DocumentHost {
   QSettings settings_;
   RecentFileList recent_;
   model::ProjectDocument document_;
+  std::optional<exporters::WebExportSettings> webExportSettings_;
   // Destroyed before the project, whose photos and objects its views refer to.
   std::unique_ptr<CMainFrame> frame_;
 };

@@ -48,24 +48,55 @@ QStringList UserDialogs::AskImageFiles(QWidget* parent) {
   return dialog.selectedFiles();
 }
 
-QString UserDialogs::AskModelFileName(QWidget* parent, const QString& folder) {
-  QFileDialog dialog(parent, "Save 3d-model file", folder);
+std::unique_ptr<QFileDialog> MakeModelFileDialog(QWidget* parent, const QString& folder) {
+  auto dialog = std::make_unique<QFileDialog>(parent, "Save 3d-model file", folder);
   const QStringList filters{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
                             "Alias Wafefront OBJ files (*.obj)"};
   const QStringList suffixes{"x", "wrl", "obj"};
-  dialog.setNameFilters(filters);
-  dialog.selectNameFilter(filters.front());
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setOption(QFileDialog::ReadOnly, false);
+  dialog->setNameFilters(filters);
+  dialog->selectNameFilter(filters.front());
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setOption(QFileDialog::ReadOnly, false);
+  dialog->setOption(QFileDialog::DontConfirmOverwrite, false);
   // A name typed without an extension gets the one of the chosen file type.
-  dialog.setDefaultSuffix(suffixes.front());
-  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
-    const qsizetype index = filters.indexOf(filter);
-    if (index >= 0) dialog.setDefaultSuffix(suffixes[index]);
-  });
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return ModelFileChoice(dialog.selectedFiles().constFirst());
+  dialog->setDefaultSuffix(suffixes.front());
+  QFileDialog* shown = dialog.get();
+  QObject::connect(shown, &QFileDialog::filterSelected, shown,
+                   [shown, filters, suffixes](const QString& filter) {
+                     const qsizetype index = filters.indexOf(filter);
+                     if (index >= 0) shown->setDefaultSuffix(suffixes[index]);
+                   });
+  // The name field starts as the pattern of the first type.
+  dialog->selectFile("*.x");
+  return dialog;
+}
+
+QString UserDialogs::AskModelFileName(QWidget* parent, const QString& folder) {
+  const std::unique_ptr<QFileDialog> dialog = MakeModelFileDialog(parent, folder);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+  return ModelFileChoice(dialog->selectedFiles().constFirst());
+}
+
+std::unique_ptr<QFileDialog> MakeHtmlFileDialog(QWidget* parent, const QString& startName) {
+  auto dialog = std::make_unique<QFileDialog>(parent, "HTML file");
+  dialog->setNameFilter("HTML file (*.html)");
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setOption(QFileDialog::ReadOnly, false);
+  dialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+  dialog->setDefaultSuffix("html");
+  dialog->selectFile(startName);
+  return dialog;
+}
+
+UserDialogs::FileNameAnswer UserDialogs::AskHtmlFileName(QWidget* parent,
+                                                         const QString& startName) {
+  const std::unique_ptr<QFileDialog> dialog = MakeHtmlFileDialog(parent, startName);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+    return {startName, false};
+  }
+  return {dialog->selectedFiles().constFirst(), true};
 }
 
 QString ModelFileChoice(const QString& fieldText) {

@@ -2,7 +2,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 
+class QFileDialog;
 class QWidget;
 
 namespace modrin::app {
@@ -12,6 +14,12 @@ namespace modrin::app {
 class UserDialogs {
  public:
   enum class Answer { Yes, No, Cancel };
+  // What a file dialog ended with: the text of its name field, and whether the user confirmed
+  // it.
+  struct FileNameAnswer {
+    QString text;
+    bool confirmed = false;
+  };
 
   virtual ~UserDialogs() = default;
 
@@ -22,6 +30,10 @@ class UserDialogs {
   // "Save 3d-model file", opened in `folder`: a model file name whose extension chooses the
   // format; empty when cancelled.
   virtual QString AskModelFileName(QWidget* parent, const QString& folder);
+  // "HTML file", a web page's file name, the name field starting as `startName` (a name
+  // without folder, or the pattern "*.html"). Confirmed: the full path chosen. Cancelled: the
+  // field's text is given back as it started.
+  virtual FileNameAnswer AskHtmlFileName(QWidget* parent, const QString& startName);
   // "Save de Project?" with Yes, No and Cancel.
   virtual Answer AskSaveChanges(QWidget* parent);
   // A warning with an exclamation icon and an OK button.
@@ -31,6 +43,11 @@ class UserDialogs {
   // The About box.
   virtual void ShowAbout(QWidget* parent);
 };
+
+// The file dialog AskModelFileName shows, set up but not shown yet.
+std::unique_ptr<QFileDialog> MakeModelFileDialog(QWidget* parent, const QString& folder);
+// The file dialog AskHtmlFileName shows, set up but not shown yet.
+std::unique_ptr<QFileDialog> MakeHtmlFileDialog(QWidget* parent, const QString& startName);
 
 // The model file a Save 3D dialog's final name chooses: none for an empty name or the "*.x"
 // pattern the field starts with.

@@ -23,6 +23,13 @@ class ScriptedDialogs : public UserDialogs {
     modelFolder = folder;
     return modelName;
   }
+  // Answers htmlAnswer; an empty text stands for the start name, as a cancelled dialog gives.
+  FileNameAnswer AskHtmlFileName(QWidget*, const QString& startName) override {
+    htmlStarts << startName;
+    FileNameAnswer answer = htmlAnswer;
+    if (answer.text.isEmpty()) answer.text = startName;
+    return answer;
+  }
   Answer AskSaveChanges(QWidget*) override {
     ++questions;
     return answer;
@@ -33,6 +40,8 @@ class ScriptedDialogs : public UserDialogs {
 
   QString openName, saveName, modelName, modelFolder;
   QStringList images;
+  FileNameAnswer htmlAnswer;
+  QStringList htmlStarts;  // the start name of every HTML file question
   Answer answer = Answer::Cancel;
   int modelDialogs = 0;
   int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;

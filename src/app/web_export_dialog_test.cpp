@@ -1,0 +1,435 @@
+#include "app/web_export_dialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <clocale>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/commands.h"
+#include "app/dialog_units.h"
+#include "app/main_frame.h"
+#include "app/modrin_application.h"
+#include "app/testing/scripted_dialogs.h"
+#include "app/user_dialogs.h"
+
+using modrin::app::DialogUnits;
+using modrin::app::ModrinApplication;
+using modrin::app::UserDialogs;
+using modrin::app::WebExportDialog;
+using modrin::app::testing::ScriptedDialogs;
+using modrin::exporters::PluginType;
+using modrin::exporters::WebExportSettings;
+
+namespace {
+
+template <typename T = QLineEdit>
+T* Control(const QWidget& dialog, const char* name) {
+  T* control = dialog.findChild<T*>(name);
+  if (control == nullptr) qFatal("no control %s", name);
+  return control;
+}
+
+// Replaces the text of `edit` as a user does: select all, type.
+void Type(QLineEdit* edit, const QString& text) {
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QTest::keyClicks(edit, text);
+}
+
+void ClickOk(const QWidget& dialog) {
+  QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
+}
+
+// What the dialog shows, one value per control in tab order.
+QStringList Shown(const QWidget& dialog) {
+  QStringList shown;
+  for (const char* name : {"fileName", "url", "horizontalMin", "horizontalMax", "verticalMin",
+                           "verticalMax", "windowWidth", "windowHeight"}) {
+    shown << Control(dialog, name)->text();
+  }
+  shown << (Control<QCheckBox>(dialog, "webOrLocal")->isChecked() ? "web" : "local");
+  shown << (Control(dialog, "url")->isEnabled() ? "url enabled" : "url greyed");
+  shown << (Control<QRadioButton>(dialog, "activeX")->isChecked() ? "ActiveX" : "-");
+  shown << (Control<QRadioButton>(dialog, "java")->isEnabled() ? "JAVA enabled" : "JAVA greyed");
+  shown << Control<modrin::views2d::ColourButton>(dialog, "background")->colour().name();
+  shown << Control<QComboBox>(dialog, "maxTexturePixels")->currentText();
+  shown << QString::number(Control<QSlider>(dialog, "quality")->value());
+  return shown;
+}
+
+// clang-format off
+const QStringList kInitiallyShown{
+    "", "http://www.example.com/", "-180", "180", "-90", "90", "400", "300",
+    "local", "url greyed", "ActiveX", "JAVA greyed", "#ffffff", "256", "80"};
+// clang-format on
+
+}  // namespace
+
+class WebExportDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+  }
+
+  // Save to Web through the main window: every opening starts afresh; OK keeps the values,
+  // Cancel keeps nothing.
+  void everyOpeningStartsFromTheInitialValues() {
+    auto scripted = std::make_unique<ScriptedDialogs>();
+    ModrinApplication app(std::move(scripted));
+    app.Start({});
+    app.project().AddObject("House");
+    app.mainFrame().UpdateCommandStates();
+    QAction* saveToWeb = app.mainFrame().action(modrin::app::command::kSaveToWeb);
+    QVERIFY(saveToWeb->isEnabled());
+
+    auto runDialog = [&](const std::function<void(WebExportDialog&)>& use) {
+      bool ran = false;
+      QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<WebExportDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(dialog->windowTitle(), QString("Output to HTML"));
+        QCOMPARE(Shown(*dialog), kInitiallyShown);
+        use(*dialog);
+        ran = true;
+      });
+      saveToWeb->trigger();
+      QVERIFY(ran);
+    };
+    runDialog([](WebExportDialog& dialog) {
+      Type(Control(dialog, "fileName"), "/web/house.html");
+      Type(Control(dialog, "windowWidth"), "640");
+      QTest::mouseClick(Control<QCheckBox>(dialog, "webOrLocal"), Qt::LeftButton);
+      ClickOk(dialog);
+      QVERIFY(!dialog.isVisible());
+    });
+    QVERIFY(app.webExportSettings().has_value());
+    QCOMPARE(app.webExportSettings()->fileName, std::string("/web/house.html"));
+    QCOMPARE(app.webExportSettings()->windowWidth_px, 640);
+    QVERIFY(app.webExportSettings()->webOrLocal);
+
+    // Entered values do not come back; a cancelled dialog leaves the kept values alone.
+    runDialog([](WebExportDialog& dialog) {
+      Type(Control(dialog, "windowWidth"), "10");
+      dialog.reject();
+    });
+    QCOMPARE(app.webExportSettings()->windowWidth_px, 640);
+  }
+
+  void urlEditIsGreyedUntilTheBoxIsChecked() {
+    ScriptedDialogs dialogs;
+    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    dialog.show();
+    auto* box = Control<QCheckBox>(dialog, "webOrLocal");
+    QLineEdit* url = Control(dialog, "url");
+    QVERIFY(!url->isEnabled());
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(box->isChecked());
+    QVERIFY(url->isEnabled());
+    Type(url, "https://models.example.org/house/");
+    QCOMPARE(url->text(), QString("https://models.example.org/house/"));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Space);
+    QVERIFY(!url->isEnabled());
+    // A greyed address is still what OK reads back.
+    ClickOk(dialog);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.settings().siteAddress, std::string("https://models.example.org/house/"));
+    QVERIFY(!dialog.settings().webOrLocal);
+  }
+
+  void browseStartsFromTheHeldFileName() {
+    ScriptedDialogs dialogs;
+    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    dialog.show();
+    QLineEdit* fileName = Control(dialog, "fileName");
+    auto* browse = Control<QPushButton>(dialog, "browse");
+    auto* box = Control<QCheckBox>(dialog, "webOrLocal");
+
+    // The first browse offers the pattern; a confirmed name fills the edit with its path.
+    dialogs.htmlAnswer = {"/web/model.html", true};
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(dialogs.htmlStarts, QStringList{"*.html"});
+    QCOMPARE(fileName->text(), QString("/web/model.html"));
+
+    // Typing in the edit does not change where the next browse starts; a cancelled browse
+    // keeps the edit.
+    Type(fileName, "/elsewhere/typed.html");
+    dialogs.htmlAnswer = {};
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(dialogs.htmlStarts.last(), QString("model.html"));
+    QCOMPARE(fileName->text(), QString("/elsewhere/typed.html"));
+
+    // A click on the box takes the edit's text, Windows folders too.
+    Type(fileName, "C:\\web\\page.html");
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(dialogs.htmlStarts.last(), QString("page.html"));
+
+    // Whatever a cancelled browse ended with is held for the next one.
+    dialogs.htmlAnswer = {"/tmp/other.html", false};
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(fileName->text(), QString("C:\\web\\page.html"));
+    dialogs.htmlAnswer = {};
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(dialogs.htmlStarts.last(), QString("other.html"));
+
+    // An edit naming a folder offers the pattern again.
+    Type(fileName, "/web/");
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(dialogs.htmlStarts.last(), QString("*.html"));
+  }
+
+  void htmlFileDialogAsksForOneType() {
+    const std::unique_ptr<QFileDialog> dialog =
+        modrin::app::MakeHtmlFileDialog(nullptr, "model.html");
+    QCOMPARE(dialog->windowTitle(), QString("HTML file"));
+    QCOMPARE(dialog->nameFilters(), QStringList{"HTML file (*.html)"});
+    QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(dialog->defaultSuffix(), QString("html"));
+    QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+    QVERIFY(field != nullptr);
+    QCOMPARE(field->text(), QString("model.html"));
+  }
+
+  void badNumbersKeepTheDialogOpen_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("letters") << "horizontalMin"
+                             << "-18o"
+                             << "horizontal angle minimum";
+    QTest::newRow("empty") << "horizontalMax"
+                           << ""
+                           << "horizontal angle maximum";
+    QTest::newRow("fraction") << "verticalMin"
+                              << "-4.5"
+                              << "vertical angle minimum";
+    QTest::newRow("two signs") << "verticalMax"
+                               << "+-9"
+                               << "vertical angle maximum";
+    QTest::newRow("beyond int") << "verticalMax"
+                                << "2147483648"
+                                << "vertical angle maximum";
+    QTest::newRow("negative width") << "windowWidth"
+                                    << "-1"
+                                    << "window width";
+    QTest::newRow("exponent") << "windowHeight"
+                              << "3e2"
+                              << "window height";
+  }
+
+  void badNumbersKeepTheDialogOpen() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, named);
+    ScriptedDialogs dialogs;
+    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    dialog.show();
+    QLineEdit* edit = Control(dialog, field.toLatin1().constData());
+    Type(edit, text);
+    Control(dialog, "fileName")->setFocus();
+    ClickOk(dialog);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(dialogs.warnings.size(), 1);
+    QVERIFY2(dialogs.warnings.front().contains(named), qPrintable(dialogs.warnings.front()));
+    QCOMPARE(dialog.focusWidget(), edit);
+    QCOMPARE(dialog.settings(), WebExportSettings{});
+  }
+
+  void okReturnsTheSettings() {
+    ScriptedDialogs dialogs;
+    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    dialog.SetColourChooser([](const QColor&, QWidget*) { return QColor(10, 20, 30); });
+    dialog.show();
+    Type(Control(dialog, "fileName"), "/web/house.html");
+    QTest::mouseClick(Control<QCheckBox>(dialog, "webOrLocal"), Qt::LeftButton);
+    Type(Control(dialog, "url"), "http://example.net/");
+    Type(Control(dialog, "horizontalMin"), " -45 ");
+    Type(Control(dialog, "horizontalMax"), "+45");
+    Type(Control(dialog, "verticalMin"), "0");
+    Type(Control(dialog, "verticalMax"), "720");
+    QTest::mouseClick(Control<QPushButton>(dialog, "background"), Qt::LeftButton);
+    // The greyed JAVA button cannot be chosen.
+    QTest::mouseClick(Control<QRadioButton>(dialog, "java"), Qt::LeftButton);
+    Type(Control(dialog, "windowWidth"), "0");
+    Type(Control(dialog, "windowHeight"), "1080");
+    auto* pixels = Control<QComboBox>(dialog, "maxTexturePixels");
+    QCOMPARE(pixels->count(), 6);
+    QCOMPARE(pixels->itemText(0), QString("64"));
+    QCOMPARE(pixels->itemText(5), QString("2048"));
+    Type(pixels->lineEdit(), "300");
+    auto* quality = Control<QSlider>(dialog, "quality");
+    QCOMPARE(quality->tickPosition(), QSlider::NoTicks);
+    quality->setFocus();
+    QTest::keyClick(quality, Qt::Key_End);
+    ClickOk(dialog);
+    QVERIFY(dialogs.warnings.isEmpty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+    WebExportSettings expected;
+    expected.fileName = "/web/house.html";
+    expected.siteAddress = "http://example.net/";
+    expected.webOrLocal = true;
+    expected.horizontalMin_deg = -45;
+    expected.horizontalMax_deg = 45;
+    expected.verticalMin_deg = 0;
+    expected.verticalMax_deg = 720;
+    expected.pluginType = PluginType::kActiveX;
+    expected.background = {10, 20, 30};
+    expected.windowWidth_px = 0;
+    expected.windowHeight_px = 1080;
+    expected.maxTexturePixels = "300";
+    expected.textureQuality = 100;
+    QCOMPARE(dialog.settings(), expected);
+  }
+
+  void colourChooserCancelKeepsTheColour() {
+    ScriptedDialogs dialogs;
+    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    QColor offered;
+    std::optional<QColor> answer;
+    dialog.SetColourChooser([&](const QColor& start, QWidget*) {
+      offered = start;
+      return answer;
+    });
+    dialog.show();
+    auto* button = Control<modrin::views2d::ColourButton>(dialog, "background");
+    const auto swatch = [&] { return button->icon().pixmap(18, 18).toImage().pixelColor(9, 9); };
+    QCOMPARE(button->iconSize(), QSize(18, 18));
+    QCOMPARE(swatch(), QColor(Qt::white));
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(offered, QColor(Qt::white));
+    QCOMPARE(swatch(), QColor(Qt::white));
+    answer = QColor(0, 0, 200);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(swatch(), QColor(0, 0, 200));
+    answer.reset();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(offered, QColor(0, 0, 200));
+    QCOMPARE(swatch(), QColor(0, 0, 200));
+    ClickOk(dialog);
+    QCOMPARE(dialog.settings().background, (modrin::exporters::RgbColour{0, 0, 200}));
+  }
+
+  void numbersReadTheSameUnderAGermanLocale() {
+    const QLocale qtBefore;
+    const std::string cBefore = std::setlocale(LC_ALL, nullptr);
+    const auto restore = qScopeGuard([&] {
+      std::setlocale(LC_ALL, cBefore.c_str());
+      QLocale::setDefault(qtBefore);
+    });
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    ScriptedDialogs dialogs;
+    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    dialog.show();
+    QCOMPARE(Shown(dialog), kInitiallyShown);
+    // "1.000" is a thousand in German; here it is no whole number.
+    Type(Control(dialog, "windowWidth"), "1.000");
+    ClickOk(dialog);
+    QCOMPARE(dialogs.warnings.size(), 1);
+    Type(Control(dialog, "windowWidth"), "1000");
+    Type(Control(dialog, "horizontalMin"), "-170");
+    ClickOk(dialog);
+    QCOMPARE(dialogs.warnings.size(), 1);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.settings().windowWidth_px, 1000);
+    QCOMPARE(dialog.settings().horizontalMin_deg, -170);
+  }
+
+  // The controls sit at their dialog-unit rectangles, in tab order, with F1 for help.
+  void layoutTabOrderAndHelp() {
+    ScriptedDialogs dialogs;
+    QStringList helped;
+    WebExportDialog dialog(WebExportSettings{}, dialogs,
+                           [&](const QString& topic) { helped << topic; });
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+
+    const DialogUnits units = DialogUnits::ForFont(dialog.font());
+    QCOMPARE(dialog.size(), units.Size(202, 295));
+    QCOMPARE(Control<QPushButton>(dialog, "OK")->geometry(), units.Rect(145, 275, 50, 14));
+    QCOMPARE(Control<QPushButton>(dialog, "Cancel")->geometry(), units.Rect(80, 275, 50, 14));
+    QVERIFY(Control<QPushButton>(dialog, "OK")->isDefault());
+    QCOMPARE(Control(dialog, "fileName")->geometry(), units.Rect(40, 5, 125, 15));
+    for (const QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
+    }
+    QStringList captions;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) captions << label->text();
+    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>()) captions << group->title();
+    QCOMPARE(captions, (QStringList{"Filename",
+                                    "URL",
+                                    "Min",
+                                    "Max",
+                                    "Horizontal",
+                                    "degrees",
+                                    "Vertical",
+                                    "degrees",
+                                    "Background",
+                                    "Horizontal",
+                                    "pixels",
+                                    "Vertical",
+                                    "pixels",
+                                    "Maximum number of pixels \n in X or Y",
+                                    "pixels",
+                                    "Low quality\nSmaller size",
+                                    "High quality\nBigger size",
+                                    "Angle range",
+                                    "Plugin Type",
+                                    "Color",
+                                    "Window size",
+                                    "Texture compression"}));
+
+    QStringList order;
+    QWidget* at = Control(dialog, "fileName");
+    do {
+      if (at->parentWidget() == &dialog && at->isEnabled() && (at->focusPolicy() & Qt::TabFocus)) {
+        order << at->objectName();
+      }
+      at = at->nextInFocusChain();
+    } while (at != Control(dialog, "fileName"));
+    QCOMPARE(order,
+             (QStringList{"fileName", "browse", "webOrLocal", "horizontalMin", "horizontalMax",
+                          "verticalMin", "verticalMax", "activeX", "background", "windowWidth",
+                          "windowHeight", "maxTexturePixels", "quality", "Cancel", "OK"}));
+
+    QTest::keyClick(&dialog, Qt::Key_F1);
+    QCOMPARE(helped, QStringList{"ExportToWeb.html"});
+  }
+
+  void dialogUnitsRoundToTheNearestPixel() {
+    const DialogUnits units(6, 13);
+    QCOMPARE(units.Size(202, 295), QSize(303, 479));  // 479.375
+    QCOMPARE(units.X(3), 5);                          // 4.5
+    QCOMPARE(units.Y(5), 8);                          // 8.125
+    QCOMPARE(units.Rect(5, 10, 35, 10), QRect(8, 16, 53, 16));
+  }
+};
+
+QTEST_MAIN(WebExportDialogTest)
+#include "web_export_dialog_test.moc"
