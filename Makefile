@@ -40,7 +40,8 @@ run-headless:
 
 # A picture of the window for the README, made on a virtual display.
 screenshot: build
-	bash scripts/screenshot.sh build/src/app/modrin examples/house docs/screenshot.png
+	bash scripts/screenshot.sh build/src/app/modrin examples/house docs/screenshot.png \
+	  build/src/cli/modrin-cli
 
 test: deps test-default test-asan test-fuzz test-clang test-package
 
