@@ -194,7 +194,8 @@ void CalibrationListPage::StartEdit(int row, int column) {
   const QRect box = QRect(cell.left() + 3, cell.top() + 2, cell.width() - 3, cell.height() - 2)
                         .intersected(list_->viewport()->rect());
   edit_->setGeometry(box);
-  edit_->setText(item->text());
+  editStartText_ = item->text();
+  edit_->setText(editStartText_);
   edit_->setCursorPosition(static_cast<int>(edit_->text().size()));
   edit_->show();
   edit_->setFocus(Qt::OtherFocusReason);
@@ -209,6 +210,8 @@ void CalibrationListPage::EndEdit() {
   const bool hadFocus = edit_->hasFocus();
   edit_->hide();
   if (hadFocus) list_->setFocus(Qt::OtherFocusReason);
+  // An edit that changed nothing leaves the camera's exact value.
+  if (edit_->text() == editStartText_) return;
   if (column == kValid) {
     SetCell(row, column, ParseCellInt(text) == 1 ? "1" : "0", true);
     return;

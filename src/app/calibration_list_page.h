@@ -44,7 +44,8 @@ class CalibrationListPage : public QWidget {
   void StartEdit(int row, int column);
   // Writes the edit box's text into the edited cell: for "Valid" 1 when it reads as the
   // number 1, else 0; for the others the number with three decimals, or, when the text holds
-  // no number, the cell's text as it was. Hides the edit box.
+  // no number, the cell's text as it was. Text left as it was changes nothing. Hides the
+  // edit box.
   void EndEdit();
 
   QTableWidget* list() const { return list_; }
@@ -71,6 +72,7 @@ class CalibrationListPage : public QWidget {
   QLineEdit* edit_;
   int editRow_ = -1;
   int editColumn_ = 0;
+  QString editStartText_;  // the cell's text when its edit started
 };
 
 }  // namespace modrin::app
