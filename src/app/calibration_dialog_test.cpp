@@ -327,6 +327,21 @@ class CalibrationDialogTest : public QObject {
       ClickCheckBox(tree, root);
       QCOMPARE(root->checkState(0), Qt::Unchecked);
       for (int i = 0; i < kPhotos; ++i) QCOMPARE(root->child(i)->checkState(0), Qt::Unchecked);
+      // A double click on the root's box keeps the root open.
+      {
+        QStyleOptionViewItem option;
+        option.initFrom(&tree);
+        option.rect = tree.visualItemRect(root);
+        option.features = QStyleOptionViewItem::HasCheckIndicator;
+        const QRect box =
+            tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
+        QTest::mouseDClick(tree.viewport(), Qt::LeftButton, {}, box.center());
+        QVERIFY(root->isExpanded());
+        for (int i = 0; i < kPhotos; ++i) {
+          QCOMPARE(root->child(i)->checkState(0), root->checkState(0));
+        }
+        if (root->checkState(0) == Qt::Checked) ClickCheckBox(tree, root);
+      }
       // A photo's own box leaves the others alone.
       ClickCheckBox(tree, root->child(2));
       QCOMPARE(root->child(2)->checkState(0), Qt::Checked);

@@ -1,7 +1,7 @@
 #include "app/images_page.h"
 
 #include <QCheckBox>
-#include <QHeaderView>
+#include <QHideEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -74,7 +74,8 @@ void ImagesPage::showEvent(QShowEvent* event) {
 
 void ImagesPage::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
-  Apply();
+  // A minimised window hides the page too; only the page's own hiding takes its boxes.
+  if (!event->spontaneous()) Apply();
 }
 
 void ImagesPage::OnItemChanged(QTreeWidgetItem* item, int column) {
