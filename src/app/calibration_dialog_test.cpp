@@ -299,6 +299,18 @@ class CalibrationDialogTest : public QObject {
     QVERIFY(app_->document().modified());
   }
 
+  void okWithoutA3DViewKeepsTheCoordinatesKnown() {
+    frame().BuildLayout("(H,50,2,O)");
+    for (QWidget* widget : frame().frames()) {
+      QVERIFY(qobject_cast<modrin::views3d::OglFrame*>(widget) == nullptr);
+    }
+    InDialog([&](CalibrationDialog& dialog) {
+      CalibrateAll(dialog);
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    });
+    QVERIFY(ComputedPositions(project()) > 0);
+  }
+
   void lookingAtTheTableNeverRoundsAPose() {
     // Looking at the table and pressing OK there keeps every pose exactly as it was.
     project().photos[3]->camera.orientation = {0.123456789, -0.000123456, 2.987654321};
