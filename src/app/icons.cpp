@@ -19,6 +19,7 @@ const QColor kPaper(250, 250, 246);
 const QColor kBlue(47, 111, 185);
 const QColor kYellow(235, 186, 52);
 const QColor kGreen(70, 150, 80);
+const QColor kRed(200, 50, 45);
 
 QPen InkPen(qreal width = 1.0) {
   return QPen(kInk, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -123,6 +124,42 @@ void DrawProgram(QPainter& p) {
   }
 }
 
+// A small photo: a frame with a hill, the base of the calibration tree's photo icons.
+void DrawSmallPhoto(QPainter& p) {
+  p.setPen(InkPen());
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(1.5, 2.5, 11, 9));
+  p.setBrush(kGreen);
+  p.drawPolygon(QPolygonF({{2, 11.5}, {5.5, 7.5}, {8, 9.5}, {9.5, 8.5}, {12, 11.5}}));
+}
+
+// The root of the calibration tree: a stack of photos.
+void DrawPhotoStack(QPainter& p) {
+  p.setPen(InkPen());
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(4.5, 1.5, 10, 8));
+  p.drawRect(QRectF(3, 3.5, 10, 8));
+  p.drawRect(QRectF(1.5, 5.5, 10, 8));
+  p.setBrush(kBlue.lighter(140));
+  p.drawPolygon(QPolygonF({{2, 13}, {5, 9.5}, {7.5, 11.5}, {9, 10.5}, {11, 13}}));
+}
+
+// A calibrated photo: a green tick over its corner.
+void DrawCalibratedPhoto(QPainter& p) {
+  DrawSmallPhoto(p);
+  p.setPen(QPen(kGreen.darker(120), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  p.drawPolyline(QPolygonF({{8.5, 11.5}, {11, 14}, {15, 8}}));
+}
+
+// A photo not calibrated: a red cross over its corner.
+void DrawUncalibratedPhoto(QPainter& p) {
+  DrawSmallPhoto(p);
+  p.setPen(QPen(kRed, 2.2, Qt::SolidLine, Qt::RoundCap));
+  p.drawLine(QPointF(9.5, 9.5), QPointF(14.5, 14.5));
+  p.drawLine(QPointF(14.5, 9.5), QPointF(9.5, 14.5));
+}
+
 QIcon RenderIcon(Drawing draw) { return widgets::DrawnIcon(draw, {16, 24, 32, 48, 64, 128, 256}); }
 
 }  // namespace
@@ -152,5 +189,17 @@ QIcon CommandIcon(int id) {
 }
 
 QIcon ProgramIcon() { return RenderIcon(DrawProgram); }
+
+QIcon CalibrationTreeIcon(CalibrationIcon which) {
+  switch (which) {
+    case CalibrationIcon::kRoot:
+      return RenderIcon(DrawPhotoStack);
+    case CalibrationIcon::kCalibrated:
+      return RenderIcon(DrawCalibratedPhoto);
+    case CalibrationIcon::kNotCalibrated:
+      return RenderIcon(DrawUncalibratedPhoto);
+  }
+  return {};
+}
 
 }  // namespace modrin::app

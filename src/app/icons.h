@@ -11,4 +11,8 @@ QIcon CommandIcon(int id);
 // The program's own icon (window, About box, desktop entry).
 QIcon ProgramIcon();
 
+// The 16-pixel icons of the calibration dialog's photo tree.
+enum class CalibrationIcon { kRoot, kCalibrated, kNotCalibrated };
+QIcon CalibrationTreeIcon(CalibrationIcon which);
+
 }  // namespace modrin::app

@@ -14,6 +14,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "app/background_calibration.h"
+#include "app/calibration_dialog.h"
 #include "app/commands.h"
 #include "app/help_window.h"
 #include "app/icons.h"
@@ -21,7 +23,9 @@
 #include "app/modrin_application.h"
 #include "app/objects_list.h"
 #include "app/split_view.h"
+#include "app/status_progress.h"
 #include "app/view_config_window.h"
+#include "model/project.h"
 #include "views2d/camera_parameters_dialog.h"
 #include "views2d/img.h"
 #include "views2d/img_frame.h"
@@ -200,6 +204,8 @@ CMainFrame::CMainFrame(ModrinApplication& app, QWidget* parent) : QMainWindow(pa
   CreateToolBars();
   CreateStatusBar();
   CreateAccelerators();
+  progress_ = std::make_unique<StatusProgress>(*statusBar(), *promptPane_);
+  calibration_ = std::make_unique<BackgroundCalibration>(*progress_);
 
   client_ = new QWidget(this);
   auto* clientLayout = new QVBoxLayout(client_);
@@ -500,6 +506,34 @@ void CMainFrame::Redraw3DViews() {
   ForEachFrame<views3d::OglFrame>(frames_, [](views3d::OglFrame& frame) { frame.RedrawView(); });
 }
 
+void CMainFrame::Update3DViews() {
+  ForEachFrame<views3d::OglFrame>(frames_, [](views3d::OglFrame& frame) { frame.UpdateView(); });
+}
+
+bool CMainFrame::calibrationRunning() const {
+  return calibration_ != nullptr && calibration_->running();
+}
+
+BackgroundCalibrationResult CMainFrame::RunCalibration(model::Project& project,
+                                                       const engine::CalibrationRunOptions& options,
+                                                       QWidget* dialog) {
+  app_.SetBusy(true);
+  BackgroundCalibrationResult result;
+  try {
+    result = calibration_->Run(project, options, {this, dialog});
+  } catch (const std::bad_alloc&) {
+    app_.SetBusy(false);
+    app_.dialogs().ShowError(dialog, "The calibration ran out of memory; it was stopped.");
+    return result;
+  } catch (const std::exception& error) {
+    app_.SetBusy(false);
+    app_.dialogs().ShowError(dialog, QString("The calibration stopped: ") + error.what());
+    return result;
+  }
+  app_.SetBusy(false);
+  return result;
+}
+
 // Command handlers
 
 void CMainFrame::OnOpen() { app_.Open(); }
@@ -527,7 +561,22 @@ void CMainFrame::OnCameraParameters() {
   dialog.exec();
 }
 
-void CMainFrame::OnCalibration() {}
+void CMainFrame::OnCalibration() {
+  if (calibrationRunning()) return;
+  CalibrationDialog dialog(app_.project(), *this, this);
+  const bool kept = dialog.exec() == QDialog::Accepted;
+  if (kept) {
+    // Without a 3D frame nothing else computes the coordinates OK dropped.
+    bool any3DFrame = false;
+    ForEachFrame<views3d::OglFrame>(frames_, [&](views3d::OglFrame&) { any3DFrame = true; });
+    if (!any3DFrame) app_.project().graph.ComputeAll();
+    // The poses and calibration states are part of the project file.
+    if (dialog.CamerasChanged()) MarkModified();
+  }
+  // Calibrated photos show their positions differently, and a run (also one cancelled
+  // afterwards) may have computed coordinates.
+  Redraw2DViews();
+}
 
 void CMainFrame::OnToggleStatusBar() {
   statusBar()->setVisible(!statusBar()->isVisible());
@@ -579,6 +628,11 @@ void CMainFrame::OnWireframeKey() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  // The project is in use by the calibration until its run ends.
+  if (calibrationRunning()) {
+    event->ignore();
+    return;
+  }
   if (app_.SaveAllModified()) {
     event->accept();
   } else {

@@ -2,9 +2,11 @@
 
 #include <QMainWindow>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/calibration_dialog.h"
 #include "app/layout_host.h"
 #include "views2d/view_host.h"
 
@@ -15,12 +17,17 @@ class QToolBar;
 
 namespace modrin::app {
 
+class BackgroundCalibration;
 class ModrinApplication;
+class StatusProgress;
 
 // The main window: menus, the I/O and Functions toolbars, the status bar, and the client area
 // divided by the layout tree into photo frames, 3D frames and the object list. It keeps the
 // frame list and routes each command to whoever carries it out.
-class CMainFrame : public QMainWindow, public LayoutHost, public views2d::ViewHost {
+class CMainFrame : public QMainWindow,
+                   public LayoutHost,
+                   public views2d::ViewHost,
+                   public CalibrationHost {
   Q_OBJECT
 
  public:
@@ -42,6 +49,8 @@ class CMainFrame : public QMainWindow, public LayoutHost, public views2d::ViewHo
   void Initialize3DViews();
   // "Redraw 3D view" to every 3D frame.
   void Redraw3DViews();
+  // "Update 3D view" to every 3D frame.
+  void Update3DViews() override;
 
   // Re-evaluates which commands are enabled: Save follows the modified flag, Save 3D As and
   // Save to Web whether the project has an object.
@@ -58,6 +67,12 @@ class CMainFrame : public QMainWindow, public LayoutHost, public views2d::ViewHo
   QToolBar* functionsToolBar() const { return functionsToolBar_; }
   // The second status-bar pane, where the photo views write the coordinates under the cursor.
   QLabel* coordinatesPane() const { return coordinatesPane_; }
+  // The first status-bar pane: prompts, progress texts, "Ready".
+  QLabel* promptPane() const { return promptPane_; }
+  // The calibration's progress display in the first pane.
+  StatusProgress& statusProgress() const { return *progress_; }
+  // Whether a calibration run is under way; the window then takes no command and stays open.
+  bool calibrationRunning() const;
 
   // LayoutHost
   QWidget* CreateFrame(char code, QWidget* parent) override;
@@ -76,6 +91,11 @@ class CMainFrame : public QMainWindow, public LayoutHost, public views2d::ViewHo
   void Refresh3D() override;
   void Redraw2DViews() override;
   void ShowHelpTopic(const QString& topic) override;
+
+  // CalibrationHost
+  BackgroundCalibrationResult RunCalibration(model::Project& project,
+                                             const engine::CalibrationRunOptions& options,
+                                             QWidget* dialog) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -126,6 +146,8 @@ class CMainFrame : public QMainWindow, public LayoutHost, public views2d::ViewHo
   cSplitView* root_ = nullptr;
   std::vector<QWidget*> frames_;
   views2d::SharedSelection selection_;
+  std::unique_ptr<StatusProgress> progress_;
+  std::unique_ptr<BackgroundCalibration> calibration_;
 };
 
 // The help page of the window that holds `widget`: the photo view's, the 3D view's, the

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <cstddef>
+#include <vector>
+
+#include "engine/calibration.h"
+#include "engine/reconstruction.h"
+
+class QWidget;
+
+namespace modrin::model {
+class Project;
+}
+
+namespace modrin::app {
+
+class StatusProgress;
+
+// One solve of a calibration run, in the order the run made them.
+struct CalibrationSolve {
+  std::size_t photo = 0;
+  engine::CalibrationResult result;
+};
+
+struct BackgroundCalibrationResult {
+  engine::CalibrationRunSummary summary;
+  std::vector<CalibrationSolve> solves;
+};
+
+// Runs the calibration off the GUI thread so that the windows keep painting and the progress
+// bar moves. While a run lasts the given windows are disabled, every key, mouse, shortcut and
+// close event of the program is swallowed (the project is being changed under the worker, so
+// no command may touch it and the main window may not close), and Escape, wherever it is
+// pressed, cancels the search of the photo being solved; the run goes on with the next photo.
+class BackgroundCalibration : public QObject {
+  Q_OBJECT
+
+ public:
+  // `progress` shows the solves and carries the Escape requests; it outlives this object.
+  explicit BackgroundCalibration(StatusProgress& progress, QObject* parent = nullptr);
+
+  // Runs engine::RunCalibration(project, options) on a worker thread, with `progress` as the
+  // solves' display, and returns when it has ended; meanwhile this thread runs an event loop.
+  // `windows` are disabled for the run and enabled again after. A run already under way makes
+  // this return an empty result at once. An exception of the run is thrown again here.
+  BackgroundCalibrationResult Run(model::Project& project, engine::CalibrationRunOptions options,
+                                  const QList<QWidget*>& windows);
+
+  bool running() const { return running_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  StatusProgress& progress_;
+  bool running_ = false;
+};
+
+}  // namespace modrin::app

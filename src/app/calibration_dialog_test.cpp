@@ -1,0 +1,581 @@
+// The calibration dialog in the running program on a copy of the house sample: the photo tree,
+// the pose table and its edit box, Cancel and OK, and the run on its worker thread with the
+// status-bar progress, Escape and the blocked window.
+
+#include "app/calibration_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <bit>
+#include <clocale>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/calibration_list_page.h"
+#include "app/commands.h"
+#include "app/help_window.h"
+#include "app/icons.h"
+#include "app/images_page.h"
+#include "app/main_frame.h"
+#include "app/modrin_application.h"
+#include "app/status_progress.h"
+#include "app/testing/scripted_dialogs.h"
+#include "engine/reconstruction.h"
+#include "model/project.h"
+#include "views3d/ogl_frame.h"
+
+using modrin::app::CalibrationDialog;
+using modrin::app::CalibrationListPage;
+using modrin::app::CMainFrame;
+using modrin::app::ModrinApplication;
+using modrin::app::testing::ScriptedDialogs;
+using modrin::engine::CameraRecord;
+namespace command = modrin::app::command;
+
+namespace {
+
+constexpr int kPhotos = 6;
+
+// Copies the house sample into `dir`; the path of its project file.
+QString CopyHouse(const QTemporaryDir& dir) {
+  const QDir source(qEnvironmentVariable("MODRIN_SOURCE_DIR") + "/examples/house");
+  for (const QString& name : source.entryList(QDir::Files)) {
+    QFile::copy(source.filePath(name), dir.filePath(name));
+  }
+  return dir.filePath("house.mpj");
+}
+
+bool SameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// Everything of a camera a run or the dialog may change, compared bit for bit.
+bool SameCamera(const CameraRecord& a, const CameraRecord& b) {
+  if (a.calibrated != b.calibrated || a.pending != b.pending ||
+      a.correspondences.size() != b.correspondences.size()) {
+    return false;
+  }
+  const auto same = [](const modrin::engine::Vec3& p, const modrin::engine::Vec3& q) {
+    return SameBits(p.x, q.x) && SameBits(p.y, q.y) && SameBits(p.z, q.z);
+  };
+  for (std::size_t i = 0; i < a.correspondences.size(); ++i) {
+    const auto& p = a.correspondences[i];
+    const auto& q = b.correspondences[i];
+    if (!SameBits(p.image.x, q.image.x) || !SameBits(p.image.y, q.image.y) ||
+        !same(p.real, q.real)) {
+      return false;
+    }
+  }
+  return same(a.translation, b.translation) && same(a.orientation, b.orientation);
+}
+
+std::vector<CameraRecord> Cameras(const modrin::model::Project& project) {
+  std::vector<CameraRecord> cameras;
+  for (const auto& photo : project.photos) cameras.push_back(photo->camera);
+  return cameras;
+}
+
+int ComputedPositions(const modrin::model::Project& project) {
+  int count = 0;
+  for (const auto& [id, position] : project.graph.positions) {
+    count += position.isComputed && !position.isReal;
+  }
+  return count;
+}
+
+QImage IconImage(const QIcon& icon) { return icon.pixmap(16, 16).toImage(); }
+
+}  // namespace
+
+class CalibrationDialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  CMainFrame& frame() { return app_->mainFrame(); }
+  modrin::model::Project& project() { return app_->project(); }
+
+  // Opens the dialog with the Calibration command and runs `script` in it; the dialog is
+  // cancelled afterwards if the script left it open.
+  void InDialog(const std::function<void(CalibrationDialog&)>& script) {
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      ran = true;
+      script(*dialog);
+      if (dialog->isVisible()) dialog->reject();
+    });
+    frame().action(command::kCalibration)->trigger();
+    QVERIFY(ran);
+  }
+
+  // A click on the check box of a tree item.
+  static void ClickCheckBox(QTreeWidget& tree, QTreeWidgetItem* item) {
+    QStyleOptionViewItem option;
+    option.initFrom(&tree);
+    option.rect = tree.visualItemRect(item);
+    option.features = QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box =
+        tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, box.center());
+  }
+
+  static void ClickTab(CalibrationDialog& dialog, int index) {
+    QTabBar* bar = dialog.tabs()->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    QCOMPARE(dialog.tabs()->currentIndex(), index);
+  }
+
+  static void ClickCell(CalibrationListPage& page, int row, int column) {
+    QTableWidget* list = page.list();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row, column)).center());
+  }
+
+  // Types `text` over the cell's text and ends the edit with Enter.
+  static void TypeIntoCell(CalibrationListPage& page, int row, int column, const QString& text) {
+    ClickCell(page, row, column);
+    QCOMPARE(page.editRow(), row);
+    QCOMPARE(page.editColumn(), column);
+    page.editBox()->selectAll();
+    QTest::keyClicks(page.editBox(), text);
+    QTest::keyClick(page.editBox(), Qt::Key_Return);
+    QCOMPARE(page.editRow(), -1);
+  }
+
+  static QString Cell(CalibrationListPage& page, int row, int column) {
+    return page.list()->item(row, column)->text();
+  }
+
+  // Checks every photo through the root's box and starts the run.
+  static void CalibrateAll(CalibrationDialog& dialog) {
+    ClickCheckBox(*dialog.imagesPage()->tree(), dialog.imagesPage()->root());
+    QTest::mouseClick(dialog.calibrationButton(), Qt::LeftButton);
+  }
+
+  std::unique_ptr<QTemporaryDir> dir_;
+  ScriptedDialogs* dialogs_ = nullptr;
+  std::unique_ptr<ModrinApplication> app_;
+
+ private slots:
+  void init() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    const QString project = CopyHouse(*dir_);
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    dialogs_ = dialogs.get();
+    app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
+    app_->Start(project);
+    QCOMPARE(static_cast<int>(app_->project().photos.size()), kPhotos);
+    QVERIFY(app_->project().photos[0]->camera.cameraEntry != nullptr);
+  }
+  void cleanup() {
+    app_.reset();
+    dir_.reset();
+  }
+
+  void treeAndTableShowThePhotos() {
+    project().photos[1]->camera.calibrated = true;
+    project().photos[2]->camera.pending = true;
+    InDialog([&](CalibrationDialog& dialog) {
+      QCOMPARE(dialog.windowTitle(), QString("Photo calibration parameters"));
+      QCOMPARE(dialog.tabs()->tabText(0), QString("Status"));
+      QCOMPARE(dialog.tabs()->tabText(1), QString("Advanced"));
+      QTreeWidgetItem* root = dialog.imagesPage()->root();
+      QCOMPARE(root->text(0), QString("Images"));
+      QVERIFY(root->isExpanded());
+      QCOMPARE(root->childCount(), kPhotos);
+      QCOMPARE(root->child(0)->text(0), QString("photo1.jpg"));
+      QCOMPARE(root->child(2)->checkState(0), Qt::Checked);
+      QCOMPARE(root->child(0)->checkState(0), Qt::Unchecked);
+      const QImage calibrated =
+          IconImage(modrin::app::CalibrationTreeIcon(modrin::app::CalibrationIcon::kCalibrated));
+      const QImage notCalibrated =
+          IconImage(modrin::app::CalibrationTreeIcon(modrin::app::CalibrationIcon::kNotCalibrated));
+      QVERIFY(calibrated != notCalibrated);
+      QCOMPARE(IconImage(root->child(1)->icon(0)), calibrated);
+      QCOMPARE(IconImage(root->child(0)->icon(0)), notCalibrated);
+      QVERIFY(dialog.imagesPage()->refinePosesBox()->isChecked());
+
+      // The table as written when the dialog opened: "%.3f", then "%8.3f" once shown.
+      CalibrationListPage& page = *dialog.listPage();
+      const QStringList titles{"Photo",         "Valid", "Translation X", "Translation Y",
+                               "Translation Z", "Yaw",   "Pitch",         "Roll"};
+      const int widths[] = {100, 50, 100, 100, 100, 80, 80, 80};
+      for (int column = 0; column < 8; ++column) {
+        QCOMPARE(page.list()->horizontalHeaderItem(column)->text(), titles[column]);
+        QCOMPARE(page.list()->columnWidth(column), widths[column]);
+      }
+      QCOMPARE(Cell(page, 0, 0), QString("photo1.jpg"));
+      QCOMPARE(Cell(page, 1, 1), QString("1"));
+      QCOMPARE(Cell(page, 0, 1), QString("0"));
+      QCOMPARE(Cell(page, 0, 2), QString("0.500"));
+      ClickTab(dialog, 1);
+      QCOMPARE(Cell(page, 0, 2), QString("   0.500"));
+      QCOMPARE(Cell(page, 0, 5), QString("   0.000"));
+    });
+  }
+
+  void cancelAfterRunRestoresCamerasAndKeepsCoordinates() {
+    const std::vector<CameraRecord> before = Cameras(project());
+    int computedAfterRun = 0;
+    InDialog([&](CalibrationDialog& dialog) {
+      CalibrateAll(dialog);
+      for (const auto& photo : project().photos) QVERIFY(photo->camera.calibrated);
+      QVERIFY(project().photos[0]->camera.CountCorrespondences() >= 2);
+      QTreeWidgetItem* root = dialog.imagesPage()->root();
+      QCOMPARE(
+          IconImage(root->child(0)->icon(0)),
+          IconImage(modrin::app::CalibrationTreeIcon(modrin::app::CalibrationIcon::kCalibrated)));
+      computedAfterRun = ComputedPositions(project());
+      QVERIFY(computedAfterRun > 0);
+      QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
+    });
+    const std::vector<CameraRecord> after = Cameras(project());
+    for (int i = 0; i < kPhotos; ++i) QVERIFY(SameCamera(after[i], before[i]));
+    QCOMPARE(ComputedPositions(project()), computedAfterRun);
+  }
+
+  void okOnStatusTabTakesOnlyAppliedEditsAndUpdates3DViews() {
+    std::vector<modrin::views3d::OglFrame*> frames;
+    for (QWidget* widget : frame().frames()) {
+      if (auto* oglFrame = qobject_cast<modrin::views3d::OglFrame*>(widget)) {
+        frames.push_back(oglFrame);
+      }
+    }
+    QVERIFY(!frames.empty());
+    const int updates = frames[0]->updateCount();
+    app_->document().SetModified(false);
+    InDialog([&](CalibrationDialog& dialog) {
+      CalibrateAll(dialog);
+      // A coordinate the run computed, made stale: OK must compute it afresh.
+      auto& [id, position] = *std::find_if(
+          project().graph.positions.begin(), project().graph.positions.end(),
+          [](const auto& entry) { return entry.second.isComputed && !entry.second.isReal; });
+      position.coords = {100, 100, 100};
+
+      ClickTab(dialog, 1);
+      CalibrationListPage& page = *dialog.listPage();
+      TypeIntoCell(page, 0, CalibrationListPage::kYaw, "45");
+      QCOMPARE(Cell(page, 0, CalibrationListPage::kYaw), QString("45.000"));
+      // Hiding the table applies it.
+      ClickTab(dialog, 0);
+      QCOMPARE(project().photos[0]->camera.orientation.z, 45 * std::acos(0.0) / 90);
+      ClickTab(dialog, 1);
+      QCOMPARE(Cell(page, 0, CalibrationListPage::kYaw), QString("  45.000"));
+      ClickTab(dialog, 0);
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+      QVERIFY(!dialog.isVisible());
+    });
+    QCOMPARE(project().photos[0]->camera.orientation.z, 45 * std::acos(0.0) / 90);
+    for (auto* oglFrame : frames) QCOMPARE(oglFrame->updateCount(), updates + 1);
+    // Dropped and computed again by the 3D frames' update.
+    const auto& position = *std::find_if(
+        project().graph.positions.begin(), project().graph.positions.end(),
+        [](const auto& entry) { return !entry.second.isReal && entry.second.isComputed; });
+    QVERIFY(position.second.coords[0] != 100);
+    QVERIFY(app_->document().modified());
+  }
+
+  void okWithoutA3DViewKeepsTheCoordinatesKnown() {
+    frame().BuildLayout("(H,50,2,O)");
+    for (QWidget* widget : frame().frames()) {
+      QVERIFY(qobject_cast<modrin::views3d::OglFrame*>(widget) == nullptr);
+    }
+    InDialog([&](CalibrationDialog& dialog) {
+      CalibrateAll(dialog);
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    });
+    QVERIFY(ComputedPositions(project()) > 0);
+  }
+
+  void lookingAtTheTableNeverRoundsAPose() {
+    // Looking at the table and pressing OK there keeps every pose exactly as it was.
+    project().photos[3]->camera.orientation = {0.123456789, -0.000123456, 2.987654321};
+    project().photos[3]->camera.translation = {1.0 / 3, 2.0 / 3, 1e-7};
+    const std::vector<CameraRecord> before = Cameras(project());
+    app_->document().SetModified(false);
+    InDialog([&](CalibrationDialog& dialog) {
+      ClickTab(dialog, 1);
+      ClickCell(*dialog.listPage(), 3, CalibrationListPage::kPitch);
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    });
+    const std::vector<CameraRecord> after = Cameras(project());
+    for (int i = 0; i < kPhotos; ++i) QVERIFY(SameCamera(after[i], before[i]));
+    QVERIFY(!app_->document().modified());
+  }
+
+  void rootBoxChecksAndClearsEveryPhoto() {
+    for (const auto& photo : project().photos) photo->camera.pending = true;
+    InDialog([&](CalibrationDialog& dialog) {
+      QTreeWidget& tree = *dialog.imagesPage()->tree();
+      QTreeWidgetItem* root = dialog.imagesPage()->root();
+      for (int i = 0; i < kPhotos; ++i) QCOMPARE(root->child(i)->checkState(0), Qt::Checked);
+      root->setExpanded(false);
+      ClickCheckBox(tree, root);  // unchecked -> checked: every photo stays checked
+      QVERIFY(root->isExpanded());
+      ClickCheckBox(tree, root);
+      QCOMPARE(root->checkState(0), Qt::Unchecked);
+      for (int i = 0; i < kPhotos; ++i) QCOMPARE(root->child(i)->checkState(0), Qt::Unchecked);
+      // A double click on the root's box keeps the root open.
+      {
+        QStyleOptionViewItem option;
+        option.initFrom(&tree);
+        option.rect = tree.visualItemRect(root);
+        option.features = QStyleOptionViewItem::HasCheckIndicator;
+        const QRect box =
+            tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
+        QTest::mouseDClick(tree.viewport(), Qt::LeftButton, {}, box.center());
+        QVERIFY(root->isExpanded());
+        for (int i = 0; i < kPhotos; ++i) {
+          QCOMPARE(root->child(i)->checkState(0), root->checkState(0));
+        }
+        if (root->checkState(0) == Qt::Checked) ClickCheckBox(tree, root);
+      }
+      // A photo's own box leaves the others alone.
+      ClickCheckBox(tree, root->child(2));
+      QCOMPARE(root->child(2)->checkState(0), Qt::Checked);
+      QCOMPARE(root->child(1)->checkState(0), Qt::Unchecked);
+      ClickCheckBox(tree, root->child(2));
+
+      QTest::mouseClick(dialog.calibrationButton(), Qt::LeftButton);
+      QVERIFY(dialog.lastRun().solves.empty());
+      QCOMPARE(dialog.lastRun().summary.solves, 0);
+      for (const auto& photo : project().photos) {
+        QVERIFY(!photo->camera.pending);
+        QVERIFY(!photo->camera.calibrated);
+      }
+    });
+  }
+
+  void runWithNothingCheckedStillComputesCoordinates() {
+    InDialog([&](CalibrationDialog& dialog) {
+      CalibrateAll(dialog);
+      project().graph.InvalidateAllComputed();
+      QCOMPARE(ComputedPositions(project()), 0);
+      ClickCheckBox(*dialog.imagesPage()->tree(), dialog.imagesPage()->root());
+      QTest::mouseClick(dialog.calibrationButton(), Qt::LeftButton);
+      QVERIFY(dialog.lastRun().solves.empty());
+      QVERIFY(ComputedPositions(project()) > 0);
+    });
+  }
+
+  void validCellTakesOnlyOne() {
+    InDialog([&](CalibrationDialog& dialog) {
+      ClickTab(dialog, 1);
+      CalibrationListPage& page = *dialog.listPage();
+      TypeIntoCell(page, 0, CalibrationListPage::kValid, "2");
+      QCOMPARE(Cell(page, 0, CalibrationListPage::kValid), QString("0"));
+      TypeIntoCell(page, 1, CalibrationListPage::kValid, "x");
+      QCOMPARE(Cell(page, 1, CalibrationListPage::kValid), QString("0"));
+      TypeIntoCell(page, 0, CalibrationListPage::kValid, " 1");
+      QCOMPARE(Cell(page, 0, CalibrationListPage::kValid), QString("1"));
+      QVERIFY(!project().photos[0]->camera.calibrated);
+      // Text that is no number leaves a pose cell as it was.
+      TypeIntoCell(page, 0, CalibrationListPage::kTranslationY, "abc");
+      QCOMPARE(Cell(page, 0, CalibrationListPage::kTranslationY), QString("   0.000"));
+      TypeIntoCell(page, 0, CalibrationListPage::kTranslationZ, "inf");
+      QCOMPARE(Cell(page, 0, CalibrationListPage::kTranslationZ), QString("   0.000"));
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    });
+    QVERIFY(project().photos[0]->camera.calibrated);
+    QVERIFY(!project().photos[1]->camera.calibrated);
+    QCOMPARE(project().photos[0]->camera.translation.y, 0.0);
+    QCOMPARE(project().photos[0]->camera.translation.z, 0.0);
+  }
+
+  void numbersIgnoreTheProcessLocale() {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) QSKIP("no German locale");
+    InDialog([&](CalibrationDialog& dialog) {
+      ClickTab(dialog, 1);
+      CalibrationListPage& page = *dialog.listPage();
+      TypeIntoCell(page, 2, CalibrationListPage::kTranslationX, "-12.25");
+      QCOMPARE(Cell(page, 2, CalibrationListPage::kTranslationX), QString("-12.250"));
+      TypeIntoCell(page, 2, CalibrationListPage::kPitch, "+1.5e1");
+      QCOMPARE(Cell(page, 2, CalibrationListPage::kPitch), QString("15.000"));
+      // As C's scanf reads it: the comma ends the number.
+      TypeIntoCell(page, 2, CalibrationListPage::kRoll, "7,5");
+      QCOMPARE(Cell(page, 2, CalibrationListPage::kRoll), QString("7.000"));
+      ClickTab(dialog, 0);
+      ClickTab(dialog, 1);
+      QCOMPARE(Cell(page, 2, CalibrationListPage::kTranslationX), QString(" -12.250"));
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    });
+    std::setlocale(LC_ALL, previous.c_str());
+    QCOMPARE(project().photos[2]->camera.translation.x, -12.25);
+    QCOMPARE(project().photos[2]->camera.orientation.x, 15 * std::acos(0.0) / 90);
+  }
+
+  void editBoxSitsOnTheCellAndArrowsMoveIt() {
+    InDialog([&](CalibrationDialog& dialog) {
+      dialog.resize(420, 300);
+      ClickTab(dialog, 1);
+      CalibrationListPage& page = *dialog.listPage();
+      QTableWidget* list = page.list();
+      ClickCell(page, 1, CalibrationListPage::kValid);
+      QVERIFY(page.editBox()->isVisible());
+      QCOMPARE(dialog.focusWidget(), page.editBox());
+      QCOMPARE(page.editBox()->cursorPosition(), page.editBox()->text().size());
+      QRect cell = list->visualItemRect(list->item(1, CalibrationListPage::kValid));
+      QCOMPARE(page.editBox()->geometry(),
+               QRect(cell.left() + 3, cell.top() + 2, cell.width() - 3, cell.height() - 2));
+
+      QTest::keyClick(page.editBox(), Qt::Key_Left);
+      QCOMPARE(page.editColumn(), int(CalibrationListPage::kValid));
+      for (int i = 0; i < 9; ++i) QTest::keyClick(page.editBox(), Qt::Key_Right);
+      QCOMPARE(page.editColumn(), int(CalibrationListPage::kRoll));
+      // The list scrolled so that the cell is inside its client area; the box is clipped to
+      // the list's window.
+      cell = list->visualItemRect(list->item(1, CalibrationListPage::kRoll));
+      QVERIFY(cell.right() < list->viewport()->width() - 1);
+      QVERIFY(list->viewport()->rect().contains(page.editBox()->geometry()));
+      QTest::keyClick(page.editBox(), Qt::Key_Up);
+      QTest::keyClick(page.editBox(), Qt::Key_Up);
+      QCOMPARE(page.editRow(), 0);
+      for (int i = 0; i < kPhotos + 2; ++i) QTest::keyClick(page.editBox(), Qt::Key_Down);
+      QCOMPARE(page.editRow(), kPhotos - 1);
+      QCOMPARE(page.editColumn(), int(CalibrationListPage::kRoll));
+      // A click on the photo column ends the edit.
+      ClickCell(page, 0, CalibrationListPage::kPhoto);
+      QCOMPARE(page.editRow(), -1);
+      QVERIFY(!page.editBox()->isVisible());
+    });
+  }
+
+  void runShowsProgressAndEscapeEndsOnlyTheCurrentSearch() {
+    modrin::app::StatusProgress& progress = frame().statusProgress();
+    QLabel* pane = frame().promptPane();
+    QStringList texts;
+    QList<QRect> bars, expected;
+    bool blocked = true;
+    QMetaObject::Connection shown =
+        connect(&progress, &modrin::app::StatusProgress::created, this, [&](const QString& text) {
+          texts << pane->text();
+          QVERIFY(text == pane->text());
+          bars << progress.bar()->geometry();
+          const QRect paneRect(pane->mapTo(frame().statusBar(), QPoint()), pane->size());
+          const int left =
+              paneRect.x() + QFontMetrics(frame().statusBar()->font()).horizontalAdvance(text) + 2;
+          const int right = std::min(paneRect.x() + paneRect.width() - 2, 300);
+          expected << QRect(left, paneRect.y() + 2, right - left, paneRect.height() - 4);
+          // Escape while the first photo is about to be searched.
+          if (texts.size() == 1) {
+            auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            blocked = blocked && !dialog->isEnabled() && !frame().isEnabled();
+            QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
+          }
+        });
+    InDialog([&](CalibrationDialog& dialog) {
+      CalibrateAll(dialog);
+      QVERIFY(dialog.isVisible());
+      QVERIFY(dialog.isEnabled());
+      const auto& solves = dialog.lastRun().solves;
+      QVERIFY(solves.size() >= static_cast<std::size_t>(kPhotos));
+      QCOMPARE(solves[0].photo, std::size_t{0});
+      QVERIFY(solves[0].result.cancelled);
+      for (std::size_t i = 1; i < solves.size(); ++i) QVERIFY(!solves[i].result.cancelled);
+      for (int i = 1; i < kPhotos; ++i) QVERIFY(project().photos[i]->camera.calibrated);
+      QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
+    });
+    disconnect(shown);
+    QVERIFY(blocked);
+    QVERIFY(frame().isEnabled());
+    QVERIFY(texts.size() >= kPhotos);
+    QCOMPARE(texts[0], QString("Calibrating image photo1.jpg "));
+    QCOMPARE(texts[1], QString("Calibrating image photo2.jpg "));
+    for (int i = 0; i < bars.size(); ++i) QCOMPARE(bars[i], expected[i]);
+    QCOMPARE(pane->text(), QString(54, ' '));
+    QVERIFY(progress.bar() == nullptr);
+  }
+
+  void windowKeepsPaintingButTakesNoCommandDuringARun() {
+    int ticksWhileRunning = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    connect(&timer, &QTimer::timeout, this,
+            [&] { ticksWhileRunning += frame().calibrationRunning(); });
+    bool stayedOpen = false;
+    QMetaObject::Connection shown =
+        connect(&frame().statusProgress(), &modrin::app::StatusProgress::created, this, [&] {
+          if (stayedOpen) return;
+          // Closing the main window and its keys do nothing while the run lasts.
+          stayedOpen = !frame().close() && frame().isVisible();
+          QTest::keyClick(frame().windowHandle(), Qt::Key_O, Qt::ControlModifier);
+          auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
+          QTest::keyClick(dialog->windowHandle(), Qt::Key_F1);
+          QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
+        });
+    timer.start();
+    InDialog([&](CalibrationDialog& dialog) {
+      CalibrateAll(dialog);
+      QVERIFY(dialog.isVisible());
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+    });
+    timer.stop();
+    disconnect(shown);
+    QVERIFY(ticksWhileRunning > 0);
+    QVERIFY(stayedOpen);
+    QCOMPARE(dialogs_->openDialogs, 0);
+    QVERIFY(modrin::app::OpenHelpWindow() == nullptr);
+    QVERIFY(frame().isVisible());
+  }
+
+  void helpKeyOpensTheCalibrationPage() {
+    InDialog([&](CalibrationDialog& dialog) {
+      QTest::keyClick(&dialog, Qt::Key_F1);
+      QVERIFY(modrin::app::OpenHelpWindow() != nullptr);
+      QVERIFY(modrin::app::OpenHelpWindow()->source().path().endsWith("/Calibration.html"));
+    });
+    delete modrin::app::OpenHelpWindow();
+  }
+
+  void guiRunPosesEqualADirectRunBitForBit() {
+    for (const bool refine : {true, false}) {
+      InDialog([&](CalibrationDialog& dialog) {
+        dialog.imagesPage()->refinePosesBox()->setChecked(refine);
+        CalibrateAll(dialog);
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+      });
+      const std::vector<CameraRecord> gui = Cameras(project());
+      // The same project opened again and solved as modrin-cli calibrate --all does.
+      QVERIFY(app_->document().OpenPath(dir_->filePath("house.mpj").toStdString()).ok());
+      for (const auto& photo : project().photos) photo->camera.pending = true;
+      modrin::engine::CalibrationRunOptions options;
+      options.calibration.polish = refine;
+      modrin::engine::RunCalibration(project(), options);
+      const std::vector<CameraRecord> direct = Cameras(project());
+      for (int i = 0; i < kPhotos; ++i) {
+        QVERIFY(gui[i].calibrated);
+        QVERIFY(SameCamera(gui[i], direct[i]));
+      }
+      QVERIFY(app_->document().OpenPath(dir_->filePath("house.mpj").toStdString()).ok());
+    }
+  }
+};
+
+QTEST_MAIN(CalibrationDialogTest)
+#include "calibration_dialog_test.moc"

@@ -1,0 +1,90 @@
+#include "app/images_page.h"
+
+#include <QCheckBox>
+#include <QHideEvent>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/icons.h"
+#include "model/project.h"
+#include "model/project_document.h"
+
+namespace modrin::app {
+
+ImagesPage::ImagesPage(model::Project& project, QWidget* parent)
+    : QWidget(parent),
+      project_(project),
+      tree_(new QTreeWidget(this)),
+      root_(new QTreeWidgetItem(tree_, QStringList("Images"))),
+      refinePoses_(new QCheckBox("Refine poses", this)) {
+  tree_->setHeaderHidden(true);
+  tree_->setRootIsDecorated(true);
+  tree_->setIconSize(QSize(16, 16));
+  root_->setIcon(0, CalibrationTreeIcon(CalibrationIcon::kRoot));
+  root_->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+  root_->setCheckState(0, Qt::Unchecked);
+  for (const auto& photo : project_.photos) {
+    auto* child = new QTreeWidgetItem(
+        root_, QStringList(QString::fromStdString(model::FileNamePart(photo->path))));
+    child->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    child->setCheckState(0, Qt::Unchecked);
+  }
+  root_->setExpanded(true);
+  Refresh();
+  connect(tree_, &QTreeWidget::itemChanged, this, &ImagesPage::OnItemChanged);
+
+  refinePoses_->setChecked(true);
+  refinePoses_->setToolTip(
+      "Finish each pose found with a least-squares adjustment of its six values");
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(tree_, 1);
+  layout->addWidget(refinePoses_);
+  setFocusProxy(tree_);
+}
+
+void ImagesPage::Refresh() {
+  const QIcon calibrated = CalibrationTreeIcon(CalibrationIcon::kCalibrated);
+  const QIcon notCalibrated = CalibrationTreeIcon(CalibrationIcon::kNotCalibrated);
+  const QSignalBlocker quiet(tree_);
+  for (int i = 0; i < root_->childCount(); ++i) {
+    if (static_cast<std::size_t>(i) >= project_.photos.size()) break;
+    const engine::CameraRecord& camera = project_.photos[static_cast<std::size_t>(i)]->camera;
+    QTreeWidgetItem* child = root_->child(i);
+    child->setCheckState(0, camera.pending ? Qt::Checked : Qt::Unchecked);
+    child->setIcon(0, camera.calibrated ? calibrated : notCalibrated);
+  }
+}
+
+void ImagesPage::Apply() {
+  for (int i = 0; i < root_->childCount(); ++i) {
+    if (static_cast<std::size_t>(i) >= project_.photos.size()) break;
+    project_.photos[static_cast<std::size_t>(i)]->camera.pending =
+        root_->child(i)->checkState(0) == Qt::Checked;
+  }
+}
+
+bool ImagesPage::refinePoses() const { return refinePoses_->isChecked(); }
+
+void ImagesPage::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  Refresh();
+}
+
+void ImagesPage::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  // A minimised window hides the page too; only the page's own hiding takes its boxes.
+  if (!event->spontaneous()) Apply();
+}
+
+void ImagesPage::OnItemChanged(QTreeWidgetItem* item, int column) {
+  if (item != root_ || column != 0) return;
+  // A click on the root's box expands it and gives every photo the root's new state.
+  const Qt::CheckState state = root_->checkState(0);
+  const QSignalBlocker quiet(tree_);
+  root_->setExpanded(true);
+  for (int i = 0; i < root_->childCount(); ++i) root_->child(i)->setCheckState(0, state);
+}
+
+}  // namespace modrin::app

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace modrin::model {
+class Project;
+}
+
+namespace modrin::app {
+
+// The "Status" tab of the calibration dialog: the tree "Images" with one check box per photo
+// (checked: the photo is to be calibrated, its `pending` flag) and an icon telling whether it
+// is calibrated, and the "Refine poses" option of the run.
+class ImagesPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The project outlives the page.
+  explicit ImagesPage(model::Project& project, QWidget* parent = nullptr);
+
+  // Check boxes from the photos' `pending`, icons from `calibrated`.
+  void Refresh();
+  // The photos' `pending` from the check boxes.
+  void Apply();
+
+  // Whether the run ends each solve with the least-squares polish.
+  bool refinePoses() const;
+
+  QTreeWidget* tree() const { return tree_; }
+  QTreeWidgetItem* root() const { return root_; }
+  QCheckBox* refinePosesBox() const { return refinePoses_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  // Check boxes ticked on this page count when the other page starts a run.
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void OnItemChanged(QTreeWidgetItem* item, int column);
+
+  model::Project& project_;
+  QTreeWidget* tree_;
+  QTreeWidgetItem* root_;
+  QCheckBox* refinePoses_;
+};
+
+}  // namespace modrin::app
