@@ -43,6 +43,7 @@
 #include "app/testing/scripted_dialogs.h"
 #include "engine/reconstruction.h"
 #include "model/project.h"
+#include "views2d/img_frame.h"
 #include "views3d/ogl_frame.h"
 
 using modrin::app::CalibrationDialog;
@@ -519,9 +520,15 @@ class CalibrationDialogTest : public QObject {
     connect(&timer, &QTimer::timeout, this,
             [&] { ticksWhileRunning += frame().calibrationRunning(); });
     bool stayedOpen = false;
+    bool photoViewsHeld = true;
     QMetaObject::Connection shown =
         connect(&frame().statusProgress(), &modrin::app::StatusProgress::created, this, [&] {
           if (stayedOpen) return;
+          // The photo views do not paint from the cameras and positions the run changes.
+          for (QWidget* view : frame().frames()) {
+            if (qobject_cast<modrin::views2d::ImgFrame*>(view))
+              photoViewsHeld &= !view->updatesEnabled();
+          }
           // Closing the main window and its keys do nothing while the run lasts.
           stayedOpen = !frame().close() && frame().isVisible();
           QTest::keyClick(frame().windowHandle(), Qt::Key_O, Qt::ControlModifier);
@@ -539,6 +546,8 @@ class CalibrationDialogTest : public QObject {
     disconnect(shown);
     QVERIFY(ticksWhileRunning > 0);
     QVERIFY(stayedOpen);
+    QVERIFY(photoViewsHeld);
+    for (QWidget* view : frame().frames()) QVERIFY(view->updatesEnabled());
     QCOMPARE(dialogs_->openDialogs, 0);
     QVERIFY(modrin::app::OpenHelpWindow() == nullptr);
     QVERIFY(frame().isVisible());

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
@@ -514,11 +515,38 @@ bool CMainFrame::calibrationRunning() const {
   return calibration_ != nullptr && calibration_->running();
 }
 
+namespace {
+
+// Keeps the photo frames from painting while a calibration run changes the cameras and
+// positions they paint from; they show their last picture until the run has ended.
+class PaintingHeld {
+ public:
+  explicit PaintingHeld(const std::vector<QWidget*>& frames) {
+    ForEachFrame<views2d::ImgFrame>(frames, [this](views2d::ImgFrame& frame) {
+      frame.setUpdatesEnabled(false);
+      held_.push_back(&frame);
+    });
+  }
+  ~PaintingHeld() {
+    for (const QPointer<QWidget>& frame : held_) {
+      if (frame != nullptr) frame->setUpdatesEnabled(true);
+    }
+  }
+  PaintingHeld(const PaintingHeld&) = delete;
+  PaintingHeld& operator=(const PaintingHeld&) = delete;
+
+ private:
+  std::vector<QPointer<QWidget>> held_;
+};
+
+}  // namespace
+
 BackgroundCalibrationResult CMainFrame::RunCalibration(model::Project& project,
                                                        const engine::CalibrationRunOptions& options,
                                                        QWidget* dialog) {
   app_.SetBusy(true);
   BackgroundCalibrationResult result;
+  PaintingHeld held(frames_);
   try {
     result = calibration_->Run(project, options, {this, dialog});
   } catch (const std::bad_alloc&) {
