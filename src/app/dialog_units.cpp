@@ -2,6 +2,9 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
 #include <cstdint>
 
 namespace modrin::app {
@@ -28,6 +31,22 @@ DialogUnits DialogUnits::ForFont(const QFont& font) {
       metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   // The mean over the 52 letters, rounded to the nearest pixel.
   return DialogUnits((letters_px / 26 + 1) / 2, metrics.height());
+}
+
+DialogUnits DialogUnits::ForFontFitting(
+    const QFont& font, std::initializer_list<std::pair<const char*, int>> captions) {
+  DialogUnits units = ForFont(font);
+  const QFontMetrics metrics(font);
+  for (const auto& [caption, width] : captions) {
+    if (width <= 0) continue;
+    // The widest line of the caption must fit `width` units: width * charWidth / 4 pixels.
+    int widest_px = 0;
+    for (const QString& line : QString::fromUtf8(caption).split('\n')) {
+      widest_px = std::max(widest_px, metrics.horizontalAdvance(line));
+    }
+    units.charWidth_px_ = std::max(units.charWidth_px_, (widest_px * 4 + width - 1) / width);
+  }
+  return units;
 }
 
 int DialogUnits::X(int units) const { return ScaleRounded(units, charWidth_px_, 4); }

@@ -2,6 +2,8 @@
 
 #include <QRect>
 #include <QSize>
+#include <initializer_list>
+#include <utility>
 
 class QFont;
 
@@ -16,6 +18,10 @@ class DialogUnits {
   DialogUnits(int charWidth_px, int charHeight_px);
   // The units of `font`; the average width is that of the 52 Latin letters, rounded.
   static DialogUnits ForFont(const QFont& font);
+  // The units of `font`, widened where needed so that each caption fits the width in units
+  // given for it. Rectangles drawn for a narrower font keep their proportions and cut no text.
+  static DialogUnits ForFontFitting(const QFont& font,
+                                    std::initializer_list<std::pair<const char*, int>> captions);
 
   int X(int units) const;
   int Y(int units) const;

@@ -36,6 +36,8 @@ exporters::RgbColour ToRgb(const QColor& colour) {
           static_cast<std::uint8_t>(rgb.blue())};
 }
 
+constexpr const char* kMaxPixelsCaption = "Maximum number of pixels \n in X or Y";
+
 // A static text placed at its rectangle; it grows to its text where the rectangle is too small
 // for the dialog's font, so no caption is cut.
 QLabel* AddLabel(QWidget* dialog, const char* text, QRect rect) {
@@ -90,7 +92,14 @@ WebExportDialog::WebExportDialog(const exporters::WebExportSettings& initial, Us
   setWindowTitle("Output to HTML");
   // Modal to the main window only: the help window it opens on F1 stays usable.
   setWindowModality(Qt::WindowModal);
-  const DialogUnits u = DialogUnits::ForFont(font());
+  // The captions were laid out for a narrower font than most desktops use; the longest ones set
+  // the unit where they would not fit.
+  const DialogUnits u = DialogUnits::ForFontFitting(font(), {{kMaxPixelsCaption, 90},
+                                                             {"Background", 45},
+                                                             {"Low quality\nSmaller size", 40},
+                                                             {"High quality\nBigger size", 40},
+                                                             {"Horizontal", 40},
+                                                             {"Filename", 35}});
   setFixedSize(u.Size(kWidthUnits, kHeightUnits));
 
   // The controls are made in their tab order; a group box is made before the controls it
@@ -170,7 +179,7 @@ WebExportDialog::WebExportDialog(const exporters::WebExportSettings& initial, Us
   AddLabel(this, "pixels", u.Rect(105, 180, 18, 12));
 
   AddGroup(this, "Texture compression", u.Rect(5, 205, 190, 60));
-  AddLabel(this, "Maximum number of pixels \n in X or Y", u.Rect(10, 220, 90, 15));
+  AddLabel(this, kMaxPixelsCaption, u.Rect(10, 220, 90, 15));
   maxTexturePixels_ = new QComboBox(this);
   maxTexturePixels_->setObjectName("maxTexturePixels");
   maxTexturePixels_->setEditable(true);

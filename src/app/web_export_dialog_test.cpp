@@ -370,14 +370,36 @@ class WebExportDialogTest : public QObject {
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
 
-    const DialogUnits units = DialogUnits::ForFont(dialog.font());
-    QCOMPARE(dialog.size(), units.Size(202, 295));
-    QCOMPARE(Control<QPushButton>(dialog, "OK")->geometry(), units.Rect(145, 275, 50, 14));
-    QCOMPARE(Control<QPushButton>(dialog, "Cancel")->geometry(), units.Rect(80, 275, 50, 14));
+    // The dialog is 202 x 295 units; every control sits at its rectangle in those units, at
+    // least as large as the font's units, and wider where a caption would not fit them.
+    const DialogUnits fontUnits = DialogUnits::ForFont(dialog.font());
+    QVERIFY(dialog.width() >= fontUnits.X(202));
+    QCOMPARE(dialog.height(), fontUnits.Y(295));
+    const double unitX = dialog.width() / 202.0, unitY = dialog.height() / 295.0;
+    auto inUnits = [&](const QWidget* control, QRectF expected) {
+      const QRect at = control->geometry();
+      return std::abs(at.x() - expected.x() * unitX) <= 1 &&
+             std::abs(at.y() - expected.y() * unitY) <= 1 &&
+             std::abs(at.width() - expected.width() * unitX) <= 1 &&
+             std::abs(at.height() - expected.height() * unitY) <= 1;
+    };
+    QVERIFY(inUnits(Control<QPushButton>(dialog, "OK"), {145, 275, 50, 14}));
+    QVERIFY(inUnits(Control<QPushButton>(dialog, "Cancel"), {80, 275, 50, 14}));
+    QVERIFY(inUnits(Control(dialog, "fileName"), {40, 5, 125, 15}));
     QVERIFY(Control<QPushButton>(dialog, "OK")->isDefault());
-    QCOMPARE(Control(dialog, "fileName")->geometry(), units.Rect(40, 5, 125, 15));
-    for (const QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (const QWidget* child : controls) {
       QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
+    }
+    // No caption runs under a control: each label's text ends before the next control begins.
+    for (const QLabel* label : dialog.findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+      QRect text = label->geometry();
+      text.setWidth(label->sizeHint().width());
+      for (const QWidget* other : controls) {
+        if (qobject_cast<const QLabel*>(other) || qobject_cast<const QGroupBox*>(other)) continue;
+        QVERIFY2(!text.intersects(other->geometry()),
+                 qPrintable(label->text() + " under " + other->objectName()));
+      }
     }
     QStringList captions;
     for (const QLabel* label : dialog.findChildren<QLabel*>()) captions << label->text();
