@@ -5,11 +5,13 @@
 // vertex coordinates only: the window exports the coordinates it computed from the poses, while
 // `export` opens the project file, which keeps computed coordinates with three decimals (and
 // poses with four). Opened again from its saved file, the window writes the CLI's OBJ exactly.
+// Runs on a virtual display, so that the 3D view draws the model it saved.
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -29,6 +31,8 @@
 #include "app/modrin_application.h"
 #include "app/testing/scripted_dialogs.h"
 #include "model/project.h"
+#include "views3d/ogl.h"
+#include "views3d/ogl_frame.h"
 
 using modrin::app::CalibrationDialog;
 using modrin::app::ModrinApplication;
@@ -102,6 +106,15 @@ bool SameBesideRounding(const QByteArray& a, const QByteArray& b, QByteArray& wh
   return true;
 }
 
+// The share of the picture's pixels that are not the view's white background.
+double ColouredShare(const QImage& shot) {
+  qsizetype coloured = 0;
+  for (int y = 0; y < shot.height(); ++y) {
+    for (int x = 0; x < shot.width(); ++x) coloured += shot.pixel(x, y) != qRgb(255, 255, 255);
+  }
+  return shot.isNull() ? 0 : static_cast<double>(coloured) / (shot.width() * shot.height());
+}
+
 }  // namespace
 
 class CalibrationDialogRoadTest : public QObject {
@@ -147,6 +160,15 @@ class CalibrationDialogRoadTest : public QObject {
       QVERIFY(ran);
       for (const auto& photo : app.project().photos) QVERIFY(photo->camera.calibrated);
       QVERIFY(app.document().modified());
+      // The 3D view shows the textured house; Full screen fits it into the view.
+      modrin::views3d::OglFrame* view3d = nullptr;
+      for (QWidget* frame : app.mainFrame().frames()) {
+        if (auto* f = qobject_cast<modrin::views3d::OglFrame*>(frame)) view3d = f;
+      }
+      QVERIFY(view3d != nullptr && view3d->view() != nullptr);
+      view3d->fullScreenAction()->trigger();
+      const double shown = ColouredShare(view3d->view()->grabFramebuffer());
+      QVERIFY2(shown > 0.2, qPrintable(QString::number(shown)));
 
       answers.modelName = model;
       app.mainFrame().action(command::kSave3DAs)->trigger();

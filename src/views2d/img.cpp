@@ -84,17 +84,29 @@ void Img::SetPhoto(int index) {
   const bool inRange = project_ != nullptr && index >= 0 &&
                        static_cast<std::size_t>(index) < project_->photos.size();
   photoIndex_ = inRange ? index : -1;
-  photo_ = inRange ? project_->photos[static_cast<std::size_t>(index)].get() : nullptr;
   markerShown_ = false;
-  if (HasPicture()) cursorPoint_ = ClampToPhoto(cursorPoint_, *photo_);
+  if (HasPicture()) cursorPoint_ = ClampToPhoto(cursorPoint_, *photo());
   UpdateScrollSizes();
   Redraw(false);
 }
 
-bool Img::HasPicture() const { return photo_ != nullptr && photoIndex_ >= 0 && photo_->HasImage(); }
+// Looked up on every use: opening a project replaces the photos, and the views are given
+// their photos again only after the new pictures have loaded, while they may paint meanwhile.
+const model::Photo* Img::photo() const {
+  if (project_ == nullptr || photoIndex_ < 0 ||
+      static_cast<std::size_t>(photoIndex_) >= project_->photos.size()) {
+    return nullptr;
+  }
+  return project_->photos[static_cast<std::size_t>(photoIndex_)].get();
+}
 
-int Img::PhotoWidth() const { return HasPicture() ? photo_->image().width : 0; }
-int Img::PhotoHeight() const { return HasPicture() ? photo_->image().height : 0; }
+bool Img::HasPicture() const {
+  const model::Photo* shown = photo();
+  return shown != nullptr && shown->HasImage();
+}
+
+int Img::PhotoWidth() const { return HasPicture() ? photo()->image().width : 0; }
+int Img::PhotoHeight() const { return HasPicture() ? photo()->image().height : 0; }
 
 QPoint Img::scrollPosition() const {
   return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
@@ -187,7 +199,7 @@ QPoint Img::DocumentPosition(const ImagePoint& point) const {
 
 QPoint Img::WindowPosition(const ImagePoint& point) const {
   if (!HasPicture()) return {};
-  const ImagePoint clamped = ClampToPhoto(point, *photo_);
+  const ImagePoint clamped = ClampToPhoto(point, *photo());
   const QPoint scroll = scrollPosition();
   return {TruncToInt((clamped.x + 0.5) * zoom_ - scroll.x()),
           TruncToInt((PhotoHeight() - clamped.y + 0.5) * zoom_ - scroll.y())};
@@ -199,7 +211,7 @@ ImagePoint Img::PixelAt(const QPoint& point) const {
   const ImagePoint pixel{
       TruncToInt((point.x() + scroll.x()) / static_cast<double>(zoom_)),
       TruncToInt(PhotoHeight() - (point.y() + scroll.y()) / static_cast<double>(zoom_))};
-  return ClampToPhoto(pixel, *photo_);
+  return ClampToPhoto(pixel, *photo());
 }
 
 int Img::PickTolerance() const { return TruncToInt(pickRadius_ / static_cast<double>(zoom_)); }
@@ -331,14 +343,14 @@ void Img::PaintPicture(QPainter& painter, const QRegion& exposed) const {
   const QColor background = palette().color(QPalette::Dark);
   if (!HasPicture()) {
     painter.fillRect(exposed.boundingRect(), background);
-    if (photo_ != nullptr) {
+    if (photo() != nullptr) {
       painter.setPen(palette().color(QPalette::BrightText));
       painter.drawText(viewport()->rect(), Qt::AlignCenter,
-                       QString::fromStdString(model::FileNamePart(photo_->path)));
+                       QString::fromStdString(model::FileNamePart(photo()->path)));
     }
     return;
   }
-  const images::DecodedImage& image = photo_->image();
+  const images::DecodedImage& image = photo()->image();
   const QPoint scroll = scrollPosition();
   const int sizeX = ScrolledWidth();
   const int sizeY = ScrolledHeight();
@@ -537,15 +549,15 @@ void Img::MirrorCursor() {
   for (Img* view : host_.photoViews()) {
     if (view == this || !view->HasPicture()) continue;
     ImagePoint point = cursorPoint_;
-    if (cursor3DValid_ && PhotoCalibrated(view->photo_)) {
+    if (cursor3DValid_ && PhotoCalibrated(view->photo())) {
       const engine::ImageProjection projected = engine::WorldToImage(
-          view->photo_->camera, {shared_.cursor3D[0], shared_.cursor3D[1], shared_.cursor3D[2]});
+          view->photo()->camera, {shared_.cursor3D[0], shared_.cursor3D[1], shared_.cursor3D[2]});
       if (std::isfinite(projected.image.x) && std::isfinite(projected.image.y)) {
-        model::NormalizedToPixel(*view->photo_, std::clamp(projected.image.x, -1e6, 1e6),
+        model::NormalizedToPixel(*view->photo(), std::clamp(projected.image.x, -1e6, 1e6),
                                  std::clamp(projected.image.y, -1e6, 1e6), point.x, point.y);
       }
     }
-    const ImagePoint mirrored = ClampToPhoto(point, *view->photo_);
+    const ImagePoint mirrored = ClampToPhoto(point, *view->photo());
     if (mirrored == view->cursorPoint_) continue;
     view->cursorPoint_ = mirrored;
     // The marker follows to its new place.
@@ -614,10 +626,11 @@ void Img::RepaintRegion() {
 
 void Img::ComputeCursor3D() {
   cursor3DValid_ = false;
-  if (!PhotoCalibrated(photo_)) return;
-  const engine::Vec2 normalized = model::PixelToNormalized(*photo_, cursorPoint_.x, cursorPoint_.y);
+  if (!PhotoCalibrated(photo())) return;
+  const engine::Vec2 normalized =
+      model::PixelToNormalized(*photo(), cursorPoint_.x, cursorPoint_.y);
   const std::optional<engine::Vec3> onPlane =
-      engine::RayAtHeight(photo_->camera, normalized.x, normalized.y, shared_.cursorHeight);
+      engine::RayAtHeight(photo()->camera, normalized.x, normalized.y, shared_.cursorHeight);
   if (!onPlane) return;
   cursor3DValid_ = true;
   shared_.cursor3D = {onPlane->x, onPlane->y, shared_.cursorHeight};

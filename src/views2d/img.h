@@ -63,7 +63,8 @@ class Img : public QAbstractScrollArea {
   // and the scroll position stay.
   void SetPhoto(int index);
   int photoIndex() const { return photoIndex_; }
-  const model::Photo* photo() const { return photo_; }
+  // The photo shown: photo `photoIndex()` of the project as it is now; null for none.
+  const model::Photo* photo() const;
 
   // z > 0: that zoom, at most 5; z < 0: the whole photo fits the window; z == 0: the zoom as
   // it is (after a caller changed it). Scrolls so that the cursor point stays under the mouse,
@@ -203,7 +204,6 @@ class Img : public QAbstractScrollArea {
   ViewHost& host_;
   SharedSelection& shared_;
   model::Project* project_ = nullptr;
-  const model::Photo* photo_ = nullptr;
   int photoIndex_ = -1;
   model::ImagePoint cursorPoint_;
   bool cursor3DValid_ = false;

@@ -154,6 +154,20 @@ class ImgTest : public QObject {
     QCOMPARE(QColor(shot.pixel(31, 99)), QColor(90, 90, 90));
   }
 
+  // Opening a project replaces the photos before the views are given theirs again; a paint in
+  // between shows the photo now at the view's index, never the one that went.
+  void paintAfterThePhotosWereReplaced() {
+    AddPhoto(*project_, 200, 100);
+    Img& view = ShowView(0);
+    project_->photos.clear();
+    view.viewport()->grab();
+    QVERIFY(view.photo() == nullptr);
+    AddPhoto(*project_, 60, 40);
+    QCOMPARE(view.photo(), project_->photos[0].get());
+    const QImage shot = view.viewport()->grab().toImage();
+    QVERIFY(!shot.isNull());
+  }
+
   void zoomIsBoundedAndFits() {
     AddPhoto(*project_, 2000, 1000);
     AddPhoto(*project_, 1000, 800);
