@@ -447,6 +447,9 @@ void CMainFrame::AppendFrame(QWidget* frame) {
   } else if (auto* modelFrame = qobject_cast<views3d::OglFrame*>(frame)) {
     Initialize3DViews();
     modelFrame->SetProject(&app_.project());
+    // A 3D view added to the layout shows the model at once instead of staying white until
+    // the next project is opened.
+    modelFrame->InitializeView();
   }
   frames_.push_back(frame);
   // A frame destroyed with its node leaves the list with it.

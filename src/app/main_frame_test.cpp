@@ -92,6 +92,7 @@ class MainFrameTest : public QObject {
   void openWithUnsavedChangesAsksFirst();
   void recentFilesOrderLimitAndVanished();
   void loadImagesCancelledStillModifiedAndRefreshes();
+  void a3DViewAddedToTheLayoutIsInitialised();
   void photoParametersSetTheFocalOfPhotosWithout();
   void save3DWritesByExtensionAndReportsFailures();
   void save3DDialogOffersTheThreeTypes();
@@ -564,6 +565,19 @@ void MainFrameTest::helpKeyInAPhotoViewAdvisesTheNextStep() {
   QVERIFY(modrin::app::OpenHelpWindow() != nullptr);
   QCOMPARE(modrin::app::OpenHelpWindow()->source().fileName(), QString("GettingStarted.html"));
   QCOMPARE(modrin::app::OpenHelpWindow()->source().fragment(), QString("ModelingStep"));
+}
+
+void MainFrameTest::a3DViewAddedToTheLayoutIsInitialised() {
+  StartApp();
+  CMainFrame& frame = app_->mainFrame();
+  QWidget* added = frame.CreateFrame('3', &frame);
+  frame.AppendFrame(added);
+  auto* model = qobject_cast<modrin::views3d::OglFrame*>(added);
+  QVERIFY(model != nullptr);
+  QCOMPARE(model->project(), &app_->project());
+  QCOMPARE(model->initializeCount(), 1);
+  QCOMPARE(frame.frames().back(), added);
+  delete added;
 }
 
 void MainFrameTest::loadImagesCancelledStillModifiedAndRefreshes() {
