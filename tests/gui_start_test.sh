@@ -40,15 +40,36 @@ done
 # No window manager runs here: give the window the keyboard focus directly.
 xdotool windowfocus --sync "$window"
 sleep 0.5
-xdotool key alt+f
-sleep 0.3
-xdotool key x
-sleep 0.5
-# The project named on the command line counts as modified, so the program asks first.
-xdotool key n
-for _ in $(seq 100); do
-  kill -0 $pid 2>/dev/null || break
-  sleep 0.1
+# File > Exit. The project named on the command line counts as modified, so the program asks
+# first, in a dialog of the same title. A program still busy with its first drawing (a
+# slow sanitizer build) may miss the keys: they are given again until the question shows.
+asked=
+for _ in 1 2 3; do
+  xdotool key alt+f
+  sleep 0.5
+  xdotool key x
+  for _ in $(seq 50); do
+    for shown in $(xdotool search --onlyvisible --name '^Modrin$' 2>/dev/null); do
+      # The menu's popup has the title too; the question is the dialog.
+      xprop -id "$shown" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q DIALOG && asked=$shown
+    done
+    [ -n "$asked" ] && break
+    sleep 0.1
+  done
+  [ -n "$asked" ] && break
+  xdotool key Escape
+done
+[ -n "$asked" ] || { echo "no save question" >&2; kill $pid; exit 1; }
+# "No", given to the question itself (without a window manager a new window may not have the
+# keyboard focus yet), again while the program runs on.
+for _ in $(seq 5); do
+  xdotool windowfocus --sync "$asked" 2>/dev/null
+  sleep 0.2
+  xdotool key n
+  for _ in $(seq 20); do
+    kill -0 $pid 2>/dev/null || break 2
+    sleep 0.1
+  done
 done
 if kill -0 $pid 2>/dev/null; then echo "the program did not end" >&2; kill $pid; exit 1; fi
 wait $pid
