@@ -519,6 +519,11 @@ void MainFrameTest::save3DWritesByExtensionAndReportsFailures() {
   QCOMPARE(dialogs_->errors.size(), 2);
   QVERIFY2(dialogs_->errors.last().contains(Path("missing/house")),
            qPrintable(dialogs_->errors.last()));
+  // A folder nobody may write in, not even the superuser.
+  dialogs_->modelName = "/proc/house.wrl";
+  save3D->trigger();
+  QCOMPARE(dialogs_->errors.size(), 3);
+  QVERIFY2(dialogs_->errors.last().contains("/proc/house"), qPrintable(dialogs_->errors.last()));
   // Saving the model changes nothing in the project.
   QVERIFY(app_->document().modified());
 
