@@ -39,6 +39,7 @@ class OutgoingHalfEdges {
 
  private:
   friend class ObjectPhotoMesh;
+  std::vector<Entry>::iterator Locate(const MeshVertex* to);
   void Insert(MeshHalfEdge* edge);
   void Erase(const MeshVertex* to);
 
@@ -213,6 +214,18 @@ class ObjectPhotoMesh {
   // Destroys every triangle and every half-edge; the vertices stay.
   void DestroyAllTriangles();
 
+  // The building blocks of a triangulation that knows its half-edges, without searches.
+  // A new half-edge a -> b, where none exists yet, linked to `twin` (b -> a, null when there is
+  // none) and then copying its `constrained` flag.
+  MeshHalfEdge* AddHalfEdge(MeshVertex* a, MeshVertex* b, MeshHalfEdge* twin);
+  // The triangle on the half-edges ab, bc, ca, which belong to no triangle and run a -> b,
+  // b -> c, c -> a; newest in the collection.
+  MeshTriangle* MakeTriangleOnSides(MeshHalfEdge* ab, MeshHalfEdge* bc, MeshHalfEdge* ca);
+  // Destroys every triangle whose slot is set in `doomed` (indexed by slot), then every half-edge
+  // that belongs to no triangle: what DestroyTriangle of each and then DestroyFreeHalfEdges
+  // leave, in one pass over the half-edges.
+  void DestroyTrianglesAndFreeHalfEdges(const std::vector<bool>& doomed);
+
  private:
   // Everything a mesh holds. A project keeps one mesh per object and photo, most of which stay
   // empty (an object is usually seen in a few photos), so the storage is made on first use and
@@ -230,9 +243,14 @@ class ObjectPhotoMesh {
     detail::ElementPool<MeshTriangle> trianglePool;
     MeshTriangle* newest = nullptr;
     std::size_t triangleCount = 0;
+    std::size_t halfEdgesToCorners = 0;  // half-edges that end at an enclosing corner
   };
 
   Storage& storage();
+  // A new half-edge a -> b, where none exists yet, linked to b -> a when that exists.
+  MeshHalfEdge* CreateHalfEdge(MeshVertex* a, MeshVertex* b);
+  void LinkTriangle(MeshTriangle* triangle);
+  bool IsEnclosingCorner(const MeshVertex* vertex) const;
   void RenumberFrom(std::size_t first);
 
   std::unique_ptr<Storage> storage_;
