@@ -90,9 +90,12 @@ void LegalizeEdge(ObjectPhotoMesh& mesh, MeshTriangle* triangle, std::size_t k, 
   --flipsLeft;
   MeshVertex* c = diagonal->from;
   MeshVertex* d = diagonal->to;
-  // The new diagonal is tested once from each side; the first test may flip it away.
+  // The new diagonal is tested once from each side; the first test may flip it away. When it
+  // flips nothing, nothing has changed and the diagonal's twin is the other side.
+  const int flipsBefore = flipsLeft;
   LegalizeEdge(mesh, diagonal->triangle, SlotOf(*diagonal), true, flipsLeft);
-  MeshHalfEdge* back = ObjectPhotoMesh::FindHalfEdge(d, c);
+  MeshHalfEdge* back =
+      flipsLeft == flipsBefore ? diagonal->twin : ObjectPhotoMesh::FindHalfEdge(d, c);
   if (back && back->triangle) LegalizeEdge(mesh, back->triangle, SlotOf(*back), true, flipsLeft);
 }
 

@@ -20,7 +20,7 @@ std::vector<OutgoingHalfEdges::Entry>::iterator OutgoingHalfEdges::Locate(const 
                         [&](const Entry& entry) { return entry.to == to; });
   }
   auto at = std::lower_bound(entries_.begin(), entries_.end(), to->index,
-                             [](const Entry& entry, int index) { return entry.to->index < index; });
+                             [](const Entry& entry, int index) { return entry.index < index; });
   return at != entries_.end() && at->to == to ? at : entries_.end();
 }
 
@@ -33,8 +33,8 @@ void OutgoingHalfEdges::Insert(MeshHalfEdge* edge) {
   // Vertices added later shift the indices of those after them but never change their relative
   // order, so the entries stay sorted.
   auto at = std::upper_bound(entries_.begin(), entries_.end(), edge->to->index,
-                             [](int index, const Entry& entry) { return index < entry.to->index; });
-  entries_.insert(at, Entry{edge->to, edge});
+                             [](int index, const Entry& entry) { return index < entry.index; });
+  entries_.insert(at, Entry{edge->to, edge, edge->to->index});
 }
 
 void OutgoingHalfEdges::Erase(const MeshVertex* to) {
@@ -85,7 +85,10 @@ MeshVertex* ObjectPhotoMesh::AddVertex(const MeshVertexRecord& record) {
   if (!std::isfinite(record.x) || !std::isfinite(record.y)) return nullptr;
   Storage& s = storage();
   const std::pair<double, double> key{record.x, record.y};
-  auto at = std::lower_bound(s.insertionKeys.begin(), s.insertionKeys.end(), key);
+  // Builders add in vertex order, so the place is nearly always the end.
+  auto at = s.insertionKeys.empty() || s.insertionKeys.back() < key
+                ? s.insertionKeys.end()
+                : std::lower_bound(s.insertionKeys.begin(), s.insertionKeys.end(), key);
   if (at != s.insertionKeys.end() && *at == key) return nullptr;
   const auto place = static_cast<std::size_t>(at - s.insertionKeys.begin());
 
@@ -108,6 +111,19 @@ void ObjectPhotoMesh::RenumberFrom(std::size_t first) {
     if (s.enclosingCorners[k]) {
       s.enclosingCorners[k]->index = static_cast<int>(s.vertices.size() + k);
     }
+  }
+  // A mesh is built after its vertices are added, so half-edges are rarely there to update.
+  if (s.halfEdgePool.used() > 0) RefreshEntryIndices();
+}
+
+void ObjectPhotoMesh::RefreshEntryIndices() {
+  Storage& s = *storage_;
+  auto refresh = [](MeshVertex* vertex) {
+    for (OutgoingHalfEdges::Entry& entry : vertex->outgoing.entries_) entry.index = entry.to->index;
+  };
+  for (MeshVertex* vertex : s.vertices) refresh(vertex);
+  for (MeshVertex* corner : s.enclosingCorners) {
+    if (corner) refresh(corner);
   }
 }
 

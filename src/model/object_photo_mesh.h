@@ -28,6 +28,7 @@ class OutgoingHalfEdges {
   struct Entry {
     MeshVertex* to = nullptr;
     MeshHalfEdge* edge = nullptr;
+    int index = 0;  // to->index, kept here so that searches need not visit the end vertex
   };
 
   // The half-edge to `to`, or null.
@@ -252,6 +253,7 @@ class ObjectPhotoMesh {
   void LinkTriangle(MeshTriangle* triangle);
   bool IsEnclosingCorner(const MeshVertex* vertex) const;
   void RenumberFrom(std::size_t first);
+  void RefreshEntryIndices();
 
   std::unique_ptr<Storage> storage_;
 };
