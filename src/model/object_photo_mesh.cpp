@@ -32,9 +32,12 @@ MeshHalfEdge* OutgoingHalfEdges::Find(const MeshVertex* to) const {
 void OutgoingHalfEdges::Insert(MeshHalfEdge* edge) {
   // Vertices added later shift the indices of those after them but never change their relative
   // order, so the entries stay sorted.
-  auto at = std::upper_bound(entries_.begin(), entries_.end(), edge->to->index,
-                             [](int index, const Entry& entry) { return index < entry.index; });
-  entries_.insert(at, Entry{edge->to, edge, edge->to->index});
+  // Searched from the back: a triangulation inserts its vertices in index order, so a new
+  // half-edge mostly ends at the newest vertex, which only the enclosing corners follow.
+  const int index = edge->to->index;
+  auto at = entries_.end();
+  while (at != entries_.begin() && (at - 1)->index > index) --at;
+  entries_.insert(at, Entry{edge->to, edge, index});
 }
 
 void OutgoingHalfEdges::Erase(const MeshVertex* to) {
