@@ -532,6 +532,9 @@ FaceFinder::~FaceFinder() = default;
 void FaceFinder::BuildAdjacency() {
   snapshot_.reset();
   adjacency.clear();
+  // Every photo's list exists from here on, so that FindFaces of one photo can run while the
+  // accepted faces of photos done before are read on other threads.
+  for (std::size_t p = 0; p < PhotoCount(graph); ++p) accepted_.try_emplace(static_cast<int>(p));
   // Sorting the entries by their start, keeping the edge order among equal starts, gives the
   // multimap's order; each then goes in at the end without a search.
   std::vector<std::pair<std::int32_t, std::int32_t>> entries;

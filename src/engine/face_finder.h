@@ -53,7 +53,8 @@ class FaceFinder {
   bool IsBestView(const Face& face) const;
 
   // The faces FindFaces accepted in photo p and inserted into `faces`, in `faces` order: the
-  // elements of `faces` traced in p, unless `faces` was changed from outside.
+  // elements of `faces` traced in p, unless `faces` was changed from outside. For a photo of
+  // the graph it may be read on another thread while FindFaces works on a later photo.
   std::span<const Face* const> AcceptedFaces(int p) const;
 
   const model::PositionGraph& graph;

@@ -1,15 +1,18 @@
 #include "mesh/mesh_builder.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "engine/parallel_work.h"
 #include "engine/reconstruction.h"
 #include "mesh/triangulation.h"
 #include "model/object.h"
@@ -121,10 +124,12 @@ void BuildMesh(ObjectPhotoMesh& mesh, const model::Photo& photo, std::span<const
 }
 
 // What every mesh of one model update reads from the graph, taken in once: the known positions
-// marked in each photo, ascending in id, and each object's ids in a flat list.
+// marked in each photo, ascending in id, and each object's ids in a flat list. Read-only once
+// made, so the meshes of several photos can be built from it at the same time.
 class UpdateMarks {
  public:
-  explicit UpdateMarks(const model::PositionGraph& graph) {
+  UpdateMarks(const model::PositionGraph& graph,
+              const std::vector<std::unique_ptr<model::Object>>& objects) {
     const std::size_t photoCount = graph.photos ? graph.photos->size() : 0;
     byPhoto_.resize(photoCount);
     for (const auto& [id, position] : graph.positions) {
@@ -135,20 +140,24 @@ class UpdateMarks {
         byPhoto_[static_cast<std::size_t>(photo)].push_back({pixel, id, &position});
       }
     }
+    for (const auto& object : objects) {
+      ids_.emplace(object.get(), std::vector<std::int32_t>(object->positionIds.begin(),
+                                                           object->positionIds.end()));
+    }
   }
 
-  // The object's known positions marked in photo p, ascending in id.
-  std::span<const Marked> Of(const model::Object& object, int p) {
-    const std::vector<std::int32_t>& ids = IdsOf(object);
+  // The object's known positions marked in photo p, ascending in id, into `selected`.
+  void Of(const model::Object& object, int p, std::vector<Marked>& selected) const {
+    const std::vector<std::int32_t>& ids = ids_.at(&object);
     const std::vector<Marked>& inPhoto = byPhoto_[static_cast<std::size_t>(p)];
-    selected_.clear();
+    selected.clear();
     // Both lists ascend; the shorter one is looked up in the longer one.
     if (ids.size() >= 4 * inPhoto.size()) {
       auto from = ids.begin();
       for (const Marked& mark : inPhoto) {
         from = std::lower_bound(from, ids.end(), mark.id);
         if (from == ids.end()) break;
-        if (*from == mark.id) selected_.push_back(mark);
+        if (*from == mark.id) selected.push_back(mark);
       }
     } else if (inPhoto.size() >= 4 * ids.size()) {
       auto from = inPhoto.begin();
@@ -156,32 +165,37 @@ class UpdateMarks {
         from = std::lower_bound(from, inPhoto.end(), id,
                                 [](const Marked& mark, std::int32_t key) { return mark.id < key; });
         if (from == inPhoto.end()) break;
-        if (from->id == id) selected_.push_back(*from);
+        if (from->id == id) selected.push_back(*from);
       }
     } else {
       auto id = ids.begin();
       for (const Marked& mark : inPhoto) {
         while (id != ids.end() && *id < mark.id) ++id;
         if (id == ids.end()) break;
-        if (*id == mark.id) selected_.push_back(mark);
+        if (*id == mark.id) selected.push_back(mark);
       }
     }
-    return selected_;
   }
-
-  Scratch scratch;
 
  private:
-  const std::vector<std::int32_t>& IdsOf(const model::Object& object) {
-    auto [it, added] = ids_.try_emplace(&object);
-    if (added) it->second.assign(object.positionIds.begin(), object.positionIds.end());
-    return it->second;
-  }
-
   std::vector<std::vector<Marked>> byPhoto_;
   std::unordered_map<const model::Object*, std::vector<std::int32_t>> ids_;
-  std::vector<Marked> selected_;
 };
+
+// Builds every object's mesh for photo p, in the project's object order, from the faces the
+// finder accepted there.
+void BuildPhotoMeshes(model::Project& project, int p, const UpdateMarks& marks,
+                      const engine::FaceFinder& finder, Scratch& scratch,
+                      std::vector<Marked>& selected) {
+  for (auto& object : project.objects) {
+    ObjectPhotoMesh* mesh = ClearedMesh(*object, p);
+    if (!mesh) continue;
+    const model::Photo* texture = TexturePhoto(object->graph, p);
+    if (!texture) continue;
+    marks.Of(*object, p, selected);
+    BuildMesh(*mesh, *texture, selected, finder.AcceptedFaces(p), scratch);
+  }
+}
 
 }  // namespace
 
@@ -211,23 +225,84 @@ void BuildObjectPhotoMesh(model::Object& object, int photoIndex,
   BuildMesh(*mesh, *photo, marked, inPhoto, scratch);
 }
 
-std::size_t UpdateModelWithMeshes(model::Project& project) {
-  // Made once the coordinates are computed, before the first mesh.
-  std::optional<UpdateMarks> marks;
-  return engine::UpdateModel(project, [&](model::Project& model, model::Object& object, int photo,
-                                          const engine::FaceFinder& finder) {
-    if (object.graph != &model.graph) {
+std::size_t UpdateModelWithMeshes(model::Project& project, int threads) {
+  const bool ownGraphs =
+      std::all_of(project.objects.begin(), project.objects.end(),
+                  [&](const auto& object) { return object->graph == &project.graph; });
+  if (!ownGraphs) {
+    // An object that reads another graph is built the general way, one photo after the other.
+    return engine::UpdateModel(project, [](model::Project&, model::Object& object, int photo,
+                                           const engine::FaceFinder& finder) {
       BuildObjectPhotoMesh(object, photo, finder.faces);
-      return;
+    });
+  }
+
+  project.graph.ComputeAll();
+  engine::FaceFinder finder(project.graph);
+  finder.BuildAdjacency();
+  const UpdateMarks marks(project.graph, project.objects);
+  const std::size_t photos = project.photos.size();
+  const int workers = engine::WorkerCount(threads, photos + 1);
+  if (workers <= 1 || photos < 2) {
+    Scratch scratch;
+    std::vector<Marked> selected;
+    for (std::size_t p = 0; p < photos; ++p) {
+      finder.FindFaces(static_cast<int>(p));
+      BuildPhotoMeshes(project, static_cast<int>(p), marks, finder, scratch, selected);
     }
-    ObjectPhotoMesh* mesh = ClearedMesh(object, photo);
-    if (!mesh) return;
-    const model::Photo* texture = TexturePhoto(object.graph, photo);
-    if (!texture) return;
-    if (!marks) marks.emplace(model.graph);
-    BuildMesh(*mesh, *texture, marks->Of(object, photo), finder.AcceptedFaces(photo),
-              marks->scratch);
-  });
+    return finder.faces.size();
+  }
+
+  // Each photo's faces depend on those of the photos before it, so one item finds them all, in
+  // order; the meshes of a photo need only its own faces, which no later photo changes, so
+  // each photo's meshes are an item of their own that starts once its faces are there. Every
+  // mesh is built as in the loop above, whichever thread builds it. Item 0 is handed out
+  // first, so a waiting item always waits for work under way.
+  std::mutex mutex;
+  std::condition_variable facesFound;
+  std::size_t photosDone = 0;
+  bool findingFailed = false;
+  auto findFaces = [&] {
+    try {
+      for (std::size_t p = 0; p < photos; ++p) {
+        finder.FindFaces(static_cast<int>(p));
+        {
+          const std::lock_guard lock(mutex);
+          photosDone = p + 1;
+        }
+        facesFound.notify_all();
+      }
+    } catch (...) {
+      {
+        const std::lock_guard lock(mutex);
+        findingFailed = true;
+      }
+      facesFound.notify_all();
+      throw;
+    }
+  };
+  auto buildMeshes = [&](std::size_t p) {
+    {
+      std::unique_lock lock(mutex);
+      facesFound.wait(lock, [&] { return photosDone > p || findingFailed; });
+      if (findingFailed) return;
+    }
+    Scratch scratch;
+    std::vector<Marked> selected;
+    BuildPhotoMeshes(project, static_cast<int>(p), marks, finder, scratch, selected);
+  };
+  const std::atomic<bool> never{false};
+  engine::RunParallel(
+      photos + 1, workers, never,
+      [&](std::size_t item) {
+        if (item == 0) {
+          findFaces();
+        } else {
+          buildMeshes(item - 1);
+        }
+      },
+      [](std::size_t) {});
+  return finder.faces.size();
 }
 
 }  // namespace modrin::mesh

@@ -255,10 +255,13 @@ TEST(UpdateModelWithMeshesTest, SameMeshesAsBuildingEachObjectFromTheFinder) {
   for (int scene = 0; scene < 300; ++scene) {
     model::Project project;
     FillRandomProject(project, random);
-    UpdateModelWithMeshes(project);
+    UpdateModelWithMeshes(project, 1);
     const std::string update = Describe(project);
-    // Again on the same meshes: what a rebuild keeps from the last one must not show.
-    UpdateModelWithMeshes(project);
+    // Again on the same meshes, and with the meshes built beside the face finding: what a
+    // rebuild keeps from the last one and which thread builds a mesh must not show.
+    UpdateModelWithMeshes(project, 1);
+    ASSERT_EQ(Describe(project), update) << "scene " << scene;
+    UpdateModelWithMeshes(project, 3);
     ASSERT_EQ(Describe(project), update) << "scene " << scene;
 
     engine::FaceFinder finder(project.graph);
@@ -315,8 +318,10 @@ TEST(UpdateModelWithMeshesTest, LargeGridGivesTheMeshesItAlwaysGave) {
     }
   }
 
-  EXPECT_EQ(UpdateModelWithMeshes(project), 1827u);
-  EXPECT_EQ(Fnv1a(Describe(project)), 10122867381190966413ull);
+  for (int threads : {1, 2}) {
+    EXPECT_EQ(UpdateModelWithMeshes(project, threads), 1827u);
+    EXPECT_EQ(Fnv1a(Describe(project)), 10122867381190966413ull) << threads << " threads";
+  }
 }
 
 }  // namespace
