@@ -288,15 +288,23 @@ MeshHalfEdge* FlipEdge(ObjectPhotoMesh& mesh, MeshTriangle* triangle, int k) {
   // The four outer sides stay and are taken up by the new triangles (c, d, b) and (d, c, a);
   // only the old diagonal goes. A half-edge of the new diagonal may be there already without a
   // triangle (a constraint made ahead).
-  mesh.DestroyTriangleKeepingSides(triangle);
-  mesh.DestroyTriangleKeepingSides(other);
-  if (!cd) cd = mesh.AddHalfEdge(c, d, dc);
-  MeshTriangle* first = mesh.MakeTriangleOnSides(cd, db, bc);
-  if (!dc) dc = mesh.AddHalfEdge(d, c, cd);
-  mesh.MakeTriangleOnSides(dc, ca, ad);
-  mesh.DestroyHalfEdge(shared);
-  mesh.DestroyHalfEdge(across);
-  return first->edges[0];
+  // The two triangles and the old diagonal's half-edges are made over into the new ones, which
+  // leaves what destroying them and making the new ones leaves, in the same collection order.
+  shared->triangle = nullptr;
+  across->triangle = nullptr;
+  if (!cd) {
+    cd = mesh.ReuseHalfEdge(shared, c, d, dc);
+    shared = nullptr;
+  }
+  mesh.RemakeTriangle(other, cd, db, bc);
+  if (!dc) {
+    dc = mesh.ReuseHalfEdge(across, d, c, cd);
+    across = nullptr;
+  }
+  mesh.RemakeTriangle(triangle, dc, ca, ad);
+  if (shared) mesh.DestroyHalfEdge(shared);
+  if (across) mesh.DestroyHalfEdge(across);
+  return other->edges[0];
 }
 
 void Legalize(ObjectPhotoMesh& mesh, MeshTriangle* triangle, int k) {

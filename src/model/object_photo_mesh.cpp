@@ -269,6 +269,45 @@ MeshTriangle* ObjectPhotoMesh::MakeTriangleOnSides(MeshHalfEdge* ab, MeshHalfEdg
   return triangle;
 }
 
+void ObjectPhotoMesh::RemakeTriangle(MeshTriangle* triangle, MeshHalfEdge* ab, MeshHalfEdge* bc,
+                                     MeshHalfEdge* ca) {
+  Storage& s = *storage_;
+  for (MeshHalfEdge* side : triangle->edges) {
+    if (side && side->triangle == triangle) side->triangle = nullptr;
+  }
+  if (triangle->previous_) {
+    triangle->previous_->next_ = triangle->next_;
+  } else {
+    s.newest = triangle->next_;
+  }
+  if (triangle->next_) triangle->next_->previous_ = triangle->previous_;
+  triangle->next_ = nullptr;
+  triangle->previous_ = nullptr;
+  --s.triangleCount;
+  triangle->edges = {ab, bc, ca};
+  for (MeshHalfEdge* side : triangle->edges) side->triangle = triangle;
+  LinkTriangle(triangle);
+}
+
+MeshHalfEdge* ObjectPhotoMesh::ReuseHalfEdge(MeshHalfEdge* edge, MeshVertex* a, MeshVertex* b,
+                                             MeshHalfEdge* twin) {
+  Storage& s = *storage_;
+  if (IsEnclosingCorner(edge->to)) --s.halfEdgesToCorners;
+  edge->from->outgoing.Erase(edge->to);
+  if (edge->twin) edge->twin->twin = nullptr;
+  *edge = MeshHalfEdge{};
+  edge->from = a;
+  edge->to = b;
+  a->outgoing.Insert(edge);
+  if (twin) {
+    edge->twin = twin;
+    twin->twin = edge;
+    edge->constrained = twin->constrained;
+  }
+  if (IsEnclosingCorner(b)) ++s.halfEdgesToCorners;
+  return edge;
+}
+
 void ObjectPhotoMesh::LinkTriangle(MeshTriangle* triangle) {
   Storage& s = *storage_;
   triangle->next_ = s.newest;

@@ -222,6 +222,13 @@ class ObjectPhotoMesh {
   // The triangle on the half-edges ab, bc, ca, which belong to no triangle and run a -> b,
   // b -> c, c -> a; newest in the collection.
   MeshTriangle* MakeTriangleOnSides(MeshHalfEdge* ab, MeshHalfEdge* bc, MeshHalfEdge* ca);
+  // Makes the existing `triangle` over as the triangle on ab, bc, ca (as MakeTriangleOnSides),
+  // newest in the collection: what destroying it and making that triangle do. Its old sides
+  // that no other triangle has taken up meanwhile are left without a triangle.
+  void RemakeTriangle(MeshTriangle* triangle, MeshHalfEdge* ab, MeshHalfEdge* bc, MeshHalfEdge* ca);
+  // Turns the half-edge `edge`, which belongs to no triangle, into a -> b (none must exist yet)
+  // linked to `twin` as AddHalfEdge would: what destroying it and adding a -> b do.
+  MeshHalfEdge* ReuseHalfEdge(MeshHalfEdge* edge, MeshVertex* a, MeshVertex* b, MeshHalfEdge* twin);
   // Destroys every triangle whose slot is set in `doomed` (indexed by slot), then every half-edge
   // that belongs to no triangle: what DestroyTriangle of each and then DestroyFreeHalfEdges
   // leave, in one pass over the half-edges.
