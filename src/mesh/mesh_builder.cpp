@@ -32,7 +32,7 @@ struct Marked {
   const model::Position* position = nullptr;
 };
 
-// Reused between the meshes of one model update.
+// Work space for building meshes one after another, kept for its memory.
 struct Scratch {
   struct Key {
     std::uint64_t pixel;  // x, then y, in an order-keeping unsigned form
