@@ -287,9 +287,9 @@ MeshHalfEdge* FlipEdge(ObjectPhotoMesh& mesh, MeshTriangle* triangle, int k) {
 
   // The four outer sides stay and are taken up by the new triangles (c, d, b) and (d, c, a);
   // only the old diagonal goes. A half-edge of the new diagonal may be there already without a
-  // triangle (a constraint made ahead).
-  // The two triangles and the old diagonal's half-edges are made over into the new ones, which
-  // leaves what destroying them and making the new ones leaves, in the same collection order.
+  // triangle (a constraint made ahead). The two triangles, and the old diagonal's half-edges
+  // where needed, are made over into the new ones: the same result, and the same collection
+  // order, as destroying them and making the new ones.
   shared->triangle = nullptr;
   across->triangle = nullptr;
   if (!cd) {
