@@ -107,16 +107,23 @@ void BM_BuildAllMeshes(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildAllMeshes)->Unit(benchmark::kMillisecond);
 
-// The whole model update: coordinates, faces and meshes.
+// The whole model update: coordinates, faces and meshes, on one thread and on one per core
+// (the meshes of a photo are built while later photos' faces are found).
 void BM_UpdateModelWithMeshes(benchmark::State& state) {
   Project project;
   FillProject(project);
+  const int threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    modrin::mesh::UpdateModelWithMeshes(project);
+    modrin::mesh::UpdateModelWithMeshes(project, threads);
     benchmark::ClobberMemory();
   }
   Count(state, project);
 }
-BENCHMARK(BM_UpdateModelWithMeshes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateModelWithMeshes)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

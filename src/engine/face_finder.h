@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "model/position_graph.h"
 
@@ -23,10 +26,17 @@ struct FaceOrder {
   bool operator()(const Face& a, const Face& b) const;
 };
 
-// Finds the closed faces outlined by edges in each photo. Lives for one model update.
+// Finds the closed faces outlined by edges in each photo. Lives for one model update: the first
+// FindFaces after BuildAdjacency takes in the graph's positions and image points once for all
+// photos, so the graph must not change while the finder is used. The adjacency may be read at
+// any time; when its size no longer matches what FindFaces left, the next call takes it in
+// afresh.
 class FaceFinder {
  public:
-  explicit FaceFinder(const model::PositionGraph& positionGraph) : graph(positionGraph) {}
+  explicit FaceFinder(const model::PositionGraph& positionGraph);
+  ~FaceFinder();
+  FaceFinder(const FaceFinder&) = delete;
+  FaceFinder& operator=(const FaceFinder&) = delete;
 
   // Enters every edge (a, b), in ascending edge id, as a -> b then b -> a.
   void BuildAdjacency();
@@ -42,9 +52,21 @@ class FaceFinder {
   // bounding box has the largest area; false when no photo gives an area above zero.
   bool IsBestView(const Face& face) const;
 
+  // The faces FindFaces accepted in photo p and inserted into `faces`, in `faces` order: the
+  // elements of `faces` traced in p, unless `faces` was changed from outside. For a photo of
+  // the graph it may be read on another thread while FindFaces works on a later photo.
+  std::span<const Face* const> AcceptedFaces(int p) const;
+
   const model::PositionGraph& graph;
   std::multimap<std::int32_t, std::int32_t> adjacency;  // equal keys keep insertion order
   std::set<Face, FaceOrder> faces;
+
+  // What FindFaces keeps between photos; defined with it.
+  struct Snapshot;
+
+ private:
+  std::unique_ptr<Snapshot> snapshot_;                // the numbered adjacency and image points
+  std::map<int, std::vector<const Face*>> accepted_;  // by photo
 };
 
 }  // namespace modrin::engine

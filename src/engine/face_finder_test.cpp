@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -237,6 +239,63 @@ TEST(FaceFinderScanTest, SameFacesAndAdjacencyAsThePlainScan) {
     faces += fast.faces.size();
   }
   EXPECT_GT(faces, 10000u);  // the scenes accept faces, not only reject traces
+}
+
+TEST(FaceFinderScanTest, AcceptedFacesPerPhotoAndAnAdjacencyChangedBetweenPhotos) {
+  // Photos scanned in a random order, and before some of them an entry the plain scan would
+  // see is taken out of both adjacencies from outside.
+  std::mt19937 random(7031);
+  auto below = [&](int n) { return static_cast<int>(random() % n); };
+  std::size_t faces = 0;
+  for (int scene = 0; scene < 1000; ++scene) {
+    Project project;
+    const int photos = 1 + below(4), side = 2 + below(5);
+    for (int q = 0; q < photos; ++q) project.AddPhoto();
+    for (int i = 0; i < side * side; ++i) {
+      std::map<std::int32_t, ImagePoint> points;
+      for (int q = 0; q < photos; ++q) {
+        if (below(6) == 0) continue;
+        const int scale = 4 + q * 3;
+        points[q] = {i % side * scale + below(3) - 1, i / side * scale + below(3) - 1};
+      }
+      Mark(project, points);
+    }
+    for (int i = 1; i <= side * side; ++i) {
+      if (i % side != 0 && below(8)) project.AddEdge(i, i + 1);
+      if (i + side <= side * side && below(8)) project.AddEdge(i, i + side);
+    }
+    FaceFinder fast(project.graph), plain(project.graph);
+    fast.BuildAdjacency();
+    plain.BuildAdjacency();
+    std::vector<int> order(static_cast<std::size_t>(photos));
+    for (int q = 0; q < photos; ++q) order[static_cast<std::size_t>(q)] = q;
+    std::shuffle(order.begin(), order.end(), random);
+    for (int p : order) {
+      if (below(3) == 0 && !fast.adjacency.empty()) {
+        const auto k = static_cast<long>(below(static_cast<int>(fast.adjacency.size())));
+        fast.adjacency.erase(std::next(fast.adjacency.begin(), k));
+        plain.adjacency.erase(std::next(plain.adjacency.begin(), k));
+      }
+      fast.FindFaces(p);
+      PlainFindFaces(plain, p);
+      ASSERT_EQ(Pairs(fast.adjacency.begin(), fast.adjacency.end()),
+                Pairs(plain.adjacency.begin(), plain.adjacency.end()))
+          << "scene " << scene << " photo " << p;
+      std::vector<const Face*> inPhoto;
+      for (const Face& face : plain.faces) {
+        if (face.photo == p) inPhoto.push_back(&face);
+      }
+      const auto accepted = fast.AcceptedFaces(p);
+      ASSERT_EQ(accepted.size(), inPhoto.size()) << "scene " << scene << " photo " << p;
+      for (std::size_t i = 0; i < accepted.size(); ++i) {
+        EXPECT_EQ(accepted[i]->photo, p);
+        EXPECT_EQ(accepted[i]->segments, inPhoto[i]->segments) << "scene " << scene;
+      }
+    }
+    EXPECT_TRUE(fast.AcceptedFaces(photos).empty());
+    faces += fast.faces.size();
+  }
+  EXPECT_GT(faces, 1000u);
 }
 
 }  // namespace

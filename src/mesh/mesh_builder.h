@@ -22,8 +22,10 @@ namespace modrin::mesh {
 void BuildObjectPhotoMesh(model::Object& object, int photoIndex,
                           const std::set<engine::Face, engine::FaceOrder>& faces);
 
-// The model update with meshes: coordinates, faces photo by photo, and after each photo the
-// mesh of every object for it. Returns the number of faces found.
-std::size_t UpdateModelWithMeshes(model::Project& project);
+// The model update with meshes: coordinates, faces photo by photo, and the mesh of every object
+// for every photo. Returns the number of faces found. The meshes of photos whose faces are found
+// are built on `threads` threads (0: one per core) while later photos' faces are found; the
+// result is the same for every thread count.
+std::size_t UpdateModelWithMeshes(model::Project& project, int threads = 0);
 
 }  // namespace modrin::mesh

@@ -90,10 +90,35 @@ void LegalizeEdge(ObjectPhotoMesh& mesh, MeshTriangle* triangle, std::size_t k, 
   --flipsLeft;
   MeshVertex* c = diagonal->from;
   MeshVertex* d = diagonal->to;
-  // The new diagonal is tested once from each side; the first test may flip it away.
+  // The new diagonal is tested once from each side; the first test may flip it away. When it
+  // flips nothing, nothing has changed and the diagonal's twin is the other side.
+  const int flipsBefore = flipsLeft;
   LegalizeEdge(mesh, diagonal->triangle, SlotOf(*diagonal), true, flipsLeft);
-  MeshHalfEdge* back = ObjectPhotoMesh::FindHalfEdge(d, c);
+  MeshHalfEdge* back =
+      flipsLeft == flipsBefore ? diagonal->twin : ObjectPhotoMesh::FindHalfEdge(d, c);
   if (back && back->triangle) LegalizeEdge(mesh, back->triangle, SlotOf(*back), true, flipsLeft);
+}
+
+// Replaces the triangle (a, b, c) by (a, b, q), (b, c, q) and (c, a, q), made in that order; its
+// sides are sides of the new triangles. q is a vertex not yet inserted, so none of the six new
+// half-edges exists yet.
+void SplitTriangle(ObjectPhotoMesh& mesh, MeshTriangle* triangle, MeshVertex* q) {
+  MeshHalfEdge* ab = triangle->edges[0];
+  MeshHalfEdge* bc = triangle->edges[1];
+  MeshHalfEdge* ca = triangle->edges[2];
+  MeshVertex* a = ab->from;
+  MeshVertex* b = bc->from;
+  MeshVertex* c = ca->from;
+  mesh.DestroyTriangleKeepingSides(triangle);
+  MeshHalfEdge* bq = mesh.AddHalfEdge(b, q, nullptr);
+  MeshHalfEdge* qa = mesh.AddHalfEdge(q, a, nullptr);
+  mesh.MakeTriangleOnSides(ab, bq, qa);
+  MeshHalfEdge* cq = mesh.AddHalfEdge(c, q, nullptr);
+  MeshHalfEdge* qb = mesh.AddHalfEdge(q, b, bq);
+  mesh.MakeTriangleOnSides(bc, cq, qb);
+  MeshHalfEdge* aq = mesh.AddHalfEdge(a, q, qa);
+  MeshHalfEdge* qc = mesh.AddHalfEdge(q, c, cq);
+  mesh.MakeTriangleOnSides(ca, aq, qc);
 }
 
 // Where q lies along a -> b: 0 at a, 1 at b.
@@ -216,20 +241,20 @@ void RemoveOutside(ObjectPhotoMesh& mesh) {
   }
 
   std::vector<bool> outside(mesh.triangleSlots(), false);
-  std::vector<MeshTriangle*> order;
   while (!pending.empty()) {
     MeshTriangle* triangle = pending.back();
     pending.pop_back();
     if (outside[triangle->slot()]) continue;
     outside[triangle->slot()] = true;
-    order.push_back(triangle);
     for (const MeshHalfEdge* edge : triangle->edges) {
       if (!edge->constrained && edge->twin && edge->twin->triangle) {
         pending.push_back(edge->twin->triangle);
       }
     }
   }
-  for (MeshTriangle* triangle : order) mesh.DestroyTriangle(triangle);
+  // Half-edges left without a triangle go as well, which is what the end of the triangulation
+  // does anyway.
+  mesh.DestroyTrianglesAndFreeHalfEdges(outside);
   mesh.RemoveEnclosingCorners();
 }
 
@@ -238,35 +263,48 @@ void RemoveOutside(ObjectPhotoMesh& mesh) {
 MeshHalfEdge* FlipEdge(ObjectPhotoMesh& mesh, MeshTriangle* triangle, int k) {
   if (!triangle || k < 0 || k > 2) return nullptr;
   const auto slot = static_cast<std::size_t>(k);
-  const MeshHalfEdge* across = triangle->edges[slot]->twin;
+  MeshHalfEdge* shared = triangle->edges[slot];
+  MeshHalfEdge* across = shared->twin;
   if (!across || !across->triangle || across->triangle == triangle) return nullptr;
   MeshTriangle* other = across->triangle;
   const std::size_t j = SlotOf(*across);
 
-  MeshVertex* b = triangle->edges[Next(slot)]->from;
-  MeshVertex* c = triangle->edges[Previous(slot)]->from;
-  MeshVertex* a = other->edges[Next(j)]->from;
-  MeshVertex* d = other->edges[Previous(j)]->from;  // opposite the shared side in `other`
-  if (Orientation(*triangle->edges[Next(slot)], *d) == kRight ||
-      Orientation(*triangle->edges[Previous(slot)], *d) == kRight) {
+  // The shared side is a -> b in `triangle` (a, b, c) and b -> a in `other` (b, a, d).
+  MeshHalfEdge* bc = triangle->edges[Next(slot)];
+  MeshHalfEdge* ca = triangle->edges[Previous(slot)];
+  MeshHalfEdge* ad = other->edges[Next(j)];
+  MeshHalfEdge* db = other->edges[Previous(j)];
+  MeshVertex* c = ca->from;
+  MeshVertex* d = db->from;  // opposite the shared side in `other`
+  if (Orientation(*bc, *d) == kRight || Orientation(*ca, *d) == kRight) {
     return nullptr;  // not convex
   }
   // In a proper triangulation c and d are distinct and not yet joined; anything else would
   // tear the mesh.
-  const MeshHalfEdge* cd = ObjectPhotoMesh::FindHalfEdge(c, d);
-  const MeshHalfEdge* dc = ObjectPhotoMesh::FindHalfEdge(d, c);
+  MeshHalfEdge* cd = ObjectPhotoMesh::FindHalfEdge(c, d);
+  MeshHalfEdge* dc = ObjectPhotoMesh::FindHalfEdge(d, c);
   if (c == d || (cd && cd->triangle) || (dc && dc->triangle)) return nullptr;
 
-  // The four outer sides stay and are taken up by the new triangles; only the old diagonal goes.
-  mesh.DestroyTriangleKeepingSides(triangle);
-  mesh.DestroyTriangleKeepingSides(other);
-  MeshTriangle* first = mesh.MakeTriangle(c, d, b);
-  mesh.MakeTriangle(d, c, a);
-  for (MeshHalfEdge* old :
-       {ObjectPhotoMesh::FindHalfEdge(a, b), ObjectPhotoMesh::FindHalfEdge(b, a)}) {
-    if (old && !old->triangle) mesh.DestroyHalfEdge(old);
+  // The four outer sides stay and are taken up by the new triangles (c, d, b) and (d, c, a);
+  // only the old diagonal goes. A half-edge of the new diagonal may be there already without a
+  // triangle (a constraint made ahead). The two triangles, and the old diagonal's half-edges
+  // where needed, are made over into the new ones: the same result, and the same collection
+  // order, as destroying them and making the new ones.
+  shared->triangle = nullptr;
+  across->triangle = nullptr;
+  if (!cd) {
+    cd = mesh.ReuseHalfEdge(shared, c, d, dc);
+    shared = nullptr;
   }
-  return first ? first->edges[0] : nullptr;
+  mesh.RemakeTriangle(other, cd, db, bc);
+  if (!dc) {
+    dc = mesh.ReuseHalfEdge(across, d, c, cd);
+    across = nullptr;
+  }
+  mesh.RemakeTriangle(triangle, dc, ca, ad);
+  if (shared) mesh.DestroyHalfEdge(shared);
+  if (across) mesh.DestroyHalfEdge(across);
+  return other->edges[0];
 }
 
 void Legalize(ObjectPhotoMesh& mesh, MeshTriangle* triangle, int k) {
@@ -330,8 +368,12 @@ void Triangulate(ObjectPhotoMesh& mesh) {
     }
     if (!holder) continue;
     const std::array<MeshVertex*, 3> abc{holder->Corner(0), holder->Corner(1), holder->Corner(2)};
-    mesh.DestroyTriangleKeepingSides(holder);  // its sides are sides of the new triangles
-    for (std::size_t k = 0; k < 3; ++k) mesh.MakeTriangle(abc[k], abc[Next(k)], q);
+    if (q->outgoing.empty()) {
+      SplitTriangle(mesh, holder, q);
+    } else {
+      mesh.DestroyTriangleKeepingSides(holder);  // its sides are sides of the new triangles
+      for (std::size_t k = 0; k < 3; ++k) mesh.MakeTriangle(abc[k], abc[Next(k)], q);
+    }
     for (std::size_t k = 0; k < 3; ++k) {
       // Edge 0 of the k-th new triangle, unless an earlier flip has replaced that triangle.
       MeshHalfEdge* side = ObjectPhotoMesh::FindHalfEdge(abc[k], abc[Next(k)]);

@@ -288,5 +288,128 @@ TEST(PredicatesTest, SidesCirclesAndFlatTriangles) {
   EXPECT_EQ(InTriangle(*flat, At(6, 0)), kOutside);
 }
 
+// The mesh as its readers see it: every vertex's half-edges in order (end, constrained, twin,
+// triangle) and the triangles' corners in collection order. A cached end index that differs
+// from the end's own shows as well.
+std::string DescribeMesh(const ObjectPhotoMesh& mesh) {
+  std::string text;
+  for (const MeshVertex* vertex : mesh.vertices()) {
+    for (const auto& entry : vertex->outgoing) {
+      const MeshHalfEdge& edge = *entry.edge;
+      text += std::to_string(entry.to->index);
+      if (entry.index != entry.to->index || edge.from != vertex || edge.to != entry.to) text += "!";
+      if (edge.constrained) text += 'c';
+      if (edge.twin) text += edge.twin->twin == &edge && edge.twin->from == edge.to ? "t" : "T!";
+      if (edge.triangle) text += 'f';
+      text += ' ';
+    }
+    text += '\n';
+  }
+  for (const MeshTriangle& triangle : mesh.triangles()) {
+    for (int k = 0; k < 3; ++k) text += std::to_string(triangle.Corner(k)->index) + ' ';
+    text += '\n';
+  }
+  return text;
+}
+
+// A flip made of the general operations: destroy both triangles, make the two new ones with
+// their half-edges found or made, then destroy the old diagonal where nothing took it up.
+MeshHalfEdge* PlainFlip(ObjectPhotoMesh& mesh, MeshTriangle* triangle, int k) {
+  const MeshHalfEdge* across = triangle->edges[k]->twin;
+  if (!across || !across->triangle || across->triangle == triangle) return nullptr;
+  MeshTriangle* other = across->triangle;
+  const int j = static_cast<int>(std::find(other->edges.begin(), other->edges.end(), across) -
+                                 other->edges.begin());
+  MeshVertex* b = triangle->edges[(k + 1) % 3]->from;
+  MeshVertex* c = triangle->edges[(k + 2) % 3]->from;
+  MeshVertex* a = other->edges[(j + 1) % 3]->from;
+  MeshVertex* d = other->edges[(j + 2) % 3]->from;
+  if (Orientation(*triangle->edges[(k + 1) % 3], *d) == kRight ||
+      Orientation(*triangle->edges[(k + 2) % 3], *d) == kRight) {
+    return nullptr;
+  }
+  const MeshHalfEdge* cd = ObjectPhotoMesh::FindHalfEdge(c, d);
+  const MeshHalfEdge* dc = ObjectPhotoMesh::FindHalfEdge(d, c);
+  if (c == d || (cd && cd->triangle) || (dc && dc->triangle)) return nullptr;
+  mesh.DestroyTriangleKeepingSides(triangle);
+  mesh.DestroyTriangleKeepingSides(other);
+  MeshTriangle* first = mesh.MakeTriangle(c, d, b);
+  mesh.MakeTriangle(d, c, a);
+  for (MeshHalfEdge* old :
+       {ObjectPhotoMesh::FindHalfEdge(a, b), ObjectPhotoMesh::FindHalfEdge(b, a)}) {
+    if (old && !old->triangle) mesh.DestroyHalfEdge(old);
+  }
+  return first ? first->edges[0] : nullptr;
+}
+
+MeshTriangle* NthTriangle(const ObjectPhotoMesh& mesh, std::size_t n) {
+  auto it = mesh.triangles().begin();
+  for (; n > 0; --n) ++it;
+  return &*it;
+}
+
+void Build(ObjectPhotoMesh& mesh, const Scene& scene) {
+  std::vector<MeshVertex*> vertexOf;
+  for (const auto& [x, y] : scene.points) {
+    model::MeshVertexRecord record;
+    record.x = static_cast<double>(x);
+    record.y = static_cast<double>(y);
+    vertexOf.push_back(mesh.AddVertex(record));
+  }
+  for (const auto& [a, b] : scene.segments) mesh.AddSegment(vertexOf[a], vertexOf[b]);
+  Triangulate(mesh);
+}
+
+TEST(MeshOperationsTest, FlipsAndBulkRemovalLeaveWhatTheGeneralOperationsLeave) {
+  // Two meshes built alike; one takes FlipEdge and DestroyTrianglesAndFreeHalfEdges, the other
+  // the same steps made of the general operations. Half-edges made ahead of their triangles
+  // between the flips stand for constraint segments.
+  std::size_t flips = 0;
+  for (int seed = 0; seed < 3000; ++seed) {
+    std::mt19937 random(static_cast<std::uint32_t>(seed));
+    const Scene scene = MakeScene(seed % 2 == 0 ? 0 : 3, random);
+    ObjectPhotoMesh fast, plain;
+    Build(fast, scene);
+    Build(plain, scene);
+    ASSERT_EQ(DescribeMesh(fast), DescribeMesh(plain)) << Describe(scene);
+    const std::size_t n = fast.vertices().size();
+    for (int step = 0; step < 30 && fast.triangleCount() > 0; ++step) {
+      if (random() % 4 == 0 && n >= 2) {
+        const std::size_t u = random() % n, v = random() % n;
+        if (u == v) continue;
+        fast.FindOrCreateHalfEdge(fast.vertices()[u], fast.vertices()[v]);
+        plain.FindOrCreateHalfEdge(plain.vertices()[u], plain.vertices()[v]);
+        continue;
+      }
+      const std::size_t t = random() % fast.triangleCount();
+      const int k = static_cast<int>(random() % 3);
+      const MeshHalfEdge* made = FlipEdge(fast, NthTriangle(fast, t), k);
+      const MeshHalfEdge* expected = PlainFlip(plain, NthTriangle(plain, t), k);
+      ASSERT_EQ(made != nullptr, expected != nullptr) << Describe(scene) << " step " << step;
+      if (made) {
+        ++flips;
+        EXPECT_EQ(made->from->index, expected->from->index);
+        EXPECT_EQ(made->to->index, expected->to->index);
+      }
+      ASSERT_EQ(DescribeMesh(fast), DescribeMesh(plain)) << Describe(scene) << " step " << step;
+    }
+    std::vector<bool> doomed(fast.triangleSlots(), false);
+    std::vector<MeshTriangle*> doomedPlain;
+    std::size_t t = 0;
+    for (const MeshTriangle& triangle : fast.triangles()) {
+      if (random() % 2 == 0) {
+        doomed[triangle.slot()] = true;
+        doomedPlain.push_back(NthTriangle(plain, t));
+      }
+      ++t;
+    }
+    fast.DestroyTrianglesAndFreeHalfEdges(doomed);
+    for (MeshTriangle* triangle : doomedPlain) plain.DestroyTriangle(triangle);
+    plain.DestroyFreeHalfEdges();
+    ASSERT_EQ(DescribeMesh(fast), DescribeMesh(plain)) << Describe(scene);
+  }
+  EXPECT_GT(flips, 5000u);
+}
+
 }  // namespace
 }  // namespace modrin::mesh

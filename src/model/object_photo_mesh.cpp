@@ -5,24 +5,43 @@
 
 namespace modrin::model {
 
-MeshHalfEdge* OutgoingHalfEdges::Find(const MeshVertex* to) const {
-  for (const Entry& entry : entries_) {
-    if (entry.to == to) return entry.edge;
+namespace {
+
+// Up to this many entries a plain scan beats a binary search. Only the enclosing corners of a
+// triangulation gather many more.
+constexpr std::size_t kScanned = 8;
+
+}  // namespace
+
+// The entries ascend in the end vertices' index, which is unique within a mesh.
+std::vector<OutgoingHalfEdges::Entry>::iterator OutgoingHalfEdges::Locate(const MeshVertex* to) {
+  if (entries_.size() <= kScanned) {
+    return std::find_if(entries_.begin(), entries_.end(),
+                        [&](const Entry& entry) { return entry.to == to; });
   }
-  return nullptr;
+  auto at = std::lower_bound(entries_.begin(), entries_.end(), to->index,
+                             [](const Entry& entry, int index) { return entry.index < index; });
+  return at != entries_.end() && at->to == to ? at : entries_.end();
+}
+
+MeshHalfEdge* OutgoingHalfEdges::Find(const MeshVertex* to) const {
+  auto at = const_cast<OutgoingHalfEdges*>(this)->Locate(to);
+  return at != entries_.end() ? at->edge : nullptr;
 }
 
 void OutgoingHalfEdges::Insert(MeshHalfEdge* edge) {
   // Vertices added later shift the indices of those after them but never change their relative
   // order, so the entries stay sorted.
-  auto at = std::find_if(entries_.begin(), entries_.end(),
-                         [&](const Entry& entry) { return entry.to->index > edge->to->index; });
-  entries_.insert(at, Entry{edge->to, edge});
+  // Searched from the back: a triangulation inserts its vertices in index order, so a new
+  // half-edge mostly ends at the newest vertex, which only the enclosing corners follow.
+  const int index = edge->to->index;
+  auto at = entries_.end();
+  while (at != entries_.begin() && (at - 1)->index > index) --at;
+  entries_.insert(at, Entry{edge->to, edge, index});
 }
 
 void OutgoingHalfEdges::Erase(const MeshVertex* to) {
-  auto at = std::find_if(entries_.begin(), entries_.end(),
-                         [&](const Entry& entry) { return entry.to == to; });
+  auto at = Locate(to);
   if (at != entries_.end()) entries_.erase(at);
 }
 
@@ -50,9 +69,13 @@ const std::array<MeshVertex*, 3>& ObjectPhotoMesh::enclosingCorners() const {
 
 void ObjectPhotoMesh::Clear() {
   if (!storage_) return;
-  DestroyAllTriangles();
-  RemoveEnclosingCorners();
+  // Every element goes, so the links between them need no undoing: the pools take everything
+  // back at once, and an element handed out again is reset by whoever takes it.
   Storage& s = *storage_;
+  s.newest = nullptr;
+  s.triangleCount = 0;
+  s.enclosingCorners = {};
+  s.halfEdgesToCorners = 0;
   s.vertices.clear();
   s.insertionKeys.clear();
   s.vertexPool.Reset();
@@ -65,7 +88,10 @@ MeshVertex* ObjectPhotoMesh::AddVertex(const MeshVertexRecord& record) {
   if (!std::isfinite(record.x) || !std::isfinite(record.y)) return nullptr;
   Storage& s = storage();
   const std::pair<double, double> key{record.x, record.y};
-  auto at = std::lower_bound(s.insertionKeys.begin(), s.insertionKeys.end(), key);
+  // Builders add in vertex order, so the place is nearly always the end.
+  auto at = s.insertionKeys.empty() || s.insertionKeys.back() < key
+                ? s.insertionKeys.end()
+                : std::lower_bound(s.insertionKeys.begin(), s.insertionKeys.end(), key);
   if (at != s.insertionKeys.end() && *at == key) return nullptr;
   const auto place = static_cast<std::size_t>(at - s.insertionKeys.begin());
 
@@ -89,6 +115,19 @@ void ObjectPhotoMesh::RenumberFrom(std::size_t first) {
       s.enclosingCorners[k]->index = static_cast<int>(s.vertices.size() + k);
     }
   }
+  // A mesh is built after its vertices are added, so half-edges are rarely there to update.
+  if (s.halfEdgePool.used() > 0) RefreshEntryIndices();
+}
+
+void ObjectPhotoMesh::RefreshEntryIndices() {
+  Storage& s = *storage_;
+  auto refresh = [](MeshVertex* vertex) {
+    for (OutgoingHalfEdges::Entry& entry : vertex->outgoing.entries_) entry.index = entry.to->index;
+  };
+  for (MeshVertex* vertex : s.vertices) refresh(vertex);
+  for (MeshVertex* corner : s.enclosingCorners) {
+    if (corner) refresh(corner);
+  }
 }
 
 void ObjectPhotoMesh::AddSegment(MeshVertex* a, MeshVertex* b) {
@@ -106,8 +145,8 @@ void ObjectPhotoMesh::SetEnclosingCorners(const std::array<MeshVertexRecord, 3>&
   Storage& s = storage();
   for (std::size_t k = 0; k < corners.size(); ++k) {
     MeshVertex& corner = s.enclosingStorage[k];
-    corner = MeshVertex{};
     static_cast<MeshVertexRecord&>(corner) = corners[k];
+    corner.outgoing.entries_.clear();  // keeps its capacity
     corner.index = static_cast<int>(s.vertices.size() + k);
     s.enclosingCorners[k] = &corner;
   }
@@ -120,6 +159,7 @@ void ObjectPhotoMesh::RemoveEnclosingCorners() {
     if (!corner) continue;
     // Half-edges ending at the corner start at other vertices.
     for (MeshVertex* vertex : s.vertices) {
+      if (s.halfEdgesToCorners == 0) break;
       if (MeshHalfEdge* edge = FindHalfEdge(vertex, corner)) {
         if (edge->triangle) {
           DestroyTriangle(edge->triangle);
@@ -138,25 +178,41 @@ void ObjectPhotoMesh::RemoveEnclosingCorners() {
     }
   }
   s.enclosingCorners = {};
+  s.halfEdgesToCorners = 0;
 }
 
 MeshHalfEdge* ObjectPhotoMesh::FindOrCreateHalfEdge(MeshVertex* a, MeshVertex* b) {
   if (MeshHalfEdge* found = FindHalfEdge(a, b)) return found;
+  return CreateHalfEdge(a, b);
+}
+
+bool ObjectPhotoMesh::IsEnclosingCorner(const MeshVertex* vertex) const {
+  const auto& corners = storage_->enclosingCorners;
+  return vertex == corners[0] || vertex == corners[1] || vertex == corners[2];
+}
+
+MeshHalfEdge* ObjectPhotoMesh::CreateHalfEdge(MeshVertex* a, MeshVertex* b) {
+  return AddHalfEdge(a, b, FindHalfEdge(b, a));
+}
+
+MeshHalfEdge* ObjectPhotoMesh::AddHalfEdge(MeshVertex* a, MeshVertex* b, MeshHalfEdge* twin) {
   bool fresh = false;
   MeshHalfEdge* edge = storage().halfEdgePool.Allocate(fresh);
   *edge = MeshHalfEdge{};
   edge->from = a;
   edge->to = b;
   a->outgoing.Insert(edge);
-  if (MeshHalfEdge* twin = FindHalfEdge(b, a)) {
+  if (twin) {
     edge->twin = twin;
     twin->twin = edge;
     edge->constrained = twin->constrained;
   }
+  if (IsEnclosingCorner(b)) ++storage_->halfEdgesToCorners;
   return edge;
 }
 
 void ObjectPhotoMesh::DestroyHalfEdge(MeshHalfEdge* edge) {
+  if (IsEnclosingCorner(edge->to)) --storage_->halfEdgesToCorners;
   edge->from->outgoing.Erase(edge->to);
   if (edge->twin) edge->twin->twin = nullptr;
   if (edge->triangle) {
@@ -192,22 +248,104 @@ MeshTriangle* ObjectPhotoMesh::MakeTriangle(MeshVertex* a, MeshVertex* b, MeshVe
     if (sides[k] && sides[k]->triangle) return nullptr;
   }
 
+  for (std::size_t k = 0; k < 3; ++k) {
+    // A side not found above is not made by the sides before it, which join other pairs.
+    if (!sides[k]) sides[k] = CreateHalfEdge(corners[k], corners[(k + 1) % 3]);
+  }
+  return MakeTriangleOnSides(sides[0], sides[1], sides[2]);
+}
+
+MeshTriangle* ObjectPhotoMesh::MakeTriangleOnSides(MeshHalfEdge* ab, MeshHalfEdge* bc,
+                                                   MeshHalfEdge* ca) {
   Storage& s = storage();
   bool fresh = false;
   MeshTriangle* triangle = s.trianglePool.Allocate(fresh);
   const std::size_t slot = fresh ? s.trianglePool.used() - 1 : triangle->slot_;
   *triangle = MeshTriangle{};
   triangle->slot_ = slot;
-  for (std::size_t k = 0; k < 3; ++k) {
-    if (!sides[k]) sides[k] = FindOrCreateHalfEdge(corners[k], corners[(k + 1) % 3]);
-    sides[k]->triangle = triangle;
-    triangle->edges[k] = sides[k];
+  triangle->edges = {ab, bc, ca};
+  for (MeshHalfEdge* side : triangle->edges) side->triangle = triangle;
+  LinkTriangle(triangle);
+  return triangle;
+}
+
+void ObjectPhotoMesh::RemakeTriangle(MeshTriangle* triangle, MeshHalfEdge* ab, MeshHalfEdge* bc,
+                                     MeshHalfEdge* ca) {
+  Storage& s = *storage_;
+  for (MeshHalfEdge* side : triangle->edges) {
+    if (side && side->triangle == triangle) side->triangle = nullptr;
   }
+  if (triangle->previous_) {
+    triangle->previous_->next_ = triangle->next_;
+  } else {
+    s.newest = triangle->next_;
+  }
+  if (triangle->next_) triangle->next_->previous_ = triangle->previous_;
+  triangle->next_ = nullptr;
+  triangle->previous_ = nullptr;
+  --s.triangleCount;
+  triangle->edges = {ab, bc, ca};
+  for (MeshHalfEdge* side : triangle->edges) side->triangle = triangle;
+  LinkTriangle(triangle);
+}
+
+MeshHalfEdge* ObjectPhotoMesh::ReuseHalfEdge(MeshHalfEdge* edge, MeshVertex* a, MeshVertex* b,
+                                             MeshHalfEdge* twin) {
+  Storage& s = *storage_;
+  if (IsEnclosingCorner(edge->to)) --s.halfEdgesToCorners;
+  edge->from->outgoing.Erase(edge->to);
+  if (edge->twin) edge->twin->twin = nullptr;
+  *edge = MeshHalfEdge{};
+  edge->from = a;
+  edge->to = b;
+  a->outgoing.Insert(edge);
+  if (twin) {
+    edge->twin = twin;
+    twin->twin = edge;
+    edge->constrained = twin->constrained;
+  }
+  if (IsEnclosingCorner(b)) ++s.halfEdgesToCorners;
+  return edge;
+}
+
+void ObjectPhotoMesh::LinkTriangle(MeshTriangle* triangle) {
+  Storage& s = *storage_;
   triangle->next_ = s.newest;
   if (s.newest) s.newest->previous_ = triangle;
   s.newest = triangle;
   ++s.triangleCount;
-  return triangle;
+}
+
+void ObjectPhotoMesh::DestroyTrianglesAndFreeHalfEdges(const std::vector<bool>& doomed) {
+  if (!storage_) return;
+  Storage& s = *storage_;
+  for (MeshTriangle* triangle = s.newest; triangle;) {
+    MeshTriangle* next = triangle->next_;
+    if (triangle->slot_ < doomed.size() && doomed[triangle->slot_]) {
+      DestroyTriangleKeepingSides(triangle);
+    }
+    triangle = next;
+  }
+  // Every half-edge without a triangle goes; the ones that stay forget a twin that went.
+  auto sweep = [&](MeshVertex* vertex) {
+    auto& entries = vertex->outgoing.entries_;
+    std::size_t kept = 0;
+    for (const OutgoingHalfEdges::Entry& entry : entries) {
+      MeshHalfEdge* edge = entry.edge;
+      if (edge->triangle) {
+        if (edge->twin && !edge->twin->triangle) edge->twin = nullptr;
+        entries[kept++] = entry;
+        continue;
+      }
+      if (IsEnclosingCorner(edge->to)) --s.halfEdgesToCorners;
+      s.halfEdgePool.Release(edge);
+    }
+    entries.resize(kept);
+  };
+  for (MeshVertex* vertex : s.vertices) sweep(vertex);
+  for (MeshVertex* corner : s.enclosingCorners) {
+    if (corner) sweep(corner);
+  }
 }
 
 void ObjectPhotoMesh::DestroyTriangle(MeshTriangle* triangle) {

@@ -28,6 +28,7 @@ class OutgoingHalfEdges {
   struct Entry {
     MeshVertex* to = nullptr;
     MeshHalfEdge* edge = nullptr;
+    int index = 0;  // to->index, kept here so that searches need not visit the end vertex
   };
 
   // The half-edge to `to`, or null.
@@ -39,6 +40,7 @@ class OutgoingHalfEdges {
 
  private:
   friend class ObjectPhotoMesh;
+  std::vector<Entry>::iterator Locate(const MeshVertex* to);
   void Insert(MeshHalfEdge* edge);
   void Erase(const MeshVertex* to);
 
@@ -213,6 +215,25 @@ class ObjectPhotoMesh {
   // Destroys every triangle and every half-edge; the vertices stay.
   void DestroyAllTriangles();
 
+  // The building blocks of a triangulation that knows its half-edges, without searches.
+  // A new half-edge a -> b, where none exists yet, linked to `twin` (b -> a, null when there is
+  // none) and then copying its `constrained` flag.
+  MeshHalfEdge* AddHalfEdge(MeshVertex* a, MeshVertex* b, MeshHalfEdge* twin);
+  // The triangle on the half-edges ab, bc, ca, which belong to no triangle and run a -> b,
+  // b -> c, c -> a; newest in the collection.
+  MeshTriangle* MakeTriangleOnSides(MeshHalfEdge* ab, MeshHalfEdge* bc, MeshHalfEdge* ca);
+  // Makes the existing `triangle` over as the triangle on ab, bc, ca (as MakeTriangleOnSides),
+  // newest in the collection: what destroying it and making that triangle do. Its old sides
+  // that no other triangle has taken up meanwhile are left without a triangle.
+  void RemakeTriangle(MeshTriangle* triangle, MeshHalfEdge* ab, MeshHalfEdge* bc, MeshHalfEdge* ca);
+  // Turns the half-edge `edge`, which belongs to no triangle, into a -> b (none must exist yet)
+  // linked to `twin` as AddHalfEdge would: what destroying it and adding a -> b do.
+  MeshHalfEdge* ReuseHalfEdge(MeshHalfEdge* edge, MeshVertex* a, MeshVertex* b, MeshHalfEdge* twin);
+  // Destroys every triangle whose slot is set in `doomed` (indexed by slot), then every half-edge
+  // that belongs to no triangle: what DestroyTriangle of each and then DestroyFreeHalfEdges
+  // leave, in one pass over the half-edges.
+  void DestroyTrianglesAndFreeHalfEdges(const std::vector<bool>& doomed);
+
  private:
   // Everything a mesh holds. A project keeps one mesh per object and photo, most of which stay
   // empty (an object is usually seen in a few photos), so the storage is made on first use and
@@ -230,10 +251,16 @@ class ObjectPhotoMesh {
     detail::ElementPool<MeshTriangle> trianglePool;
     MeshTriangle* newest = nullptr;
     std::size_t triangleCount = 0;
+    std::size_t halfEdgesToCorners = 0;  // half-edges that end at an enclosing corner
   };
 
   Storage& storage();
+  // A new half-edge a -> b, where none exists yet, linked to b -> a when that exists.
+  MeshHalfEdge* CreateHalfEdge(MeshVertex* a, MeshVertex* b);
+  void LinkTriangle(MeshTriangle* triangle);
+  bool IsEnclosingCorner(const MeshVertex* vertex) const;
   void RenumberFrom(std::size_t first);
+  void RefreshEntryIndices();
 
   std::unique_ptr<Storage> storage_;
 };

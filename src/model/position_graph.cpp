@@ -277,7 +277,9 @@ void PositionGraph::InvalidateAllComputed() {
 }
 
 void PositionGraph::ComputeAll() {
-  for (auto& [id, position] : positions) ComputePosition(id);
+  for (auto& [id, position] : positions) {
+    if (!position.isComputed && !position.isReal) ComputePosition(id);
+  }
 }
 
 const Photo* PositionGraph::MappablePhoto(std::int32_t photo) const {
