@@ -102,6 +102,19 @@ void BM_Update3DView(benchmark::State& state) {
 // 2: the whole update; 0: "Redraw 3D view", the arrays, lists and frame without the model.
 BENCHMARK(BM_Update3DView)->Arg(OglFrame::kUpdateModel)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// The frame alone, drawn from the lists as they are: what the update adds is the difference.
+void BM_DrawGridFrame(benchmark::State& state) {
+  if (!HasOpenGL(state)) return;
+  auto project = TexturedGrid();
+  OglFrame frame;
+  frame.SetProject(project.get());
+  Show(frame, 640, 480);
+  frame.InitializeView();
+  DrawFrame(*frame.view());
+  for (auto _ : state) DrawFrame(*frame.view());
+}
+BENCHMARK(BM_DrawGridFrame)->Unit(benchmark::kMillisecond);
+
 // One frame of turning the calibrated house with the mouse.
 void BM_TurnHouse(benchmark::State& state) {
   if (!HasOpenGL(state)) return;
