@@ -13,9 +13,9 @@
 
 namespace {
 
-using modrin::benchmarks::FillProject;
-using modrin::benchmarks::kPhotos;
 using modrin::model::Project;
+using modrin::testing::FillProject;
+using modrin::testing::kPhotos;
 
 void Count(benchmark::State& state, const Project& project) {
   std::size_t vertices = 0, triangles = 0;

@@ -29,7 +29,7 @@ using modrin::views3d::OglFrame;
 // The grid project with every photo's pixels, so each gets a texture, and its object shown.
 std::unique_ptr<modrin::model::Project> TexturedGrid() {
   auto project = std::make_unique<modrin::model::Project>();
-  modrin::benchmarks::FillProject(*project);
+  modrin::testing::FillProject(*project);
   for (auto& photo : project->photos) {
     auto& picture = *photo->levels.front();
     picture.pixels.assign(picture.stride() * static_cast<std::size_t>(picture.height), 120);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/face_finder.h"
+#include "grid_project.h"
 #include "model/project.h"
 
 namespace modrin::mesh {
@@ -284,39 +285,7 @@ TEST(UpdateModelWithMeshesTest, LargeGridGivesTheMeshesItAlwaysGave) {
   // The fingerprint was taken with the builder before it was made faster; any change in a
   // vertex, a half-edge or the order of the triangles changes it.
   model::Project project;
-  for (int q = 0; q < 20; ++q) {
-    auto picture = std::make_unique<images::DecodedImage>();
-    picture->width = 2000;
-    picture->height = 1600;
-    project.AddPhoto().levels.push_back(std::move(picture));
-  }
-  model::Object& object = project.AddObject("Grid");
-  auto& graph = project.graph;
-  constexpr int kSide = 45;
-  for (int row = 0; row < kSide; ++row) {
-    for (int col = 0; col < kSide; ++col) {
-      std::int32_t id = 0;
-      graph.NewPosition(id);
-      graph.SetRealCoords(id, {0.5 * col, 0.0, 0.5 * row});
-      object.AddPosition(id);
-      for (int q = 0; q < 20; ++q) {
-        const int col0 = q * 7 % 16, row0 = q * 11 % 16;
-        if (col < col0 || col >= col0 + 30 || row < row0 || row >= row0 + 30) continue;
-        if ((id * 31 + q * 17) % 23 == 0) continue;
-        const int scale = 20 + q * 13 % 17;
-        graph.SetImagePoint(id, q,
-                            {100 + 37 * q + scale * (col - col0) + (row * q + col) % 3,
-                             50 + 23 * q + scale * (row - row0) + (col * q + row) % 3});
-      }
-    }
-  }
-  for (int row = 0; row < kSide; ++row) {
-    for (int col = 0; col < kSide; ++col) {
-      const std::int32_t id = row * kSide + col + 1;
-      if (col + 1 < kSide) project.AddEdge(id, id + 1);
-      if (row + 1 < kSide) project.AddEdge(id, id + kSide);
-    }
-  }
+  testing::FillProject(project);
 
   for (int threads : {1, 2}) {
     EXPECT_EQ(UpdateModelWithMeshes(project, threads), 1827u);

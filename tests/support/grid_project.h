@@ -1,6 +1,7 @@
 #pragma once
 
-// The large project the model update and the 3D view are measured on.
+// The large project the model update and the 3D view are measured on, and whose meshes a test
+// pins.
 
 #include <cstdint>
 #include <memory>
@@ -9,9 +10,7 @@
 #include "model/object.h"
 #include "model/project.h"
 
-namespace modrin::benchmarks {
-
-using modrin::model::Project;
+namespace modrin::testing {
 
 constexpr int kSide = 45;  // 2,025 positions and 3,960 edges
 constexpr int kPhotos = 20;
@@ -20,7 +19,7 @@ constexpr int kPhotos = 20;
 // window of the grid at its own scale and offset, with a pixel or two of jitter and a few
 // positions left unmarked, so the photo where a face looks largest differs from face to face.
 // One object holds every position.
-inline void FillProject(Project& project) {
+inline void FillProject(model::Project& project) {
   for (int q = 0; q < kPhotos; ++q) {
     // Only the picture's size matters to the builder; leaving out the pixels keeps the
     // benchmark small.
@@ -57,4 +56,4 @@ inline void FillProject(Project& project) {
   }
 }
 
-}  // namespace modrin::benchmarks
+}  // namespace modrin::testing
