@@ -198,6 +198,11 @@ MeshHalfEdge* ObjectPhotoMesh::CreateHalfEdge(MeshVertex* a, MeshVertex* b) {
 MeshHalfEdge* ObjectPhotoMesh::AddHalfEdge(MeshVertex* a, MeshVertex* b, MeshHalfEdge* twin) {
   bool fresh = false;
   MeshHalfEdge* edge = storage().halfEdgePool.Allocate(fresh);
+  return LinkHalfEdge(edge, a, b, twin);
+}
+
+MeshHalfEdge* ObjectPhotoMesh::LinkHalfEdge(MeshHalfEdge* edge, MeshVertex* a, MeshVertex* b,
+                                            MeshHalfEdge* twin) {
   *edge = MeshHalfEdge{};
   edge->from = a;
   edge->to = b;
@@ -291,21 +296,10 @@ void ObjectPhotoMesh::RemakeTriangle(MeshTriangle* triangle, MeshHalfEdge* ab, M
 
 MeshHalfEdge* ObjectPhotoMesh::ReuseHalfEdge(MeshHalfEdge* edge, MeshVertex* a, MeshVertex* b,
                                              MeshHalfEdge* twin) {
-  Storage& s = *storage_;
-  if (IsEnclosingCorner(edge->to)) --s.halfEdgesToCorners;
+  if (IsEnclosingCorner(edge->to)) --storage_->halfEdgesToCorners;
   edge->from->outgoing.Erase(edge->to);
   if (edge->twin) edge->twin->twin = nullptr;
-  *edge = MeshHalfEdge{};
-  edge->from = a;
-  edge->to = b;
-  a->outgoing.Insert(edge);
-  if (twin) {
-    edge->twin = twin;
-    twin->twin = edge;
-    edge->constrained = twin->constrained;
-  }
-  if (IsEnclosingCorner(b)) ++s.halfEdgesToCorners;
-  return edge;
+  return LinkHalfEdge(edge, a, b, twin);
 }
 
 void ObjectPhotoMesh::LinkTriangle(MeshTriangle* triangle) {

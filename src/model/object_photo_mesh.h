@@ -257,6 +257,9 @@ class ObjectPhotoMesh {
   Storage& storage();
   // A new half-edge a -> b, where none exists yet, linked to b -> a when that exists.
   MeshHalfEdge* CreateHalfEdge(MeshVertex* a, MeshVertex* b);
+  // Fills the unlinked storage `edge` as a -> b linked to `twin` (when set): the common end of
+  // AddHalfEdge and ReuseHalfEdge.
+  MeshHalfEdge* LinkHalfEdge(MeshHalfEdge* edge, MeshVertex* a, MeshVertex* b, MeshHalfEdge* twin);
   void LinkTriangle(MeshTriangle* triangle);
   bool IsEnclosingCorner(const MeshVertex* vertex) const;
   void RenumberFrom(std::size_t first);
