@@ -406,7 +406,9 @@ void CMainFrame::BuildLayout(const std::string& layout) {
   auto* root = new cSplitView(*this, /*noInflate=*/true, client_);
   root->setObjectName(kRootNodeName);
   SetLayoutRoot(root);
+  buildingLayout_ = true;
   root->BuildFromLayout(text, nullptr);
+  buildingLayout_ = false;
   Redisplay();
   Initialize3DViews();
 }
@@ -447,9 +449,10 @@ void CMainFrame::AppendFrame(QWidget* frame) {
   } else if (auto* modelFrame = qobject_cast<views3d::OglFrame*>(frame)) {
     Initialize3DViews();
     modelFrame->SetProject(&app_.project());
-    // A 3D view added to the layout shows the model at once instead of staying white until
-    // the next project is opened.
-    modelFrame->InitializeView();
+    // A 3D view added to the layout later shows the model at once instead of staying white
+    // until the next project is opened; a whole layout being built initialises its 3D views
+    // when it is done.
+    if (!buildingLayout_) modelFrame->InitializeView();
   }
   frames_.push_back(frame);
   // A frame destroyed with its node leaves the list with it.

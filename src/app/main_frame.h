@@ -144,6 +144,7 @@ class CMainFrame : public QMainWindow,
   QLabel* coordinatesPane_ = nullptr;
   QWidget* client_ = nullptr;  // holds the root node between the toolbars and the status bar
   cSplitView* root_ = nullptr;
+  bool buildingLayout_ = false;  // BuildLayout is making the tree
   std::vector<QWidget*> frames_;
   views2d::SharedSelection selection_;
   std::unique_ptr<StatusProgress> progress_;
