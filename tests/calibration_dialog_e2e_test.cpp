@@ -9,14 +9,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
-#include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +26,7 @@
 #include "app/images_page.h"
 #include "app/main_frame.h"
 #include "app/modrin_application.h"
+#include "app/testing/house_sample.h"
 #include "app/testing/scripted_dialogs.h"
 #include "model/project.h"
 #include "views3d/ogl.h"
@@ -36,21 +34,12 @@
 
 using modrin::app::CalibrationDialog;
 using modrin::app::ModrinApplication;
+using modrin::app::testing::ClickCheckBox;
+using modrin::app::testing::CopyHouse;
 using modrin::app::testing::ScriptedDialogs;
 namespace command = modrin::app::command;
 
 namespace {
-
-// A fresh copy of the house sample in `folder`, which is made empty first.
-bool CopyHouse(const QString& folder) {
-  QDir(folder).removeRecursively();
-  if (!QDir().mkpath(folder)) return false;
-  const QDir source(qEnvironmentVariable("MODRIN_SOURCE_DIR") + "/examples/house");
-  for (const QString& name : source.entryList(QDir::Files)) {
-    if (!QFile::copy(source.filePath(name), folder + "/" + name)) return false;
-  }
-  return true;
-}
 
 QByteArray ReadAll(const QString& path) {
   QFile file(path);
@@ -130,7 +119,7 @@ class CalibrationDialogRoadTest : public QObject {
     const QString model = folder + "/house.obj";
     const QString materials = folder + "/house.mtl";
 
-    QVERIFY(CopyHouse(folder));
+    QCOMPARE(CopyHouse(folder), project);
     QByteArray windowProject, windowModel, windowMaterials, reopenedModel;
     {
       auto dialogs = std::make_unique<ScriptedDialogs>();
@@ -144,14 +133,7 @@ class CalibrationDialogRoadTest : public QObject {
         if (dialog == nullptr) return;
         ran = true;
         // Every photo, through the root's check box, then Calibration and OK.
-        QTreeWidget& tree = *dialog->imagesPage()->tree();
-        QStyleOptionViewItem option;
-        option.initFrom(&tree);
-        option.rect = tree.visualItemRect(dialog->imagesPage()->root());
-        option.features = QStyleOptionViewItem::HasCheckIndicator;
-        const QRect box =
-            tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
-        QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, box.center());
+        ClickCheckBox(*dialog->imagesPage()->tree(), dialog->imagesPage()->root());
         QTest::mouseClick(dialog->calibrationButton(), Qt::LeftButton);
         QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
         if (dialog->isVisible()) dialog->reject();
@@ -191,7 +173,7 @@ class CalibrationDialogRoadTest : public QObject {
     }
 
     // The command-line road in the same folder, so that the texture paths are the same.
-    QVERIFY(CopyHouse(folder));
+    QCOMPARE(CopyHouse(folder), project);
     RunCli({"calibrate", project, "--all"});
     const QByteArray cliProject = ReadAll(project);
     RunCli({"export", project, model});

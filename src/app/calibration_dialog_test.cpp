@@ -6,16 +6,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
-#include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -40,6 +36,7 @@
 #include "app/main_frame.h"
 #include "app/modrin_application.h"
 #include "app/status_progress.h"
+#include "app/testing/house_sample.h"
 #include "app/testing/scripted_dialogs.h"
 #include "engine/reconstruction.h"
 #include "model/project.h"
@@ -50,6 +47,9 @@ using modrin::app::CalibrationDialog;
 using modrin::app::CalibrationListPage;
 using modrin::app::CMainFrame;
 using modrin::app::ModrinApplication;
+using modrin::app::testing::CheckBoxCentre;
+using modrin::app::testing::ClickCheckBox;
+using modrin::app::testing::CopyHouse;
 using modrin::app::testing::ScriptedDialogs;
 using modrin::engine::CameraRecord;
 namespace command = modrin::app::command;
@@ -57,15 +57,6 @@ namespace command = modrin::app::command;
 namespace {
 
 constexpr int kPhotos = 6;
-
-// Copies the house sample into `dir`; the path of its project file.
-QString CopyHouse(const QTemporaryDir& dir) {
-  const QDir source(qEnvironmentVariable("MODRIN_SOURCE_DIR") + "/examples/house");
-  for (const QString& name : source.entryList(QDir::Files)) {
-    QFile::copy(source.filePath(name), dir.filePath(name));
-  }
-  return dir.filePath("house.mpj");
-}
 
 bool SameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
@@ -132,16 +123,6 @@ class CalibrationDialogTest : public QObject {
   }
 
   // A click on the check box of a tree item.
-  static void ClickCheckBox(QTreeWidget& tree, QTreeWidgetItem* item) {
-    QStyleOptionViewItem option;
-    option.initFrom(&tree);
-    option.rect = tree.visualItemRect(item);
-    option.features = QStyleOptionViewItem::HasCheckIndicator;
-    const QRect box =
-        tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
-    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, box.center());
-  }
-
   static void ClickTab(CalibrationDialog& dialog, int index) {
     QTabBar* bar = dialog.tabs()->tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
@@ -184,7 +165,8 @@ class CalibrationDialogTest : public QObject {
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
-    const QString project = CopyHouse(*dir_);
+    const QString project = CopyHouse(dir_->path());
+    QVERIFY(!project.isEmpty());
     auto dialogs = std::make_unique<ScriptedDialogs>();
     dialogs_ = dialogs.get();
     app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
@@ -342,13 +324,7 @@ class CalibrationDialogTest : public QObject {
       for (int i = 0; i < kPhotos; ++i) QCOMPARE(root->child(i)->checkState(0), Qt::Unchecked);
       // A double click on the root's box keeps the root open.
       {
-        QStyleOptionViewItem option;
-        option.initFrom(&tree);
-        option.rect = tree.visualItemRect(root);
-        option.features = QStyleOptionViewItem::HasCheckIndicator;
-        const QRect box =
-            tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
-        QTest::mouseDClick(tree.viewport(), Qt::LeftButton, {}, box.center());
+        QTest::mouseDClick(tree.viewport(), Qt::LeftButton, {}, CheckBoxCentre(tree, root));
         QVERIFY(root->isExpanded());
         for (int i = 0; i < kPhotos; ++i) {
           QCOMPARE(root->child(i)->checkState(0), root->checkState(0));
