@@ -20,6 +20,7 @@
 
 #include "app/dialog_units.h"
 #include "app/user_dialogs.h"
+#include "model/project_document.h"
 
 namespace modrin::app {
 
@@ -80,8 +81,7 @@ std::optional<int> WholeNumberIn(const QString& text, int bottom, int top) {
 }
 
 QString HtmlBrowseStartName(const QString& held) {
-  const qsizetype cut = std::max(held.lastIndexOf('/'), held.lastIndexOf('\\'));
-  const QString name = held.mid(cut + 1);
+  const QString name = QString::fromStdString(model::FileNamePart(held.toStdString()));
   // A held value that names only a folder offers the pattern too, not an empty field.
   return name.isEmpty() ? QString(WebExportDialog::kHtmlPattern) : name;
 }
