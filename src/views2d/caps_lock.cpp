@@ -2,7 +2,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <optional>
+#include <utility>
 
 #if __has_include(<X11/XKBlib.h>)
 #include <X11/XKBlib.h>
@@ -13,15 +13,17 @@ namespace modrin::views2d {
 
 namespace {
 
-// Toggled by the Caps Lock presses seen, where the platform cannot be asked.
-bool& SeenCapsLock() {
-  static bool on = false;
-  return on;
-}
+// The lock state is the keyboard's, one for the whole program.
+struct CapsLockState {
+  bool on = false;
+  // Toggled by the Caps Lock presses seen, where the platform cannot be asked.
+  bool seen = false;
+  CapsLockReader reader;
+};
 
-#ifdef MODRIN_HAVE_XKB
 // The lock state from the X server; empty when the program does not run on X11.
 std::optional<bool> X11CapsLock() {
+#ifdef MODRIN_HAVE_XKB
   auto* x11 =
       qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   Display* display = x11 != nullptr ? x11->display() : nullptr;
@@ -30,20 +32,31 @@ std::optional<bool> X11CapsLock() {
   if (XkbGetIndicatorState(display, XkbUseCoreKbd, &state) != Success) return std::nullopt;
   // Indicator 0 is Caps Lock on every keyboard map X ships.
   return (state & 1u) != 0;
-}
+#else
+  return std::nullopt;
 #endif
+}
+
+CapsLockState& State() {
+  static CapsLockState state{false, false, X11CapsLock};
+  return state;
+}
 
 }  // namespace
 
-bool CapsLockOn() {
-#ifdef MODRIN_HAVE_XKB
-  if (const std::optional<bool> on = X11CapsLock()) return *on;
-#endif
-  return SeenCapsLock();
+bool CapsLockOn() { return State().on; }
+
+void RefreshCapsLock(const QKeyEvent* press) {
+  CapsLockState& state = State();
+  if (press != nullptr && press->key() == Qt::Key_CapsLock && !press->isAutoRepeat()) {
+    state.seen = !state.seen;
+  }
+  const std::optional<bool> asked = state.reader ? state.reader() : std::nullopt;
+  state.on = asked.value_or(state.seen);
 }
 
-void NoteCapsLockKey(const QKeyEvent& event) {
-  if (event.key() == Qt::Key_CapsLock && !event.isAutoRepeat()) SeenCapsLock() = !SeenCapsLock();
+CapsLockReader SetCapsLockReader(CapsLockReader reader) {
+  return std::exchange(State().reader, std::move(reader));
 }
 
 }  // namespace modrin::views2d

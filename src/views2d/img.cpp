@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "engine/geometry/camera.h"
@@ -40,11 +41,26 @@ int TruncToInt(double value) {
   return static_cast<int>(value);
 }
 
+int FloorToInt(double value) { return TruncToInt(std::floor(value)); }
+
 ImagePoint ClampToPhoto(ImagePoint point, const model::Photo& photo) {
   const images::DecodedImage& image = photo.image();
   point.x = std::clamp(point.x, 0, image.width - 1);
   point.y = std::clamp(point.y, 0, image.height - 1);
   return point;
+}
+
+// The scroll position that shows photo point `held` (image pixels from the photo's top or
+// left edge) at window point `anchor` at `zoom`. Of the positions nearest to it, one that keeps
+// the same image pixel under the anchor is taken: there is one whenever a pixel is at least a
+// screen pixel wide.
+int ScrollKeeping(double held, double anchor, double zoom) {
+  double scroll = std::round(held * zoom - anchor);
+  const double pixel = std::floor(held);
+  const double lowest = std::ceil(pixel * zoom - anchor);
+  const double highest = std::ceil((pixel + 1) * zoom - anchor) - 1;
+  if (lowest <= highest) scroll = std::clamp(scroll, lowest, highest);
+  return TruncToInt(scroll);
 }
 
 // A square of half side `half` around `centre`, as the painter's outline of it covers.
@@ -86,7 +102,7 @@ void Img::SetPhoto(int index) {
   photoIndex_ = inRange ? index : -1;
   markerShown_ = false;
   if (HasPicture()) cursorPoint_ = ClampToPhoto(cursorPoint_, *photo());
-  UpdateScrollSizes();
+  SetScrollRanges();
   Redraw(false);
 }
 
@@ -135,7 +151,8 @@ void Img::RebuildPens() {
   calibrationPen_ = pen(settings_.calibrationColour, settings_.pointWidth);
   incompletePen_ = pen(settings_.incompleteColour, settings_.pointWidth);
   edgePen_ = pen(settings_.defaultColour, settings_.edgeWidth);
-  textHeight_ = QFontMetrics(settings_.labelFont).height();
+  labelMetrics_ = QFontMetrics(settings_.labelFont);
+  textHeight_ = labelMetrics_.height();
 }
 
 void Img::SetMode(int mode) {
@@ -143,10 +160,7 @@ void Img::SetMode(int mode) {
   RefreshCursor();
 }
 
-void Img::ResetMode() {
-  mode_ = kAdd;
-  RefreshCursor();
-}
+void Img::ResetMode() { SetMode(kAdd); }
 
 void Img::SetEdgeMode(bool on) {
   edgeMode_ = on;
@@ -193,25 +207,36 @@ void Img::RefreshCursor(Qt::KeyboardModifiers modifiers) {
 
 // Coordinates
 
+// Window and document points are the top-left corners of screen pixels; a screen pixel shows
+// the image pixel under its centre. A mark is drawn on the screen pixel that holds its image
+// pixel's centre, so drawing, picking and the picture agree at every zoom.
+
 QPoint Img::DocumentPosition(const ImagePoint& point) const {
-  return {TruncToInt((point.x + 0.5) * zoom_), TruncToInt((PhotoHeight() - point.y + 0.5) * zoom_)};
+  const double zoom = zoom_;
+  return {TruncToInt((point.x + 0.5) * zoom),
+          TruncToInt((PhotoHeight() - 1 - point.y + 0.5) * zoom)};
 }
 
 QPoint Img::WindowPosition(const ImagePoint& point) const {
   if (!HasPicture()) return {};
-  const ImagePoint clamped = ClampToPhoto(point, *photo());
-  const QPoint scroll = scrollPosition();
-  return {TruncToInt((clamped.x + 0.5) * zoom_ - scroll.x()),
-          TruncToInt((PhotoHeight() - clamped.y + 0.5) * zoom_ - scroll.y())};
+  return DocumentPosition(ClampToPhoto(point, *photo())) - scrollPosition();
+}
+
+int Img::ImageColumnAt(int documentX) const {
+  return std::clamp(FloorToInt((documentX + 0.5) / static_cast<double>(zoom_)), 0,
+                    PhotoWidth() - 1);
+}
+
+int Img::ImageRowAt(int documentY) const {
+  return std::clamp(FloorToInt((documentY + 0.5) / static_cast<double>(zoom_)), 0,
+                    PhotoHeight() - 1);
 }
 
 ImagePoint Img::PixelAt(const QPoint& point) const {
   if (!HasPicture()) return {};
-  const QPoint scroll = scrollPosition();
-  const ImagePoint pixel{
-      TruncToInt((point.x() + scroll.x()) / static_cast<double>(zoom_)),
-      TruncToInt(PhotoHeight() - (point.y() + scroll.y()) / static_cast<double>(zoom_))};
-  return ClampToPhoto(pixel, *photo());
+  const QPoint document = point + scrollPosition();
+  // Rows count from the top on the screen and from the bottom in the photo.
+  return {ImageColumnAt(document.x()), PhotoHeight() - 1 - ImageRowAt(document.y())};
 }
 
 int Img::PickTolerance() const { return TruncToInt(pickRadius_ / static_cast<double>(zoom_)); }
@@ -220,18 +245,28 @@ int Img::PickTolerance() const { return TruncToInt(pickRadius_ / static_cast<dou
 
 void Img::SetZoom(float z) {
   if (!HasPicture()) return;
+  float zoom = zoom_;
   if (z > 5.0f) {
-    zoom_ = 5.0f;
+    zoom = 5.0f;
   } else if (z > 0) {
-    zoom_ = z;
+    zoom = z;
   } else if (z < 0) {
     const QSize client = viewport()->size();
     const double across = static_cast<double>(client.width()) / PhotoWidth();
     const double down = static_cast<double>(client.height()) / PhotoHeight();
-    zoom_ = static_cast<float>(across < down ? across : down);
-    if (zoom_ <= 0) zoom_ = 1.0f;
+    zoom = static_cast<float>(across < down ? across : down);
+    if (zoom <= 0) zoom = 1.0f;
   }
-  UpdateScrollSizes();
+  ZoomAround(zoom, QRectF(viewport()->rect()).center());
+}
+
+void Img::ZoomAround(float zoom, const QPointF& anchor) {
+  // The photo point under the anchor, in image pixels from the top-left corner, stays there.
+  const QPointF held = (anchor + QPointF(scrollPosition())) / static_cast<double>(zoom_);
+  zoom_ = zoom;
+  SetScrollRanges();
+  horizontalScrollBar()->setValue(ScrollKeeping(held.x(), anchor.x(), zoom_));
+  verticalScrollBar()->setValue(ScrollKeeping(held.y(), anchor.y(), zoom_));
   Redraw();
   DrawCursorMarker();
   emit zoomChanged(ZoomText());
@@ -241,14 +276,20 @@ QString Img::ZoomText() const {
   return QString::asprintf("%3d%%", TruncToInt(zoom_ * 100.0 + 0.5));
 }
 
-void Img::MultiplyZoom(float factor) {
+QPointF Img::ZoomAnchor() const {
+  // The pixel under the mouse stays under it; with the mouse elsewhere, the view's centre.
+  const QPoint mouse = viewport()->mapFromGlobal(QCursor::pos());
+  if (viewport()->rect().contains(mouse)) return QPointF(mouse) + QPointF(0.5, 0.5);
+  return QRectF(viewport()->rect()).center();
+}
+
+void Img::MultiplyZoom(float factor, const QPointF& anchor) {
   if (!HasPicture()) return;
   const int longest = std::max(PhotoWidth(), PhotoHeight());
   // Past these the photo would be less than a pixel, or its scrolled size no longer a number
   // of pixels the window system can scroll.
   const float smallest = 1.0f / static_cast<float>(longest);
-  zoom_ = std::clamp(zoom_ * factor, smallest, kMaxFreeZoom);
-  SetZoom(0);
+  ZoomAround(std::clamp(zoom_ * factor, smallest, kMaxFreeZoom), anchor);
 }
 
 void Img::SetScrollRanges() {
@@ -270,17 +311,6 @@ void Img::SetScrollRanges() {
 
 int Img::ScrolledWidth() const { return TruncToInt(PhotoWidth() * static_cast<double>(zoom_)); }
 int Img::ScrolledHeight() const { return TruncToInt(PhotoHeight() * static_cast<double>(zoom_)); }
-
-void Img::UpdateScrollSizes() {
-  SetScrollRanges();
-  if (!HasPicture()) return;
-  // The cursor point stays under the mouse: zooming is centred on it.
-  const QPoint mouse = viewport()->mapFromGlobal(QCursor::pos());
-  horizontalScrollBar()->setValue(
-      TruncToInt(cursorPoint_.x * static_cast<double>(zoom_) - mouse.x()));
-  verticalScrollBar()->setValue(
-      TruncToInt(ScrolledHeight() - cursorPoint_.y * static_cast<double>(zoom_) - mouse.y()));
-}
 
 void Img::scrollContentsBy(int, int) {
   // The marker stands at its window position, which scrolling moves.
@@ -361,18 +391,17 @@ void Img::PaintPicture(QPainter& painter, const QRegion& exposed) const {
     for (const QRect& part : outside) painter.fillRect(part, background);
     const QRect target = rect.intersected(picture);
     if (target.isEmpty()) continue;
-    // Nearest-pixel stretch of only the exposed part: document pixel X shows picture column
-    // X * W / sizeX, as the stretched picture covers (0, 0, sizeX, sizeY).
+    // Nearest-pixel stretch of only the exposed part: each screen pixel shows the image pixel
+    // under its centre, the one a click there picks.
     QImage buffer(target.size(), QImage::Format_RGB32);
     const int left = target.left() + scroll.x();
     const int top = target.top() + scroll.y();
     std::vector<int> columns(static_cast<std::size_t>(target.width()));
     for (int i = 0; i < target.width(); ++i) {
-      columns[static_cast<std::size_t>(i)] =
-          static_cast<int>(static_cast<std::int64_t>(left + i) * image.width / sizeX) * 3;
+      columns[static_cast<std::size_t>(i)] = ImageColumnAt(left + i) * 3;
     }
     for (int j = 0; j < target.height(); ++j) {
-      const int row = static_cast<int>(static_cast<std::int64_t>(top + j) * image.height / sizeY);
+      const int row = ImageRowAt(top + j);
       const std::uint8_t* source =
           image.pixels.data() + static_cast<std::size_t>(row) * image.stride();
       auto* out = reinterpret_cast<QRgb*>(buffer.scanLine(j));
@@ -444,17 +473,16 @@ void Img::PaintLabels(QPainter& painter, const QRect& exposed) const {
   const model::PositionGraph& graph = project_->graph;
   painter.setPen(settings_.labelColour);
   painter.setFont(settings_.labelFont);
-  const QFontMetrics metrics(settings_.labelFont);
   for (const auto& object : project_->objects) {
     if (!object->current) continue;
     for (std::int32_t id : object->positionIds) {
       if (id == shared_.selectedPosition && shared_.dragging) continue;
       ImagePoint point;
       if (!graph.GetImagePoint(id, photoIndex_, point)) continue;
-      const QString text = QString::asprintf("%d", id);
-      const QRect box(DocumentPosition(point), metrics.size(Qt::TextSingleLine, text));
+      const QRect box = LabelRect(DocumentPosition(point), id);
       if (!box.intersects(exposed)) continue;
-      painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
+      painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
+                       QString::asprintf("%d", id));
     }
   }
 }
@@ -577,6 +605,10 @@ void Img::RepaintAllRegions() {
   for (Img* view : host_.photoViews()) view->RepaintRegion();
 }
 
+void Img::QueueAllRegions() {
+  for (Img* view : host_.photoViews()) view->QueueRegion();
+}
+
 void Img::RebuildNeighbours() {
   neighbourPoints_.clear();
   if (project_ == nullptr || !HasPicture() || shared_.selectedPosition == -1) return;
@@ -593,10 +625,17 @@ void Img::RebuildNeighbours() {
   }
 }
 
-void Img::AddToDirtyRect(const ImagePoint& point) {
+void Img::AddToDirtyRect(const ImagePoint& point, std::int32_t id) {
   const int margin = pickRadius_ + settings_.pointSize + textHeight_;
-  const QRect area = SquareAround(WindowPosition(point), margin);
+  const QPoint at = WindowPosition(point);
+  QRect area = SquareAround(at, margin);
+  // A label starts at the point and may be wider than the margin.
+  if (settings_.showIds && id >= 0) area |= LabelRect(at, id).adjusted(-1, -1, 1, 1);
   dirtyRect_ = dirtyRect_.isNull() ? area : dirtyRect_.united(area);
+}
+
+QRect Img::LabelRect(const QPoint& at, std::int32_t id) const {
+  return QRect(at, labelMetrics_.size(Qt::TextSingleLine, QString::asprintf("%d", id)));
 }
 
 void Img::InvalidateAroundSelection() {
@@ -604,22 +643,32 @@ void Img::InvalidateAroundSelection() {
   if (project_ == nullptr || !HasPicture()) return;
   const model::PositionGraph& graph = project_->graph;
   ImagePoint point;
-  if (graph.GetImagePoint(shared_.selectedPosition, photoIndex_, point)) AddToDirtyRect(point);
+  if (graph.GetImagePoint(shared_.selectedPosition, photoIndex_, point)) {
+    AddToDirtyRect(point, shared_.selectedPosition);
+  }
   std::int32_t first = 0, second = 0;
   ImagePoint a, b;
   if (graph.GetEdge(shared_.selectedEdge, first, second) &&
       graph.GetImagePoint(first, photoIndex_, a) && graph.GetImagePoint(second, photoIndex_, b)) {
-    AddToDirtyRect(a);
-    AddToDirtyRect(b);
+    AddToDirtyRect(a, first);
+    AddToDirtyRect(b, second);
   }
-  for (const auto& [x, y] : neighbourPoints_) AddToDirtyRect({x, y});
+  // The neighbours' marks and labels stay; only the edges to them change.
+  for (const auto& [x, y] : neighbourPoints_) AddToDirtyRect({x, y}, -1);
 }
 
 void Img::RepaintRegion() {
+  QueueRegion();
+  if (queuedRepaint_.isEmpty()) return;
+  const QRegion area = std::exchange(queuedRepaint_, QRegion());
+  viewport()->repaint(area);
+}
+
+void Img::QueueRegion() {
   if (!HasPicture() || dirtyRect_.isNull()) return;
   const QRect area = dirtyRect_.intersected(viewport()->rect());
   staleBase_ += area;
-  viewport()->repaint(area);
+  queuedRepaint_ += area;
 }
 
 // The cursor
@@ -682,7 +731,8 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
   shared_.previousPosition = shared_.selectedPosition;
   shared_.selectedPosition = -1;
   shared_.selectedEdge = -1;
-  RepaintAllRegions();
+  // The areas the press changes are painted together once it is handled.
+  QueueAllRegions();
 
   const int tolerance = PickTolerance();
   model::PositionGraph& graph = project_->graph;
@@ -733,7 +783,7 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
       shared_.selectedEdge = -1;
     }
     host_.MarkModified();
-    RepaintAllRegions();
+    QueueAllRegions();
   }
 
   shared_.dragging =
@@ -828,18 +878,13 @@ void Img::SetRealPosition() {
   const std::int32_t id = shared_.selectedPosition;
   if (!project_->graph.positions.contains(id)) return;
   model::PositionGraph::Coords xyz{};
-  std::array<double, 3> shown{0, 0, 0};
-  if (project_->graph.GetCoords(id, xyz)) {
-    for (std::size_t axis = 0; axis < 3; ++axis) {
-      // Rounded to thousandths symmetrically: a negative value shows its own nearest
-      // thousandth, not the one above it.
-      shown[axis] = std::round(xyz[axis] * 1000) * 0.001;
-    }
-  }
-  RealPositionDialog dialog(shown, this);
+  if (!project_->graph.GetCoords(id, xyz)) xyz = {0, 0, 0};
+  RealPositionDialog dialog(xyz, this);
   dialog.adjustSize();
   dialog.move(viewport()->mapToGlobal(WindowPosition(cursorPoint_) + QPoint(5, 0)));
   if (dialog.exec() != QDialog::Accepted) return;
+  // OK on a control point left as it was changes nothing.
+  if (project_->graph.IsReal(id) && dialog.coordinates() == xyz) return;
   project_->graph.SetRealCoords(id, dialog.coordinates());
   host_.MarkModified();
   InvalidateAllAroundSelection();
@@ -849,9 +894,12 @@ void Img::SetRealPosition() {
 
 void Img::wheelEvent(QWheelEvent* event) {
   if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::wheelEvent(event);
+  // A sideways turn scrolls; a turn up or down zooms about the pixel under the mouse, which
+  // stays there, so it does not scroll as well.
+  if (event->angleDelta().y() == 0) return QAbstractScrollArea::wheelEvent(event);
   const float f = std::clamp(event->angleDelta().y() * 0.002f, -0.5f, 0.5f);
-  MultiplyZoom(1.0f + f);
-  QAbstractScrollArea::wheelEvent(event);
+  MultiplyZoom(1.0f + f, event->position() + QPointF(0.5, 0.5));
+  event->accept();
 }
 
 // Keys
@@ -870,7 +918,7 @@ void Img::ReleaseMode() {
 }
 
 void Img::keyPressEvent(QKeyEvent* event) {
-  NoteCapsLockKey(*event);
+  RefreshCapsLock(event);
   if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::keyPressEvent(event);
   const bool keypad = event->modifiers().testFlag(Qt::KeypadModifier);
   switch (event->key()) {
@@ -881,8 +929,7 @@ void Img::keyPressEvent(QKeyEvent* event) {
       RefreshCursor(event->modifiers());
       break;
     case Qt::Key_Home:
-      zoom_ = 1.0f;
-      SetZoom(0);
+      ZoomAround(1.0f, ZoomAnchor());
       break;
     case Qt::Key_Up:
       heightSpeed_ = heightSpeed_ >= 0 ? heightSpeed_ + kHeightStep : 0;
@@ -907,11 +954,11 @@ void Img::keyPressEvent(QKeyEvent* event) {
       break;
     case Qt::Key_Plus:
       if (!keypad) return QAbstractScrollArea::keyPressEvent(event);
-      MultiplyZoom(1.1f);
+      MultiplyZoom(1.1f, ZoomAnchor());
       break;
     case Qt::Key_Minus:
       if (!keypad) return QAbstractScrollArea::keyPressEvent(event);
-      MultiplyZoom(0.9090909f);
+      MultiplyZoom(0.9090909f, ZoomAnchor());
       break;
     default:
       QAbstractScrollArea::keyPressEvent(event);
@@ -923,6 +970,7 @@ void Img::keyPressEvent(QKeyEvent* event) {
 }
 
 void Img::keyReleaseEvent(QKeyEvent* event) {
+  RefreshCapsLock();
   // A held key repeats as pairs of release and press; only the last release counts.
   if (event->isAutoRepeat() || project_ == nullptr || !HasPicture()) {
     return QAbstractScrollArea::keyReleaseEvent(event);
@@ -966,12 +1014,18 @@ void Img::timerEvent(QTimerEvent* event) {
 
 void Img::focusInEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusInEvent(event);
+  // The lock may have been switched while another window had the keys.
+  RefreshCapsLock();
+  RefreshCursor();
   if (project_ == nullptr || !HasPicture()) return;
   ToggleMarkers();
 }
 
 void Img::focusOutEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusOutEvent(event);
+  // A mode key held down here is released where this view no longer hears it: the mode it
+  // lent ends with the focus.
+  ReleaseMode();
   if (project_ == nullptr || !HasPicture()) return;
   repeatTimer_.stop();
   // A drag ends without placing the position; the rubber band goes with it.

@@ -2,9 +2,12 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPen>
 #include <QPoint>
+#include <QPointF>
 #include <QRect>
 #include <QRegion>
 #include <cstdint>
@@ -31,9 +34,11 @@ struct SharedSelection;
 // photo views share one selection and one 3D cursor, so the cursor marker of the other views
 // follows the mouse to where the same scene point lies in their photos.
 //
-// Image pixels count y from the photo's bottom row. Pixel (px, py) of a photo W x H is drawn at
-// document position (trunc((px + 0.5) zoom), trunc((H - py + 0.5) zoom)); a window point maps
-// back to (trunc((x + scrollX) / zoom), trunc(H - (y + scrollY) / zoom)), clamped to the photo.
+// Image pixels count y from the photo's bottom row. Pixel (px, py) of a photo W x H is drawn
+// at document position (trunc((px + 0.5) zoom), trunc((H - 1 - py + 0.5) zoom)), the screen
+// pixel that holds its centre; a screen pixel shows, and a click there picks, the image pixel
+// under the screen pixel's centre: (floor((x + scrollX + 0.5) / zoom),
+// H - 1 - floor((y + scrollY + 0.5) / zoom)), clamped to the photo.
 class Img : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -67,8 +72,8 @@ class Img : public QAbstractScrollArea {
   const model::Photo* photo() const;
 
   // z > 0: that zoom, at most 5; z < 0: the whole photo fits the window; z == 0: the zoom as
-  // it is (after a caller changed it). Scrolls so that the cursor point stays under the mouse,
-  // repaints and shows the zoom text.
+  // it is. The photo point at the view's centre stays there; repaints and shows the zoom text.
+  // The wheel and the zoom keys zoom about the pixel under the mouse instead.
   void SetZoom(float z);
   float zoom() const { return zoom_; }
   // The zoom as the zoom box shows it: "%3d%%" of the rounded percentage.
@@ -81,7 +86,7 @@ class Img : public QAbstractScrollArea {
   int mode() const { return mode_; }
   // The mode commands: both the mode and the mode a held mode key returns to.
   void SetMode(int mode);
-  // Back to Add mode; a held mode key still returns to the mode it saved.
+  // Back to Add mode, also the mode a held mode key returns to.
   void ResetMode();
   bool edgeMode() const { return edgeMode_; }
   void SetEdgeMode(bool on);
@@ -122,7 +127,10 @@ class Img : public QAbstractScrollArea {
   // and the repaint of that area alone.
   void RebuildNeighbours();
   void InvalidateAroundSelection();
+  // Paints the dirty rectangle, with the areas queued before, at once.
   void RepaintRegion();
+  // Marks the dirty rectangle for the next RepaintRegion without painting it yet.
+  void QueueRegion();
   QRect dirtyRect() const { return dirtyRect_; }
 
  signals:
@@ -156,13 +164,21 @@ class Img : public QAbstractScrollArea {
   QPoint scrollPosition() const;
   // Document position of an image pixel.
   QPoint DocumentPosition(const model::ImagePoint& point) const;
+  // The image column, and the image row counted from the top, that a document column or row
+  // shows.
+  int ImageColumnAt(int documentX) const;
+  int ImageRowAt(int documentY) const;
   bool PhotoCalibrated(const model::Photo* photo) const;
 
   void RebuildPens();
   void RefreshCursor();
   void RefreshCursor(Qt::KeyboardModifiers modifiers);
   bool EdgeChainingActive(Qt::KeyboardModifiers modifiers) const;
-  void UpdateScrollSizes();
+  // Sets the zoom and scrolls so that the photo point under window point `anchor` stays
+  // there; repaints and shows the zoom text.
+  void ZoomAround(float zoom, const QPointF& anchor);
+  // Where the wheel and the keys zoom about: the mouse over the view, else its centre.
+  QPointF ZoomAnchor() const;
   // The scroll bars' ranges and steps for the zoomed photo in the present window.
   void SetScrollRanges();
   int ScrolledWidth() const;
@@ -188,15 +204,20 @@ class Img : public QAbstractScrollArea {
   void RebuildAllNeighbours();
   void InvalidateAllAroundSelection();
   void RepaintAllRegions();
+  void QueueAllRegions();
   template <typename Action>
   void ForAliveViews(Action action);
 
   void ComputeCursor3D();
-  void AddToDirtyRect(const model::ImagePoint& point);
+  // Grows the dirty rectangle by the area around the mark at `point` and, for a position id
+  // (not -1), its label.
+  void AddToDirtyRect(const model::ImagePoint& point, std::int32_t id);
+  // Where the label of position `id` is drawn for a mark at `at`.
+  QRect LabelRect(const QPoint& at, std::int32_t id) const;
   void OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers);
   void OnLeftButtonUp(const QPoint& point);
   void ShowContextMenu(const QPoint& point);
-  void MultiplyZoom(float factor);
+  void MultiplyZoom(float factor, const QPointF& anchor);
   void HoldMode(int mode);
   void ReleaseMode();
   void UpdateRepeatTimer();
@@ -222,6 +243,7 @@ class Img : public QAbstractScrollArea {
   ViewCursors::Kind cursorKind_ = ViewCursors::Kind::Select;
   double heightSpeed_ = 0;
   QBasicTimer repeatTimer_;
+  QFontMetrics labelMetrics_{QFont()};
   int textHeight_ = 14;
   QRect dirtyRect_;
   // The cursor marker shows once the photo was drawn whole; mouse moves repaint only the
@@ -231,6 +253,8 @@ class Img : public QAbstractScrollArea {
   // The picture with the marks at window size, and where it no longer shows the project.
   QImage base_;
   QRegion staleBase_;
+  // Dirty areas waiting for the next RepaintRegion.
+  QRegion queuedRepaint_;
 };
 
 }  // namespace modrin::views2d

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QToolBar>
+#include <algorithm>
 
 #include "model/project.h"
 #include "views2d/image_selector.h"
@@ -125,7 +126,9 @@ void ImgFrame::CreateToolBar() {
   QFont font("Arial");
   font.setPixelSize(14);
   zoomBox_->setFont(font);
-  zoomBox_->setFixedWidth(80);
+  // At least 80 pixels, and wide enough to show "Full Image" whole in any style and font.
+  zoomBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  zoomBox_->setFixedWidth(std::max(80, zoomBox_->sizeHint().width()));
   zoomBox_->setMaxVisibleItems(zoomBox_->count());
   zoomBox_->setToolTip(tr("Zoom"));
   zoomBox_->setStatusTip(tr("Zoom"));

@@ -83,6 +83,9 @@ class ImgFrameTest : public QObject {
   void zoomBoxDrivesTheView() {
     ImgFrame& frame = ShowFrame();
     QCOMPARE(frame.zoomBox()->count(), 7);
+    // Its longest item shows whole.
+    const QLineEdit* text = frame.zoomBox()->lineEdit();
+    QVERIFY(text->width() >= text->fontMetrics().horizontalAdvance("Full Image") + 4);
     Img& view = *frame.view();
     // A new photo is fitted and the box shows its zoom.
     const float fitted = view.zoom();

@@ -4,17 +4,20 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "engine/geometry/camera.h"
 #include "model/project.h"
+#include "views2d/caps_lock.h"
 #include "views2d/real_position_dialog.h"
 #include "views2d/testing/recording_view_host.h"
 #include "views2d/view_host.h"
@@ -136,22 +139,123 @@ class ImgTest : public QObject {
   void coordinatesFollowTheBottomRow() {
     AddPhoto(*project_, 200, 100);
     Img& view = ShowView(0);
-    // Pixel (0, 0) is the bottom-left one; its mark is centred on (0, 100).
-    QCOMPARE(view.WindowPosition({0, 0}), QPoint(0, 100));
-    QCOMPARE(view.PixelAt(QPoint(0, 100)), (ImagePoint{0, 0}));
-    QCOMPARE(view.PixelAt(QPoint(37, 20)), (ImagePoint{37, 80}));
+    // Pixel (0, 0) is the bottom-left one: its mark is centred on the bottom screen row.
+    QCOMPARE(view.WindowPosition({0, 0}), QPoint(0, 99));
+    QCOMPARE(view.PixelAt(QPoint(0, 99)), (ImagePoint{0, 0}));
+    QCOMPARE(view.PixelAt(QPoint(37, 20)), (ImagePoint{37, 79}));
     // Window points off the photo clamp to its border pixels.
     QCOMPARE(view.PixelAt(QPoint(-30, 500)), (ImagePoint{0, 0}));
     QCOMPARE(view.PixelAt(QPoint(390, -4)), (ImagePoint{199, 99}));
 
     // The mark of a position without coordinates is drawn there in the Incomplete colour.
-    project_->AddImagePoint(0, {0, 0});
     project_->AddImagePoint(0, {30, 1});
     view.Redraw();
     const QImage shot = view.viewport()->grab().toImage();
-    QCOMPARE(QColor(shot.pixel(32, 99)), view.settings().incompleteColour);
-    QCOMPARE(QColor(shot.pixel(31, 97)), view.settings().incompleteColour);
-    QCOMPARE(QColor(shot.pixel(31, 99)), QColor(90, 90, 90));
+    QCOMPARE(QColor(shot.pixel(32, 98)), view.settings().incompleteColour);
+    QCOMPARE(QColor(shot.pixel(31, 96)), view.settings().incompleteColour);
+    QCOMPARE(QColor(shot.pixel(31, 98)), QColor(90, 90, 90));
+  }
+
+  // Every screen pixel shows the image pixel a click there picks, and a mark is drawn on the
+  // screen pixel that shows its image pixel: at every zoom, scrolled or not.
+  void marksAreDrawnWhereTheyArePicked() {
+    AddPhoto(*project_, 400, 300);
+    AddPhoto(*project_, 80, 60);
+    for (int photo : {0, 1}) {
+      auto& image = *project_->photos[static_cast<std::size_t>(photo)]->levels.front();
+      for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+          std::uint8_t* pixel = image.pixels.data() + y * image.stride() + x * 3;
+          pixel[0] = static_cast<std::uint8_t>(x);
+          pixel[1] = static_cast<std::uint8_t>(y);
+          pixel[2] = static_cast<std::uint8_t>((x >> 8) | (y >> 8) << 4);
+        }
+      }
+    }
+    Img& view = ShowView(0);
+    view.SetMode(Img::kSelect);
+    view.resize(view.size() + QSize(420, 315) - view.viewport()->size());
+    struct Case {
+      float zoom;  // 0: fit the 80 x 60 photo, which gives 5.25
+      bool scrolled;
+    };
+    const Case cases[] = {{0.25f, false}, {1, false}, {1, true},   {2, false},  {2, true},
+                          {0, false},     {64, true}, {64, false}, {5.0f, true}};
+    for (const Case& c : cases) {
+      view.SetPhoto(c.zoom == 0 ? 1 : 0);
+      if (c.zoom == 0) {
+        view.SetZoom(-1);
+        QCOMPARE(view.zoom(), 5.25f);
+      } else if (c.zoom > 5) {
+        view.SetZoom(5);
+        while (view.zoom() < c.zoom) QTest::keyClick(&view, Qt::Key_Plus, Qt::KeypadModifier);
+      } else {
+        view.SetZoom(c.zoom);
+      }
+      QScrollBar* across = view.horizontalScrollBar();
+      QScrollBar* down = view.verticalScrollBar();
+      across->setValue(c.scrolled ? across->maximum() / 2 + 7 : 0);
+      down->setValue(c.scrolled ? down->maximum() / 2 + 3 : 0);
+      const QString where =
+          QString("zoom %1%2").arg(view.zoom()).arg(c.scrolled ? " scrolled" : "");
+      const QImage shot = view.viewport()->grab().toImage();
+      const ImagePoint first = view.PixelAt({0, view.viewport()->height() - 1});
+      const ImagePoint last = view.PixelAt({view.viewport()->width() - 1, 0});
+      const int slack = view.zoom() < 1 ? static_cast<int>(std::ceil(1 / view.zoom())) : 0;
+      for (int y = first.y; y <= last.y; y += std::max(1, (last.y - first.y) / 7)) {
+        for (int x = first.x; x <= last.x; x += std::max(1, (last.x - first.x) / 9)) {
+          const QPoint at = view.WindowPosition({x, y});
+          const ImagePoint picked = view.PixelAt(at);
+          QVERIFY2(std::abs(picked.x - x) <= slack && std::abs(picked.y - y) <= slack,
+                   qPrintable(where));
+          if (!view.viewport()->rect().contains(at)) continue;
+          // The cursor marker covers a few pixels of the picture.
+          const QPoint fromMarker = at - view.WindowPosition(view.cursorPoint());
+          if (std::max(std::abs(fromMarker.x()), std::abs(fromMarker.y())) <= 4) continue;
+          const QRgb shown = shot.pixel(at);
+          const auto* pixel =
+              project_->photos[static_cast<std::size_t>(view.photoIndex())]->image().Pixel(
+                  picked.x, picked.y);
+          QVERIFY2(shown == qRgb(pixel[0], pixel[1], pixel[2]), qPrintable(where));
+        }
+      }
+      // A click on a drawn mark picks its position, also where the tolerance is no pixel.
+      const ImagePoint middle{(first.x + last.x) / 2, (first.y + last.y) / 2};
+      const std::int32_t id = project_->AddImagePoint(view.photoIndex(), middle);
+      Click(view, middle);
+      QVERIFY2(host_.selection().selectedPosition == id, qPrintable(where));
+      project_->graph.positions.clear();
+    }
+  }
+
+  void wheelAndKeysZoomAboutThePointer() {
+    AddPhoto(*project_, 1600, 1200);
+    Img& view = ShowView(0);
+    view.SetZoom(2);
+    view.horizontalScrollBar()->setValue(1400);
+    view.verticalScrollBar()->setValue(1000);
+    const QPoint mouse(123, 87);
+    const ImagePoint under = view.PixelAt(mouse);
+    for (int notch : {120, 120, 240, -120, -360, -120, 120}) {
+      QWheelEvent wheel(mouse, view.viewport()->mapToGlobal(mouse), {}, {0, notch}, Qt::NoButton,
+                        {}, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(view.viewport(), &wheel);
+      QCOMPARE(view.PixelAt(mouse), under);
+    }
+    QVERIFY(view.zoom() != 2.0f);
+    // The keys zoom about the mouse when it is over the view.
+    QCursor::setPos(view.viewport()->mapToGlobal(mouse));
+    if (view.viewport()->mapFromGlobal(QCursor::pos()) == mouse) {
+      QTest::keyClick(&view, Qt::Key_Plus, Qt::KeypadModifier);
+      QTest::keyClick(&view, Qt::Key_Home);
+      QCOMPARE(view.PixelAt(mouse), under);
+    }
+    // The zoom box's values keep the view's centre.
+    const QPoint centre = view.viewport()->rect().center();
+    const ImagePoint atCentre = view.PixelAt(centre);
+    view.SetZoom(3.5f);
+    QVERIFY(std::abs(view.PixelAt(centre).x - atCentre.x) <= 1);
+    QVERIFY(std::abs(view.PixelAt(centre).y - atCentre.y) <= 1);
   }
 
   // Opening a project replaces the photos before the views are given theirs again; a paint in
@@ -162,10 +266,12 @@ class ImgTest : public QObject {
     project_->photos.clear();
     view.viewport()->grab();
     QVERIFY(view.photo() == nullptr);
-    AddPhoto(*project_, 60, 40);
+    modrin::model::Photo& replacement = project_->AddPhoto();
+    replacement.levels.push_back(std::make_unique<modrin::images::DecodedImage>(
+        modrin::images::DecodedImage::Filled(60, 40, 200)));
     QCOMPARE(view.photo(), project_->photos[0].get());
-    const QImage shot = view.viewport()->grab().toImage();
-    QVERIFY(!shot.isNull());
+    view.Redraw();
+    QCOMPARE(QColor(view.viewport()->grab().toImage().pixel(10, 10)), QColor(200, 200, 200));
   }
 
   void zoomIsBoundedAndFits() {
@@ -357,6 +463,26 @@ class ImgTest : public QObject {
     QTest::keyRelease(&view, Qt::Key_D);
     QCOMPARE(view.mode(), int(Img::kAdd));
 
+    // A mode key held in one view and released in another, where the mouse took the focus,
+    // leaves the first view in its own mode.
+    Img& other = ShowView(1);
+    view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    QTest::keyPress(&view, Qt::Key_D);
+    QCOMPARE(view.mode(), int(Img::kDelete));
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    Hover(other, {20, 20});
+    QTest::keyRelease(&other, Qt::Key_D);
+    QCOMPARE(view.mode(), int(Img::kAdd));
+    QCOMPARE(other.mode(), int(Img::kAdd));
+    // Back to Add also ends a mode a held key would return to.
+    view.SetMode(Img::kDelete);
+    view.ResetMode();
+    QTest::keyPress(&view, Qt::Key_F);
+    QTest::keyRelease(&view, Qt::Key_F);
+    QCOMPARE(view.mode(), int(Img::kAdd));
+
     // Delete a position seen in this photo alone: it disappears.
     view.SetMode(Img::kDelete);
     Click(view, {250, 250});
@@ -408,6 +534,22 @@ class ImgTest : public QObject {
     view.SetRealPosition();
     QVERIFY(stayedOpen);
     QCOMPARE(project_->graph.positions.at(id).coords, (std::array<double, 3>{12.5, 99999, -3}));
+
+    // A typed 9.7 shows as typed, and OK on fields left as they are changes nothing.
+    project_->graph.SetRealCoords(id, {9.7, 0.1 + 0.2, -0.0001});
+    const int modified = host_.modified;
+    WhenOpened([&](QWidget* opened) {
+      auto* dialog = qobject_cast<RealPositionDialog*>(opened);
+      QVERIFY(dialog != nullptr);
+      shown.clear();
+      for (int axis = 0; axis < 3; ++axis) shown << dialog->field(axis)->text();
+      dialog->accept();
+    });
+    view.SetRealPosition();
+    QCOMPARE(shown, (QStringList{"9.7", "0.3", "0"}));
+    QCOMPARE(project_->graph.positions.at(id).coords,
+             (std::array<double, 3>{9.7, 0.1 + 0.2, -0.0001}));
+    QCOMPARE(host_.modified, modified);
   }
 
   void contextMenuOffersTheModes() {
@@ -500,10 +642,86 @@ class ImgTest : public QObject {
     view.DrawCursorMarker();
     Hover(view, {100, 100});
     QVERIFY(view.markerShown());
-    // The marker is drawn in the Current colour around the cursor.
-    QTRY_COMPARE(
-        QColor(view.viewport()->grab().toImage().pixel(At(view, {100, 100}) + QPoint(2, 0))),
-        view.settings().currentColour);
+    QTest::qWait(20);
+    struct PaintRecorder : QObject {
+      QRegion painted;
+      bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+      }
+    } recorder;
+    view.viewport()->installEventFilter(&recorder);
+    Hover(view, {300, 200});
+    QTRY_VERIFY(!recorder.painted.isEmpty());
+    // Only the squares the marker left and entered are painted again.
+    const QRect left = QRect(QPoint(), QSize(9, 9)).translated(At(view, {100, 100}) - QPoint(4, 4));
+    const QRect entered = left.translated(At(view, {300, 200}) - At(view, {100, 100}));
+    QCOMPARE(recorder.painted, QRegion(left) + entered);
+    QCOMPARE(QColor(view.viewport()->grab().toImage().pixel(At(view, {300, 200}) + QPoint(2, 0))),
+             view.settings().currentColour);
+  }
+
+  // A drag repaints the area the dragged position's mark and label leave, however wide the
+  // label, and a press paints each view once.
+  void editsRepaintWhatChangedOnce() {
+    AddPhoto(*project_, 400, 300);
+    Img& view = ShowView(0);
+    Img& other = ShowView(0);
+    modrin::views2d::ViewSettings settings = view.settings();
+    settings.showIds = true;
+    view.SetSettings(settings);
+    project_->graph.lastPositionId = 123455;
+    const std::int32_t id = project_->AddImagePoint(0, {100, 150});
+    view.Redraw();
+    auto labelPixels = [&] {
+      const QImage shot = view.viewport()->grab().toImage();
+      int count = 0;
+      const QRect area(At(view, {100, 150}) + QPoint(8, 0), QSize(80, 24));
+      for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+          count += QColor(shot.pixel(x, y)) == settings.labelColour;
+        }
+      }
+      return count;
+    };
+    QVERIFY(labelPixels() > 0);
+    Drag(view, {100, 150}, {300, 50});
+    QCOMPARE(PointOf(id), (ImagePoint{300, 50}));
+    QCOMPARE(labelPixels(), 0);
+
+    // Paints during a press, before the program returns to its event loop.
+    struct PaintCounter : QObject {
+      std::map<QObject*, int> paints;
+      bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints[watched];
+        return false;
+      }
+    } counter;
+    for (Img* v : {&view, &other}) v->viewport()->installEventFilter(&counter);
+    view.SetMode(Img::kDelete);
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, At(view, {300, 50}));
+    QVERIFY(!project_->graph.positions.contains(id));
+    QCOMPARE(counter.paints[view.viewport()], 1);
+    QCOMPARE(counter.paints[other.viewport()], 1);
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, At(view, {300, 50}));
+  }
+
+  // The lock state is asked for on key and focus events, never on a mouse move.
+  void capsLockIsReadOnKeysAndFocusOnly() {
+    AddPhoto(*project_, 400, 300);
+    Img& view = ShowView(0);
+    int reads = 0;
+    const auto previous = modrin::views2d::SetCapsLockReader([&]() -> std::optional<bool> {
+      ++reads;
+      return true;
+    });
+    for (int i = 0; i < 20; ++i) Hover(view, {10 + i, 10});
+    QCOMPARE(reads, 0);
+    QTest::keyClick(&view, Qt::Key_CapsLock);
+    QCOMPARE(reads, 2);
+    QVERIFY(view.EdgeChainingActive());
+    modrin::views2d::SetCapsLockReader(previous);
+    modrin::views2d::RefreshCapsLock();
   }
 
   void helpAdvisesTheNextStep() {

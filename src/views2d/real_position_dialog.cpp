@@ -14,7 +14,7 @@
 namespace modrin::views2d {
 
 RealPositionDialog::RealPositionDialog(const std::array<double, 3>& shown, QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent), coordinates_(shown) {
   // A small box beside the clicked point, without a title.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
   setWindowTitle(QString());
@@ -23,6 +23,7 @@ RealPositionDialog::RealPositionDialog(const std::array<double, 3>& shown, QWidg
   const int ids[] = {kXField, kYField, kZField};
   for (std::size_t axis = 0; axis < 3; ++axis) {
     auto* edit = new QLineEdit(FieldText(shown[axis]), this);
+    shownTexts_[axis] = edit->text();
     edit->setObjectName(QString::number(ids[axis]));
     form->addRow(tr(labels[axis]), edit);
     fields_[axis] = edit;
@@ -38,10 +39,16 @@ RealPositionDialog::RealPositionDialog(const std::array<double, 3>& shown, QWidg
 }
 
 QString RealPositionDialog::FieldText(double value) {
-  if (value == engine::UnknownCoordinate) return QString();
-  char text[32];
-  const auto result = std::to_chars(std::begin(text), std::end(text), value);
-  return QString::fromLatin1(text, result.ptr - text);
+  if (value == engine::UnknownCoordinate || !std::isfinite(value)) return QString();
+  char text[512];
+  const auto result =
+      std::to_chars(std::begin(text), std::end(text), value, std::chars_format::fixed, 3);
+  std::string shown(text, result.ptr);
+  // Thousandths without the zeros that end them: 9.7 shows as "9.7", 12 as "12".
+  shown.erase(shown.find_last_not_of('0') + 1);
+  if (shown.back() == '.') shown.pop_back();
+  if (shown == "-0") shown = "0";
+  return QString::fromStdString(shown);
 }
 
 std::optional<double> RealPositionDialog::ParseField(const QString& text) {
@@ -59,6 +66,8 @@ std::optional<double> RealPositionDialog::ParseField(const QString& text) {
 
 void RealPositionDialog::accept() {
   for (std::size_t axis = 0; axis < 3; ++axis) {
+    // A field left as it was shown keeps its value exactly, not the thousandths it shows.
+    if (fields_[axis]->text() == shownTexts_[axis]) continue;
     const std::optional<double> value = ParseField(fields_[axis]->text());
     if (!value) {
       QMessageBox::warning(this, QString(), tr("Please enter a number."));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <array>
 #include <optional>
 
@@ -19,13 +20,16 @@ class RealPositionDialog : public QDialog {
   static constexpr int kYField = 1074;
   static constexpr int kZField = 1075;
 
+  // Shows `shown` to thousandths.
   explicit RealPositionDialog(const std::array<double, 3>& shown, QWidget* parent = nullptr);
 
-  // The coordinates typed, once the dialog was accepted.
+  // Once the dialog was accepted: the coordinates typed, and for a field left as it was shown
+  // the value given to the dialog, unrounded.
   std::array<double, 3> coordinates() const { return coordinates_; }
   QLineEdit* field(int axis) const { return fields_[static_cast<std::size_t>(axis)]; }
 
-  // The text a field shows for `value`: empty for 99999, else the shortest exact form.
+  // The text a field shows for `value`: empty for 99999, else the value rounded to
+  // thousandths without trailing zeros ("9.7", "-2", "1.235").
   static QString FieldText(double value);
   // The value of a field's text: 99999 when empty; none when it is not a number.
   static std::optional<double> ParseField(const QString& text);
@@ -34,6 +38,7 @@ class RealPositionDialog : public QDialog {
 
  private:
   std::array<QLineEdit*, 3> fields_{};
+  std::array<QString, 3> shownTexts_;
   std::array<double, 3> coordinates_{};
 };
 

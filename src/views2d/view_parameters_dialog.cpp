@@ -76,8 +76,14 @@ ViewParametersDialog::ViewParametersDialog(const ViewSettings& settings, HelpHan
   auto* font = new QPushButton(tr("Font"), text);
   font->setObjectName(QString::number(kFontButton));
   connect(font, &QPushButton::clicked, this, &ViewParametersDialog::ChooseFont);
+  // The font dialog offers no text colour; the labels' colour has a button of its own.
+  label_ = new ColourButton(tr("Label colour"), text);
+  label_->setObjectName(QString::number(kLabelColourButton));
+  label_->SetColour(settings.labelColour);
+  connect(label_, &ColourButton::colourChanged, this, &ViewParametersDialog::Apply);
   textRow->addWidget(vertexId_);
   textRow->addWidget(font);
+  textRow->addWidget(label_);
 
   auto* applyToAll = new QPushButton(tr("Apply To All"), this);
   applyToAll->setObjectName(QString::number(kApplyToAllButton));
@@ -127,7 +133,7 @@ QComboBox* ViewParametersDialog::AddSizeCombo(int id, int value) {
 }
 
 void ViewParametersDialog::SetColourChooser(const ColourButton::ColourChooser& chooser) {
-  for (ColourButton* button : {current_, default_, calibration_, incomplete_}) {
+  for (ColourButton* button : {current_, default_, calibration_, incomplete_, label_}) {
     button->SetChooser(chooser);
   }
 }
@@ -144,6 +150,7 @@ void ViewParametersDialog::Apply() {
   settings_.defaultColour = default_->colour();
   settings_.calibrationColour = calibration_->colour();
   settings_.incompleteColour = incomplete_->colour();
+  settings_.labelColour = label_->colour();
   settings_.showIds = vertexId_->isChecked();
   // A size without a selected item stays as it is.
   auto take = [](const QComboBox& combo, int& size) {

@@ -29,13 +29,15 @@ class ViewParametersDialog : public QDialog {
   static constexpr int kApplyToAllButton = 1106;
   static constexpr int kVertexIdCheck = 1107;
   static constexpr int kFontButton = 1111;
+  static constexpr int kLabelColourButton = 1116;
   static constexpr int kPointSizeCombo = 1112;
   static constexpr int kPointWidthCombo = 1113;
   static constexpr int kEdgeWidthCombo = 1115;
   static constexpr char kHelpTopic[] = "Params2DViews.html";
 
   // Asks for a font starting from the given one; empty when cancelled. The platform's font
-  // dialog offers no text colour, so choosing a font keeps the label colour as it is.
+  // dialog offers no text colour, so choosing a font keeps the label colour as it is; the
+  // "Label colour" button sets it.
   using FontChooser = std::function<std::optional<QFont>(const QFont&, QWidget* parent)>;
 
   ViewParametersDialog(const ViewSettings& settings, HelpHandler help, QWidget* parent = nullptr);
@@ -70,6 +72,7 @@ class ViewParametersDialog : public QDialog {
   ColourButton* default_ = nullptr;
   ColourButton* calibration_ = nullptr;
   ColourButton* incomplete_ = nullptr;
+  ColourButton* label_ = nullptr;
   QComboBox* pointSize_ = nullptr;
   QComboBox* pointWidth_ = nullptr;
   QComboBox* edgeWidth_ = nullptr;

@@ -44,6 +44,10 @@ class ViewParametersDialogTest : public QObject {
     QCOMPARE(changed.count(), 1);
     QCOMPARE(Reported(changed).defaultColour, QColor(10, 20, 30));
     QCOMPARE(Reported(changed).currentColour, start.currentColour);
+    // The labels' colour has a button of its own.
+    QTest::mouseClick(Control<ColourButton>(dialog, ViewParametersDialog::kLabelColourButton),
+                      Qt::LeftButton);
+    QCOMPARE(Reported(changed).labelColour, QColor(10, 20, 30));
 
     // The button shows the chosen colour.
     const QImage swatch = Control<ColourButton>(dialog, ViewParametersDialog::kDefaultButton)
