@@ -1,18 +1,28 @@
-// The calibration road in the window against the command-line road: on the house sample, the
-// calibration dialog calibrates every photo (the root box of its tree), OK, Save 3D As and Save;
-// then, in the same folder on a fresh copy, `modrin-cli calibrate --all` and `modrin-cli
-// export`. The project files and the MTL files are the same bytes. The OBJ files differ in the
-// vertex coordinates only: the window exports the coordinates it computed from the poses, while
-// `export` opens the project file, which keeps computed coordinates with three decimals (and
-// poses with four). Opened again from its saved file, the window writes the CLI's OBJ exactly.
-// Runs on a virtual display, so that the 3D view draws the model it saved.
+// The window's road against the command-line road on the house sample, opened by a path
+// relative to the working folder as `make run` opens it. Without a 3D view in the layout: the
+// marks are clicked at zoom 2 in a photo view (which must leave every mark where it is), the
+// calibration dialog calibrates every photo and is cancelled, and Save 3D As writes what
+// `modrin-cli export` writes from the unchanged file; then calibrated again with OK, Save 3D As
+// and Save. Then with the default layout's 3D view, Save 3D As once more. In the same folder
+// on a fresh copy, `modrin-cli calibrate --all` and `modrin-cli export`. The project files and
+// MTL files are the same bytes, and every texture they name exists. The OBJ files differ in
+// the vertex coordinates only: the window exports the coordinates it computed from the poses,
+// while `export` opens the project file, which keeps computed coordinates with three decimals
+// (and poses with four). Opened again from its saved file, the window writes the CLI's OBJ
+// exactly. Runs on a virtual display, so that the 3D view draws the model it saved.
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +39,8 @@
 #include "app/testing/house_sample.h"
 #include "app/testing/scripted_dialogs.h"
 #include "model/project.h"
+#include "views2d/img.h"
+#include "views2d/img_frame.h"
 #include "views3d/ogl.h"
 #include "views3d/ogl_frame.h"
 
@@ -104,6 +116,74 @@ double ColouredShare(const QImage& shot) {
   return shot.isNull() ? 0 : static_cast<double>(coloured) / (shot.width() * shot.height());
 }
 
+// The texture files an MTL text names; each must exist.
+QStringList MissingTextures(const QByteArray& materials) {
+  QStringList missing;
+  for (const QByteArray& line : materials.split('\n')) {
+    if (line.startsWith("map_Kd ")) {
+      const QString path = QString::fromUtf8(line.mid(7));
+      if (!QFileInfo(path).isAbsolute() || !QFileInfo::exists(path)) missing << path;
+    }
+  }
+  return missing;
+}
+
+template <typename T>
+T* FirstFrame(modrin::app::CMainFrame& frame) {
+  for (QWidget* candidate : frame.frames()) {
+    if (auto* typed = qobject_cast<T*>(candidate)) return typed;
+  }
+  return nullptr;
+}
+
+// Runs the calibration dialog on every photo, then presses OK or Cancel.
+void CalibrateEveryPhoto(ModrinApplication& app, bool keep) {
+  bool ran = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    ran = true;
+    ClickCheckBox(*dialog->imagesPage()->tree(), dialog->imagesPage()->root());
+    QTest::mouseClick(dialog->calibrationButton(), Qt::LeftButton);
+    QTest::mouseClick(keep ? dialog->okButton() : dialog->cancelButton(), Qt::LeftButton);
+    if (dialog->isVisible()) dialog->reject();
+  });
+  app.mainFrame().action(command::kCalibration)->trigger();
+  QVERIFY(ran);
+}
+
+// In the first photo view at zoom 2 (typed into the zoom box), clicks every mark of the photo
+// where it is drawn, as a user picking the marks does: in Add mode each click takes the mark
+// under it and drops it where it was clicked, so a mark drawn off its pixel would move.
+void ClickEveryMarkAtZoom2(ModrinApplication& app) {
+  auto* frame = FirstFrame<modrin::views2d::ImgFrame>(app.mainFrame());
+  QVERIFY(frame != nullptr);
+  modrin::views2d::Img& view = *frame->view();
+  QLineEdit* zoom = frame->zoomBox()->lineEdit();
+  zoom->selectAll();
+  QTest::keyClicks(zoom, "200");
+  QTest::keyClick(zoom, Qt::Key_Return);
+  QCOMPARE(view.zoom(), 2.0f);
+  const auto& graph = app.project().graph;
+  const std::size_t positions = graph.positions.size();
+  int clicked = 0;
+  for (const auto& [id, position] : graph.positions) {
+    const auto point = position.imagePoints.find(view.photoIndex());
+    if (point == position.imagePoints.end()) continue;
+    // Scrolled so that the mark is in sight, as the user scrolls to it.
+    const QPoint at =
+        view.WindowPosition(point->second) +
+        QPoint(view.horizontalScrollBar()->value(), view.verticalScrollBar()->value());
+    view.horizontalScrollBar()->setValue(at.x() - view.viewport()->width() / 2);
+    view.verticalScrollBar()->setValue(at.y() - view.viewport()->height() / 2);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.WindowPosition(point->second));
+    QCOMPARE(app.mainFrame().selection().selectedPosition, id);
+    ++clicked;
+  }
+  QVERIFY(clicked >= 4);
+  QCOMPARE(graph.positions.size(), positions);
+}
+
 }  // namespace
 
 class CalibrationDialogRoadTest : public QObject {
@@ -111,57 +191,63 @@ class CalibrationDialogRoadTest : public QObject {
 
  private slots:
   void windowAndCommandLineWriteTheSameModel() {
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin");
+    settings.clear();
+    // A photo view and the object list, no 3D view.
+    settings.setValue("Views/Config", "(H,50,2,O)");
+    settings.sync();
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath("house");
     const QString project = folder + "/house.mpj";
-    const QString model = folder + "/house.obj";
-    const QString materials = folder + "/house.mtl";
+    const QString out = dir.filePath("models");
+    QVERIFY(QDir().mkpath(out));
+    const QString model = out + "/house.obj";
+    const QString materials = out + "/house.mtl";
+    const QString working = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
 
     QCOMPARE(CopyHouse(folder), project);
-    QByteArray windowProject, windowModel, windowMaterials, reopenedModel;
+    RunCli({"export", "house/house.mpj", model});
+    const QByteArray uncalibratedModel = ReadAll(model);
+    QByteArray cancelledModel, windowProject, windowModel, windowMaterials, viewModel,
+        reopenedModel;
     {
       auto dialogs = std::make_unique<ScriptedDialogs>();
       ScriptedDialogs& answers = *dialogs;
       ModrinApplication app(std::move(dialogs));
-      app.Start(project);
+      app.Start("house/house.mpj");
+      QCOMPARE(QString::fromStdString(app.document().projectPath()), project);
       QCOMPARE(app.project().photos.size(), std::size_t{6});
-      bool ran = false;
-      QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) return;
-        ran = true;
-        // Every photo, through the root's check box, then Calibration and OK.
-        ClickCheckBox(*dialog->imagesPage()->tree(), dialog->imagesPage()->root());
-        QTest::mouseClick(dialog->calibrationButton(), Qt::LeftButton);
-        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
-        if (dialog->isVisible()) dialog->reject();
-      });
-      app.mainFrame().action(command::kCalibration)->trigger();
-      QVERIFY(ran);
+      QVERIFY(FirstFrame<modrin::views3d::OglFrame>(app.mainFrame()) == nullptr);
+      ClickEveryMarkAtZoom2(app);
+
+      // Cancelled, the run leaves the model as the file describes it.
+      CalibrateEveryPhoto(app, false);
+      answers.modelName = model;
+      app.mainFrame().action(command::kSave3DAs)->trigger();
+      cancelledModel = ReadAll(model);
+
+      CalibrateEveryPhoto(app, true);
       for (const auto& photo : app.project().photos) QVERIFY(photo->camera.calibrated);
       QVERIFY(app.document().modified());
-      // The 3D view shows the textured house; Full screen fits it into the view.
-      modrin::views3d::OglFrame* view3d = nullptr;
-      for (QWidget* frame : app.mainFrame().frames()) {
-        if (auto* f = qobject_cast<modrin::views3d::OglFrame*>(frame)) view3d = f;
-      }
+      app.mainFrame().action(command::kSave3DAs)->trigger();
+      QVERIFY(answers.errors.isEmpty());
+      windowModel = ReadAll(model);
+      windowMaterials = ReadAll(materials);
+      app.mainFrame().action(command::kSave)->trigger();
+      QVERIFY(!app.document().modified());
+      windowProject = ReadAll(project);
+
+      // With a 3D view: it shows the textured house, and Save 3D As writes the same file.
+      app.mainFrame().BuildLayout("");
+      auto* view3d = FirstFrame<modrin::views3d::OglFrame>(app.mainFrame());
       QVERIFY(view3d != nullptr && view3d->view() != nullptr);
       view3d->fullScreenAction()->trigger();
       const double shown = ColouredShare(view3d->view()->grabFramebuffer());
       QVERIFY2(shown > 0.2, qPrintable(QString::number(shown)));
-
-      answers.modelName = model;
       app.mainFrame().action(command::kSave3DAs)->trigger();
-      QVERIFY(answers.errors.isEmpty());
-      app.mainFrame().action(command::kSave)->trigger();
-      QVERIFY(!app.document().modified());
-      windowProject = ReadAll(project);
-      windowModel = ReadAll(model);
-      windowMaterials = ReadAll(materials);
-      QVERIFY(!windowModel.isEmpty());
-      QVERIFY(!windowMaterials.isEmpty());
+      viewModel = ReadAll(model);
 
       // The saved project opened again, as `modrin-cli export` opens it.
       answers.openName = project;
@@ -172,18 +258,24 @@ class CalibrationDialogRoadTest : public QObject {
       reopenedModel = ReadAll(model);
     }
 
-    // The command-line road in the same folder, so that the texture paths are the same.
+    // The command-line road on the same folder, so that the texture paths are the same.
     QCOMPARE(CopyHouse(folder), project);
-    RunCli({"calibrate", project, "--all"});
+    RunCli({"calibrate", "house/house.mpj", "--all"});
     const QByteArray cliProject = ReadAll(project);
-    RunCli({"export", project, model});
+    RunCli({"export", "house/house.mpj", model});
     const QByteArray cliModel = ReadAll(model);
     const QByteArray cliMaterials = ReadAll(materials);
+    QVERIFY(QDir::setCurrent(working));
 
+    QVERIFY(!uncalibratedModel.isEmpty());
+    QVERIFY2(cancelledModel == uncalibratedModel,
+             FirstDifference(cancelledModel, uncalibratedModel).constData());
     QVERIFY2(windowProject == cliProject, FirstDifference(windowProject, cliProject).constData());
     QVERIFY2(windowMaterials == cliMaterials,
              FirstDifference(windowMaterials, cliMaterials).constData());
+    QCOMPARE(MissingTextures(cliMaterials), QStringList());
     QVERIFY2(reopenedModel == cliModel, FirstDifference(reopenedModel, cliModel).constData());
+    QVERIFY2(viewModel == windowModel, FirstDifference(viewModel, windowModel).constData());
     QByteArray why;
     QVERIFY2(SameBesideRounding(windowModel, cliModel, why), why.constData());
     // The window's own export holds the unrounded coordinates.

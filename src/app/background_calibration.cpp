@@ -40,6 +40,18 @@ bool IsUserInput(QEvent::Type type) {
   }
 }
 
+// A press, a release or a shortcut check of the Escape key.
+bool IsEscapeKey(const QEvent& event) {
+  switch (event.type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+      return static_cast<const QKeyEvent&>(event).key() == Qt::Key_Escape;
+    default:
+      return false;
+  }
+}
+
 // Gives back what a run took from the windows, also when the run throws.
 class WindowsBlocked {
  public:
@@ -87,6 +99,8 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
   };
   options.calibration.progress = &progress_;
   progress_.ClearCancel();
+  // A filter still waiting for the release of an earlier run's Escape is installed again.
+  qApp->removeEventFilter(this);
 
   std::exception_ptr failure;
   {
@@ -105,20 +119,31 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
     worker->start();
     loop.exec();
     worker->wait();
-    qApp->removeEventFilter(this);
+    // An Escape still held down goes on repeating into the dialog, which it would close, and
+    // discard every pose the run solved: its keys stay taken until it is released.
+    if (!escapeHeld_) qApp->removeEventFilter(this);
   }
   running_ = false;
   if (failure) std::rethrow_exception(failure);
   return result;
 }
 
-bool BackgroundCalibration::eventFilter(QObject* watched, QEvent* event) {
-  if (!running_) return QObject::eventFilter(watched, event);
-  if (event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-    progress_.RequestCancel();
-    return true;
+bool BackgroundCalibration::eventFilter(QObject*, QEvent* event) {
+  const bool escape = IsEscapeKey(*event);
+  if (escape) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // The first press ends the search of the photo being solved; its repeats do not.
+    if (running_ && key->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
+      progress_.RequestCancel();
+    }
+    if (key->type() == QEvent::KeyPress && !key->isAutoRepeat()) escapeHeld_ = true;
+    if (key->type() == QEvent::KeyRelease && !key->isAutoRepeat()) escapeHeld_ = false;
   }
+  if (!running_) {
+    if (!escapeHeld_) qApp->removeEventFilter(this);
+    return escape;
+  }
+  if (escape) return true;
   if (event->type() == QEvent::Close) {
     // The project stays in use until the worker ends: no window closes, the program stays.
     event->ignore();

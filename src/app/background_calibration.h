@@ -35,6 +35,8 @@ struct BackgroundCalibrationResult {
 // close event of the program is swallowed (the project is being changed under the worker, so
 // no command may touch it and the main window may not close), and Escape, wherever it is
 // pressed, cancels the search of the photo being solved; the run goes on with the next photo.
+// Its repeats cancel nothing more, and an Escape held past the run's end reaches no window
+// until it is released.
 class BackgroundCalibration : public QObject {
   Q_OBJECT
 
@@ -57,6 +59,8 @@ class BackgroundCalibration : public QObject {
  private:
   StatusProgress& progress_;
   bool running_ = false;
+  // Escape was pressed during a run and is not released yet.
+  bool escapeHeld_ = false;
 };
 
 }  // namespace modrin::app

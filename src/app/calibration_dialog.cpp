@@ -40,6 +40,9 @@ CalibrationDialog::CalibrationDialog(model::Project& project, CalibrationHost& h
   setWindowTitle("Photo calibration parameters");
   backup_.reserve(project_.photos.size());
   for (const auto& photo : project_.photos) backup_.push_back(photo->camera);
+  for (const auto& [id, position] : project_.graph.positions) {
+    if (!position.isReal) computedBackup_.push_back({id, position.coords, position.isComputed});
+  }
 
   tabs_->addTab(imagesPage_, "Status");
   tabs_->addTab(listPage_, "Advanced");
@@ -107,6 +110,15 @@ void CalibrationDialog::reject() {
     project_.photos[i]->camera = backup_[i];
   }
   backup_.clear();
+  // A run computed coordinates from the poses just put back; the positions get the ones they
+  // had, which the restored cameras see, and the meshes built from them stay true.
+  for (const ComputedCoords& kept : computedBackup_) {
+    auto found = project_.graph.positions.find(kept.id);
+    if (found == project_.graph.positions.end() || found->second.isReal) continue;
+    found->second.coords = kept.coords;
+    found->second.isComputed = kept.isComputed;
+  }
+  computedBackup_.clear();
 }
 
 void CalibrationDialog::keyPressEvent(QKeyEvent* event) {

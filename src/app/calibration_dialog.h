@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include "app/background_calibration.h"
@@ -34,8 +36,8 @@ class CalibrationHost {
 
 // "Photo calibration parameters": the photos to calibrate ("Status"), the poses in a table
 // ("Advanced"), and the run. Changes go straight into the photos' cameras; Cancel puts every
-// camera back as it was when the dialog opened, OK keeps them, drops the coordinates computed
-// from the earlier poses and updates the 3D views.
+// camera and every computed coordinate back as they were when the dialog opened, OK keeps
+// them, drops the coordinates computed from the earlier poses and updates the 3D views.
 class CalibrationDialog : public QDialog {
   Q_OBJECT
 
@@ -70,6 +72,13 @@ class CalibrationDialog : public QDialog {
   model::Project& project_;
   CalibrationHost& host_;
   std::vector<engine::CameraRecord> backup_;
+  // The computed coordinates of the positions without real ones, for Cancel.
+  struct ComputedCoords {
+    std::int32_t id;
+    std::array<double, 3> coords;
+    bool isComputed;
+  };
+  std::vector<ComputedCoords> computedBackup_;
   QTabWidget* tabs_;
   ImagesPage* imagesPage_;
   CalibrationListPage* listPage_;

@@ -146,6 +146,14 @@ class CalibrationDialogTest : public QObject {
     QCOMPARE(page.editRow(), -1);
   }
 
+  // What a held Escape key sends while it repeats.
+  static void RepeatEscape(QWidget& window) {
+    for (QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
+      QKeyEvent repeat(type, Qt::Key_Escape, Qt::NoModifier, QString(), true);
+      QApplication::sendEvent(&window, &repeat);
+    }
+  }
+
   static QString Cell(CalibrationListPage& page, int row, int column) {
     return page.list()->item(row, column)->text();
   }
@@ -221,8 +229,9 @@ class CalibrationDialogTest : public QObject {
     });
   }
 
-  void cancelAfterRunRestoresCamerasAndKeepsCoordinates() {
+  void cancelAfterRunRestoresCamerasAndCoordinates() {
     const std::vector<CameraRecord> before = Cameras(project());
+    const int computedBefore = ComputedPositions(project());
     int computedAfterRun = 0;
     InDialog([&](CalibrationDialog& dialog) {
       CalibrateAll(dialog);
@@ -233,12 +242,13 @@ class CalibrationDialogTest : public QObject {
           IconImage(root->child(0)->icon(0)),
           IconImage(modrin::app::CalibrationTreeIcon(modrin::app::CalibrationIcon::kCalibrated)));
       computedAfterRun = ComputedPositions(project());
-      QVERIFY(computedAfterRun > 0);
+      QVERIFY(computedAfterRun > computedBefore);
       QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
     });
     const std::vector<CameraRecord> after = Cameras(project());
     for (int i = 0; i < kPhotos; ++i) QVERIFY(SameCamera(after[i], before[i]));
-    QCOMPARE(ComputedPositions(project()), computedAfterRun);
+    // The coordinates the run computed go with its poses.
+    QCOMPARE(ComputedPositions(project()), computedBefore);
   }
 
   void okOnStatusTabTakesOnlyAppliedEditsAndUpdates3DViews() {
@@ -315,27 +325,29 @@ class CalibrationDialogTest : public QObject {
     InDialog([&](CalibrationDialog& dialog) {
       QTreeWidget& tree = *dialog.imagesPage()->tree();
       QTreeWidgetItem* root = dialog.imagesPage()->root();
-      for (int i = 0; i < kPhotos; ++i) QCOMPARE(root->child(i)->checkState(0), Qt::Checked);
+      auto photoStates = [&] {
+        QList<Qt::CheckState> states;
+        for (int i = 0; i < kPhotos; ++i) states << root->child(i)->checkState(0);
+        return states;
+      };
+      const QList<Qt::CheckState> all(kPhotos, Qt::Checked), none(kPhotos, Qt::Unchecked);
+      // The root's box shows the photos' boxes; one click ticks or clears them all.
+      QCOMPARE(photoStates(), all);
+      QCOMPARE(root->checkState(0), Qt::Checked);
       root->setExpanded(false);
-      ClickCheckBox(tree, root);  // unchecked -> checked: every photo stays checked
-      QVERIFY(root->isExpanded());
       ClickCheckBox(tree, root);
-      QCOMPARE(root->checkState(0), Qt::Unchecked);
-      for (int i = 0; i < kPhotos; ++i) QCOMPARE(root->child(i)->checkState(0), Qt::Unchecked);
-      // A double click on the root's box keeps the root open.
-      {
-        QTest::mouseDClick(tree.viewport(), Qt::LeftButton, {}, CheckBoxCentre(tree, root));
-        QVERIFY(root->isExpanded());
-        for (int i = 0; i < kPhotos; ++i) {
-          QCOMPARE(root->child(i)->checkState(0), root->checkState(0));
-        }
-        if (root->checkState(0) == Qt::Checked) ClickCheckBox(tree, root);
-      }
-      // A photo's own box leaves the others alone.
+      QVERIFY(root->isExpanded());
+      QCOMPARE(photoStates(), none);
       ClickCheckBox(tree, root->child(2));
-      QCOMPARE(root->child(2)->checkState(0), Qt::Checked);
       QCOMPARE(root->child(1)->checkState(0), Qt::Unchecked);
-      ClickCheckBox(tree, root->child(2));
+      QCOMPARE(root->checkState(0), Qt::PartiallyChecked);
+      ClickCheckBox(tree, root);
+      QCOMPARE(photoStates(), all);
+      // A double click on the root's box keeps the root open.
+      QTest::mouseDClick(tree.viewport(), Qt::LeftButton, {}, CheckBoxCentre(tree, root));
+      QVERIFY(root->isExpanded());
+      if (root->checkState(0) == Qt::Checked) ClickCheckBox(tree, root);
+      QCOMPARE(photoStates(), none);
 
       QTest::mouseClick(dialog.calibrationButton(), Qt::LeftButton);
       QVERIFY(dialog.lastRun().solves.empty());
@@ -344,6 +356,12 @@ class CalibrationDialogTest : public QObject {
         QVERIFY(!photo->camera.pending);
         QVERIFY(!photo->camera.calibrated);
       }
+      // After a run that calibrated the photos none is ticked, nor is the root.
+      CalibrateAll(dialog);
+      QCOMPARE(photoStates(), none);
+      QCOMPARE(root->checkState(0), Qt::Unchecked);
+      ClickCheckBox(tree, root);
+      QCOMPARE(photoStates(), all);
     });
   }
 
@@ -352,7 +370,8 @@ class CalibrationDialogTest : public QObject {
       CalibrateAll(dialog);
       project().graph.InvalidateAllComputed();
       QCOMPARE(ComputedPositions(project()), 0);
-      ClickCheckBox(*dialog.imagesPage()->tree(), dialog.imagesPage()->root());
+      // The run left no photo ticked.
+      QCOMPARE(dialog.imagesPage()->root()->checkState(0), Qt::Unchecked);
       QTest::mouseClick(dialog.calibrationButton(), Qt::LeftButton);
       QVERIFY(dialog.lastRun().solves.empty());
       QVERIFY(ComputedPositions(project()) > 0);
@@ -458,12 +477,15 @@ class CalibrationDialogTest : public QObject {
               paneRect.x() + QFontMetrics(frame().statusBar()->font()).horizontalAdvance(text) + 2;
           const int right = std::min(paneRect.x() + paneRect.width() - 2, 300);
           expected << QRect(left, paneRect.y() + 2, right - left, paneRect.height() - 4);
-          // Escape while the first photo is about to be searched.
+          // Escape pressed while the first photo is about to be searched, and held: it repeats
+          // while the next photos are searched.
+          auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
+          QVERIFY(dialog != nullptr);
           if (texts.size() == 1) {
-            auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog != nullptr);
             blocked = blocked && !dialog->isEnabled() && !frame().isEnabled();
-            QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
+            QTest::keyPress(dialog->windowHandle(), Qt::Key_Escape);
+          } else {
+            RepeatEscape(*dialog);
           }
         });
     InDialog([&](CalibrationDialog& dialog) {
@@ -476,7 +498,12 @@ class CalibrationDialogTest : public QObject {
       QVERIFY(solves[0].result.cancelled);
       for (std::size_t i = 1; i < solves.size(); ++i) QVERIFY(!solves[i].result.cancelled);
       for (int i = 1; i < kPhotos; ++i) QVERIFY(project().photos[i]->camera.calibrated);
-      QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
+      // Held past the run's end, it does not close the dialog; once released, Escape does.
+      RepeatEscape(dialog);
+      QVERIFY(dialog.isVisible());
+      QTest::keyRelease(dialog.windowHandle(), Qt::Key_Escape);
+      QTest::keyClick(dialog.windowHandle(), Qt::Key_Escape);
+      QVERIFY(!dialog.isVisible());
     });
     disconnect(shown);
     QVERIFY(blocked);

@@ -55,6 +55,20 @@ void ImagesPage::Refresh() {
     child->setCheckState(0, camera.pending ? Qt::Checked : Qt::Unchecked);
     child->setIcon(0, camera.calibrated ? calibrated : notCalibrated);
   }
+  ShowRootState();
+}
+
+void ImagesPage::ShowRootState() {
+  // Ticked when every photo is, partly when some are: one click then ticks or clears all.
+  int checked = 0;
+  for (int i = 0; i < root_->childCount(); ++i) {
+    checked += root_->child(i)->checkState(0) == Qt::Checked;
+  }
+  Qt::CheckState state = Qt::PartiallyChecked;
+  if (checked == 0) state = Qt::Unchecked;
+  if (checked > 0 && checked == root_->childCount()) state = Qt::Checked;
+  const QSignalBlocker quiet(tree_);
+  root_->setCheckState(0, state);
 }
 
 void ImagesPage::Apply() {
@@ -79,7 +93,11 @@ void ImagesPage::hideEvent(QHideEvent* event) {
 }
 
 void ImagesPage::OnItemChanged(QTreeWidgetItem* item, int column) {
-  if (item != root_ || column != 0) return;
+  if (column != 0) return;
+  if (item != root_) {
+    ShowRootState();
+    return;
+  }
   // A click on the root's box expands it and gives every photo the root's new state.
   const Qt::CheckState state = root_->checkState(0);
   const QSignalBlocker quiet(tree_);

@@ -41,6 +41,8 @@ class ImagesPage : public QWidget {
 
  private:
   void OnItemChanged(QTreeWidgetItem* item, int column);
+  // The root's box follows the photos' boxes.
+  void ShowRootState();
 
   model::Project& project_;
   QTreeWidget* tree_;

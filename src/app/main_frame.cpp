@@ -433,6 +433,8 @@ QWidget* CMainFrame::CreateFrame(char code, QWidget* parent) {
       return new views3d::OglFrame(parent);
     case 'O': {
       auto* list = new uiObjectsList(parent);
+      connect(list, &uiObjectsList::projectChanged, this, &CMainFrame::MarkModified);
+      connect(list, &uiObjectsList::statusMessage, this, &CMainFrame::ShowStatusText);
       connect(list, &uiObjectsList::redraw2DRequested, this, &CMainFrame::Redraw2DViews);
       connect(list, &uiObjectsList::redraw3DRequested, this, &CMainFrame::Redraw3DViews);
       return list;

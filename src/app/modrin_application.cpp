@@ -10,6 +10,7 @@
 #include "app/web_export_dialog.h"
 #include "export/save_model.h"
 #include "images/camera_database.h"
+#include "mesh/mesh_builder.h"
 
 namespace modrin::app {
 
@@ -49,6 +50,12 @@ void ModrinApplication::Save3DAs() {
                              : QFileInfo(QString::fromStdString(projectPath)).absolutePath();
   const QString chosen = dialogs_->AskModelFileName(frame_.get(), folder);
   if (chosen.isEmpty()) return;
+  // The meshes are made afresh, as the 3D views make them: with no 3D view in the layout, or
+  // one that does not redraw by itself, the last update may lie behind the project, and the
+  // window must write what modrin-cli export writes from the same project.
+  SetBusy(true);
+  mesh::UpdateModelWithMeshes(project());
+  SetBusy(false);
   const exporters::SaveModelResult result = exporters::SaveModel(project(), chosen.toStdString());
   if (!result.ok) dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));
 }

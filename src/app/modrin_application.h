@@ -42,8 +42,8 @@ class ModrinApplication : public model::DocumentHost {
   void SaveAs();
   void OpenRecentFile(int index);
   void LoadImages();
-  // Save 3D As: writes the meshes of the last model update to a file whose extension chooses
-  // the format; a failure is shown, naming the file and the reason.
+  // Save 3D As: brings the meshes up to date with the project and writes them to a file whose
+  // extension chooses the format; a failure is shown, naming the file and the reason.
   void Save3DAs();
   // Save to Web: the "Output to HTML" dialog, starting from its initial values every time. OK
   // keeps the values as webExportSettings(); Cancel keeps nothing. No page is written yet.

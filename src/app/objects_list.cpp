@@ -48,15 +48,18 @@ class LabelDelegate : public QStyledItemDelegate {
   Q_OBJECT
 
  public:
-  using RenameHandler = std::function<void(const QModelIndex& index, const QString& text)>;
+  // True when the new text is taken as the label.
+  using RenameHandler = std::function<bool(const QModelIndex& index, const QString& text)>;
 
   explicit LabelDelegate(RenameHandler onRename, QObject* parent = nullptr)
       : QStyledItemDelegate(parent), onRename_(std::move(onRename)) {}
 
-  // Runs only for an edit that ends with a text; a cancelled edit never comes here.
+  // Runs only for an edit that ends with a text; a cancelled edit never comes here. A refused
+  // name leaves the old label.
   void setModelData(QWidget* editor, QAbstractItemModel* model,
                     const QModelIndex& index) const override {
-    if (auto* edit = qobject_cast<QLineEdit*>(editor)) onRename_(index, edit->text());
+    auto* edit = qobject_cast<QLineEdit*>(editor);
+    if (edit != nullptr && !onRename_(index, edit->text())) return;
     QStyledItemDelegate::setModelData(editor, model, index);
   }
 
@@ -90,10 +93,11 @@ uiObjectsList::uiObjectsList(QWidget* parent) : QWidget(parent), tree_(new QTree
   tree_->setSelectionMode(QAbstractItemView::SingleSelection);
   // A second click on the selected item or F2 edits its label; a double click only expands.
   tree_->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-  tree_->setItemDelegate(
-      new LabelDelegate([this](const QModelIndex& index,
-                               const QString& text) { Rename(tree_->itemFromIndex(index), text); },
-                        tree_));
+  tree_->setItemDelegate(new LabelDelegate(
+      [this](const QModelIndex& index, const QString& text) {
+        return Rename(tree_->itemFromIndex(index), text);
+      },
+      tree_));
   tree_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(tree_, &QWidget::customContextMenuRequested, this, &uiObjectsList::ShowContextMenu);
   connect(tree_, &QTreeWidget::itemChanged, this, &uiObjectsList::OnItemChanged);
@@ -136,6 +140,7 @@ void uiObjectsList::New() {
   }
   root_->setExpanded(true);
   update();
+  emit projectChanged();
   emit redraw2DRequested();
   // The 3D views show the current objects only, and the new object is now the only one.
   emit redraw3DRequested();
@@ -152,6 +157,7 @@ void uiObjectsList::Delete() {
     // RemoveObject takes the first object of that name, which is the one found. The name is
     // copied: it dies with the object.
     project_->RemoveObject(std::string(object->name));
+    emit projectChanged();
   }
   const int index = root_->indexOfChild(item);
   QTreeWidgetItem* previous = index > 0 ? root_->child(index - 1) : nullptr;
@@ -192,12 +198,20 @@ void uiObjectsList::SetItemChecked(QTreeWidgetItem* item, bool checked) {
   item->setData(0, kShownCheckRole, checked);
 }
 
-void uiObjectsList::Rename(QTreeWidgetItem* item, const QString& text) {
+bool uiObjectsList::Rename(QTreeWidgetItem* item, const QString& text) {
   // The root is not editable, so no edit of it should end here; refuse it all the same.
-  if (item == nullptr || item->parent() != root_) return;
+  if (item == nullptr || item->parent() != root_) return false;
   // The item still shows the old label: it names the object that is renamed. Names need not
   // stay unique.
-  if (model::Object* object = FindObject(item->text(0))) object->name = NameOf(text);
+  model::Object* object = FindObject(item->text(0));
+  if (object == nullptr || text == item->text(0)) return true;
+  if (!project_->RenameObject(*object, NameOf(text))) {
+    emit statusMessage(tr("An object name cannot hold a double quote (\"); \"%1\" keeps its name.")
+                           .arg(item->text(0)));
+    return false;
+  }
+  emit projectChanged();
+  return true;
 }
 
 void uiObjectsList::OnItemChanged(QTreeWidgetItem* item, int column) {
@@ -209,7 +223,10 @@ void uiObjectsList::OnItemChanged(QTreeWidgetItem* item, int column) {
   // Only a click on the box (or Space on the item, its keyboard twin) toggles it; a click on
   // the label does not reach here with a new box state.
   SetItemChecked(item, checked);
-  if (model::Object* object = FindObject(item->text(0))) object->current = checked;
+  if (model::Object* object = FindObject(item->text(0))) {
+    object->current = checked;
+    emit projectChanged();
+  }
   emit redraw2DRequested();
   emit redraw3DRequested();
 }

@@ -21,7 +21,8 @@ namespace modrin::app {
 // first object, in the project's order, whose name equals the label exactly. After a rename to
 // an existing name, both items therefore act on the first object of that name.
 //
-// None of the list's operations marks the project modified.
+// Every change the list makes to the objects (new, delete, rename, tick) is reported with
+// projectChanged, so that it can be saved.
 class uiObjectsList : public QWidget {
   Q_OBJECT
 
@@ -54,6 +55,10 @@ class uiObjectsList : public QWidget {
   QTreeWidgetItem* rootItem() const { return root_; }
 
  signals:
+  // The list changed the project's objects.
+  void projectChanged();
+  // A text for the status bar: why an edit was refused.
+  void statusMessage(const QString& text);
   // "Redraw 2D views" for the main window.
   void redraw2DRequested();
   // "Redraw 3D view" for every 3D frame.
@@ -67,7 +72,8 @@ class uiObjectsList : public QWidget {
   // Ticks or clears an item's box without taking it for a click.
   void SetItemChecked(QTreeWidgetItem* item, bool checked);
   // The label edit of `item` ended with `text`: the object of the old label takes the new name.
-  void Rename(QTreeWidgetItem* item, const QString& text);
+  // False when the name is refused; the label then stays.
+  bool Rename(QTreeWidgetItem* item, const QString& text);
   void OnItemChanged(QTreeWidgetItem* item, int column);
   void ShowContextMenu(const QPoint& position);
 

@@ -194,6 +194,7 @@ class ObjectsListTest : public QObject {
     uiObjectsList& list = ShowList();
     QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
     QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
+    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
 
     const QStringList expected{"Object", "Object1", "Object2", "Object3"};
     for (int n = 1; n <= 3; ++n) {
@@ -206,6 +207,7 @@ class ObjectsListTest : public QObject {
       QCOMPARE(Ticks(list), onlyLast);
       QCOMPARE(redraw2D.count(), n);
       QCOMPARE(redraw3D.count(), n);
+      QCOMPARE(changed.count(), n);
     }
   }
 
@@ -214,6 +216,7 @@ class ObjectsListTest : public QObject {
     uiObjectsList& list = ShowList();
     QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
     QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
+    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
 
     // The current object goes; no other object becomes current.
     QMenu* menu = OpenContextMenu(list, list.rootItem()->child(1));
@@ -225,6 +228,7 @@ class ObjectsListTest : public QObject {
     QCOMPARE(Labels(list), (QStringList{"Object", "Object2"}));
     QCOMPARE(redraw2D.count(), 1);
     QCOMPARE(redraw3D.count(), 1);
+    QCOMPARE(changed.count(), 1);
 
     // The last object can go too; the root stays.
     ChooseFromMenu(OpenContextMenu(list, list.rootItem()->child(1)), Qt::Key_D);
@@ -270,6 +274,7 @@ class ObjectsListTest : public QObject {
     uiObjectsList& list = ShowList();
     QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
     QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
+    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
     QTreeWidgetItem* second = list.rootItem()->child(1);
 
     ClickLabel(list, second);
@@ -288,6 +293,7 @@ class ObjectsListTest : public QObject {
     QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, true}));
     QCOMPARE(redraw2D.count(), 2);
     QCOMPARE(redraw3D.count(), 2);
+    QCOMPARE(changed.count(), 2);
 
     // A click on the root changes nothing.
     ClickLabel(list, list.rootItem());
@@ -311,6 +317,8 @@ class ObjectsListTest : public QObject {
     list.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&list));
     QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
+    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
+    QSignalSpy refused(&list, &uiObjectsList::statusMessage);
     QTreeWidgetItem* second = list.rootItem()->child(1);
     list.tree()->setCurrentItem(second);
 
@@ -323,6 +331,17 @@ class ObjectsListTest : public QObject {
     // A new label is no click on the box.
     QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, false, false}));
     QCOMPARE(redraw2D.count(), 0);
+    QCOMPARE(changed.count(), 1);
+
+    // A name the project file could not hold is refused, and the status bar says why.
+    editor = EditLabel(list);
+    QVERIFY(editor != nullptr);
+    TypeLabel(editor, "Big \"red\" house");
+    QTRY_COMPARE(refused.count(), 1);
+    QCOMPARE(Names(*project_), (QStringList{"Object", "Roof", "Object2"}));
+    QCOMPARE(second->text(0), QString("Roof"));
+    QVERIFY(refused.last().at(0).toString().contains("\"Roof\""));
+    QCOMPARE(changed.count(), 1);
 
     // A cancelled edit changes nothing.
     editor = EditLabel(list);
@@ -333,6 +352,7 @@ class ObjectsListTest : public QObject {
     QCOMPARE(Names(*project_), (QStringList{"Object", "Roof", "Object2"}));
     QCOMPARE(second->text(0), QString("Roof"));
     QCOMPARE(escaped.count(), 0);
+    QCOMPARE(changed.count(), 1);
   }
 
   void duplicateNamesActOnTheFirstObject() {

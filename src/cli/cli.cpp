@@ -134,24 +134,9 @@ class CameraDatabaseSession {
   std::string loadedText_;
 };
 
-// `path` from the root, as a file dialog gives it: photos looked for beside the project get
-// paths that name them from anywhere, so the model files' texture paths and file:// URLs hold.
-// Only "." steps are dropped; ".." stays, since through a symbolic link it need not mean the
-// folder above.
-std::string AbsolutePath(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  if (error) return path;
-  std::filesystem::path result;
-  for (const auto& part : absolute) {
-    if (part != ".") result /= part;
-  }
-  return result.string();
-}
-
 // Opens a project as the Open command does. Returns false with a message on failure.
 bool OpenProject(model::ProjectDocument& document, const std::string& path, std::string& error) {
-  const model::FileResult result = document.OpenPath(AbsolutePath(path));
+  const model::FileResult result = document.OpenPath(path);
   if (!result.ok()) {
     error = result.error;
     return false;

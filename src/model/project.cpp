@@ -13,7 +13,21 @@ Photo& Project::AddPhoto() {
   return *photos.back();
 }
 
-Object& Project::AddObject(const std::string& name) {
+bool IsStorableObjectName(std::string_view name) { return name.find('"') == name.npos; }
+
+std::string StorableObjectName(std::string name) {
+  std::replace(name.begin(), name.end(), '"', '\'');
+  return name;
+}
+
+bool Project::RenameObject(Object& object, const std::string& name) {
+  if (!IsStorableObjectName(name)) return false;
+  object.name = name;
+  return true;
+}
+
+Object& Project::AddObject(const std::string& requested) {
+  const std::string name = StorableObjectName(requested);
   auto object = std::make_unique<Object>();
   object->graph = &graph;
   for (std::size_t i = 0; i < photos.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "images/camera_database.h"
@@ -23,6 +24,11 @@ struct StepAdvice {
   std::string helpTopic;
 };
 
+// The project file writes an object's name between double quotes, so a name holds none.
+bool IsStorableObjectName(std::string_view name);
+// `name` with each double quote made a single quote.
+std::string StorableObjectName(std::string name);
+
 // The user's whole work: photos, positions and edges, objects, and the camera database.
 // Operations look up every id they are given and report failure only through their results.
 class Project {
@@ -33,9 +39,12 @@ class Project {
   ~Project();
 
   Photo& AddPhoto();
-  // Appends an object named `name`, or `name` followed by the smallest counter that makes it
-  // unique among the other objects.
+  // Appends an object named `name` (made storable), or that followed by the smallest counter
+  // that makes it unique among the other objects.
   Object& AddObject(const std::string& name);
+  // Gives `object` the name `name`, which need not be unique. False, the name unchanged, when
+  // the project file could not hold it (IsStorableObjectName).
+  bool RenameObject(Object& object, const std::string& name);
   void RemoveObject(const std::string& name);
   // Removes all objects, then all photos; positions and edges stay.
   void Clear();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -20,6 +21,17 @@ std::string PathBesideProject(const std::string& projectPath, const std::string&
   const std::string folder =
       cut == std::string::npos ? std::string() : projectPath.substr(0, cut + 1);
   return folder + FileNamePart(photoPath);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) return path;
+  std::filesystem::path result;
+  for (const auto& part : absolute) {
+    if (part != ".") result /= part;
+  }
+  return result.string();
 }
 
 void ProjectDocument::SetModified(bool modified) {
@@ -45,7 +57,10 @@ FileResult ProjectDocument::OpenRecentFile(const std::string& path) {
 
 FileResult ProjectDocument::OpenPath(const std::string& path) {
   const std::string previous = projectPath_;
-  projectPath_ = path;
+  // Photos found beside the project get paths from the root too, so the model files' texture
+  // paths and file:// URLs hold from any folder, and Save does not store paths relative to
+  // the folder the program was started in.
+  projectPath_ = AbsolutePath(path);
   FileResult result = OpenProjectFile();
   // A file that cannot be read must not become the target of the next Save, which would write
   // the project still loaded over it.
@@ -67,17 +82,23 @@ FileResult ProjectDocument::OpenProjectFile() {
 FileResult ProjectDocument::Save() {
   if (!modified_) return {FileResult::Status::NothingToDo, {}};
   if (projectPath_.empty()) projectPath_ = host_.AskProjectFileName(true);
+  return SaveToProjectPath();
+}
+
+FileResult ProjectDocument::SaveAs() {
+  // A file the user chose is written whether or not there are unsaved changes: it is a copy
+  // the user asked for.
+  projectPath_ = host_.AskProjectFileName(true);
+  return SaveToProjectPath();
+}
+
+FileResult ProjectDocument::SaveToProjectPath() {
   if (projectPath_.empty()) return {FileResult::Status::Cancelled, {}};
   FileResult result = WriteProjectFile(projectPath_);
   if (!result.ok()) return result;
   host_.AddToRecentFiles(projectPath_);
   SetModified(false);
   return result;
-}
-
-FileResult ProjectDocument::SaveAs() {
-  projectPath_.clear();
-  return Save();
 }
 
 FileResult ProjectDocument::WriteProjectFile(const std::string& path) {

@@ -61,8 +61,8 @@ class ProjectDocument {
 
   // Open: asks for a file (a cancelled dialog leaves no project path) and opens it.
   FileResult Open();
-  // Opens the file at `path` as OpenProjectFile does. When it fails, the project path is the
-  // one before the attempt, as are the project and the modified flag.
+  // Opens the file at `path`, made absolute, as OpenProjectFile does. When it fails, the
+  // project path is the one before the attempt, as are the project and the modified flag.
   FileResult OpenPath(const std::string& path);
   // Reads the file named by the project path, then loads the photos' images. A file that
   // cannot be opened, cannot be read or is refused leaves the project and the modified flag
@@ -74,7 +74,8 @@ class ProjectDocument {
   // The file is replaced only once the new text is completely written; on failure the old file
   // stays and the modified flag stays set.
   FileResult Save();
-  // Forgets the path, then saves (so with no unsaved changes it only forgets the path).
+  // Asks for a file and writes the project there, with or without unsaved changes; a
+  // cancelled dialog leaves no project path.
   FileResult SaveAs();
   // Adds a photo per non-empty path, loads the missing images and marks the project modified.
   void LoadImages(const std::vector<std::string>& paths);
@@ -84,6 +85,8 @@ class ProjectDocument {
   void LoadMissingImages();
 
  private:
+  // Writes the file at the project path; Cancelled when there is none.
+  FileResult SaveToProjectPath();
   FileResult WriteProjectFile(const std::string& path);
 
   DocumentHost& host_;
@@ -92,6 +95,10 @@ class ProjectDocument {
   bool modified_ = false;
 };
 
+// `path` from the root, as a file dialog gives it. Only "." steps are dropped; ".." stays,
+// since through a symbolic link it need not mean the folder above. `path` itself when the
+// working folder cannot be read.
+std::string AbsolutePath(const std::string& path);
 // The text after the last "/" or "\" of a path (the whole path when it has neither).
 std::string FileNamePart(const std::string& path);
 // Where a photo is looked for when its own path fails: the project file's folder (with the

@@ -71,11 +71,16 @@ TEST_F(ProjectDocumentTest, SaveWritesOnlyUnsavedChangesAndAsksForMissingName) {
   EXPECT_EQ(ReadFileText(host.answer), WriteProjectText(document.project()));
 }
 
-TEST_F(ProjectDocumentTest, SaveAsWithoutChangesOnlyForgetsThePath) {
+TEST_F(ProjectDocumentTest, SaveAsWritesTheChosenFileWithOrWithoutChanges) {
   document.SetProjectPath(dir.File("p.mpj"));
-  EXPECT_EQ(document.SaveAs().status, FileResult::Status::NothingToDo);
+  host.answer = dir.File("copy.mpj");
+  EXPECT_EQ(document.SaveAs().status, FileResult::Status::Done);
+  EXPECT_EQ(document.projectPath(), host.answer);
+  EXPECT_EQ(ReadFileText(host.answer), WriteProjectText(document.project()));
+  // A cancelled dialog writes nothing and leaves no path.
+  host.answer.clear();
+  EXPECT_EQ(document.SaveAs().status, FileResult::Status::Cancelled);
   EXPECT_EQ(document.projectPath(), "");
-  EXPECT_TRUE(host.calls.empty());
 }
 
 TEST_F(ProjectDocumentTest, FailedSaveKeepsOldFileAndModifiedFlag) {

@@ -433,7 +433,8 @@ std::string Project::Write() const {
   }
   for (const auto& object : objects) {
     out += "Object: \"";
-    out += object->name;
+    // A quote inside would end the name early when the file is read again.
+    out += IsStorableObjectName(object->name) ? object->name : StorableObjectName(object->name);
     out += "\"\n";
     WriteObject(*object, out);
   }

@@ -171,6 +171,27 @@ TEST(ProjectFileTest, LongTextsAndCarriageReturnsReadBack) {
   EXPECT_EQ(Reread(read, crlf), kSampleText);
 }
 
+// A double quote would end a name early and lose the objects after it: renaming refuses it,
+// and a name that holds one all the same is written with single quotes.
+TEST(ProjectFileTest, ObjectNamesAlwaysReadBack) {
+  Project project;
+  Object& house = project.AddObject("House");
+  Object& shed = project.AddObject("Sh\"ed");
+  project.AddObject("Gate").AddPosition(7);
+  EXPECT_EQ(shed.name, "Sh'ed");
+  EXPECT_FALSE(project.RenameObject(house, "Big \"red\" house"));
+  EXPECT_EQ(house.name, "House");
+  EXPECT_TRUE(project.RenameObject(house, "Big 'red' house, \\ and / too"));
+  shed.name = "Made \"behind\" the rules";
+  Project read;
+  ASSERT_TRUE(ReadProjectText(read, WriteProjectText(project)));
+  ASSERT_EQ(read.objects.size(), 3u);
+  EXPECT_EQ(read.objects[0]->name, house.name);
+  EXPECT_EQ(read.objects[1]->name, "Made 'behind' the rules");
+  EXPECT_EQ(read.objects[2]->name, "Gate");
+  EXPECT_EQ(read.objects[2]->positionIds, Ids{7});
+}
+
 TEST(ProjectFileTest, EmptyPathsAndNamesDoNotEndTheFile) {
   // An older file whose image lines did not match leaves photos without a path; saved and
   // reopened, everything after those photos must still be read.

@@ -358,8 +358,15 @@ class ParameterDialogsTest : public QObject {
     QVERIFY(!computed);
 
     // "All photos" replaces every focal length; one that has it already does not count, and
-    // when none changes the coordinates stay.
-    for (int changed : {3, 0}) {
+    // when none changes the coordinates stay. 0 wipes nothing. A photo whose focal length
+    // changes loses the pose solved with the old one.
+    project_->photos[1]->camera.calibrated = true;
+    project_->photos[2]->camera.calibrated = true;
+    struct Case {
+      const char* typed;
+      int changed;
+    };
+    for (const Case& c : {Case{"24", 3}, Case{"24", 0}, Case{"0", 0}}) {
       computed = true;
       PhotoParametersDialog all(*project_, {});
       QVERIFY(ShowActive(all));
@@ -372,11 +379,13 @@ class ParameterDialogsTest : public QObject {
           box, Qt::LeftButton, {},
           box->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, box).center());
       QVERIFY(box->isChecked());
-      TypeAndLeave(Control(all, PhotoParametersDialog::kFocalId), "24");
+      TypeAndLeave(Control(all, PhotoParametersDialog::kFocalId), c.typed);
       QTest::mouseClick(Button(all, PhotoParametersDialog::kOkId), Qt::LeftButton);
-      QCOMPARE(all.changedPhotos(), changed);
+      QCOMPARE(all.changedPhotos(), c.changed);
       QCOMPARE((QList<double>{Focal(0), Focal(1), Focal(2)}), (QList<double>{0.024, 0.024, 0.024}));
-      QCOMPARE(computed, changed == 0);
+      QCOMPARE(computed, c.changed == 0);
+      QCOMPARE(project_->photos[1]->camera.calibrated, c.changed == 0);
+      project_->photos[1]->camera.calibrated = true;
     }
   }
 

@@ -17,15 +17,22 @@
 namespace modrin::views2d {
 
 int ApplyFocalLength(model::Project& project, double focal_mm, bool allPhotos) {
+  // 0 is the field's start and means no focal length: nothing is wiped.
+  if (!(focal_mm > 0)) return 0;
   const double focal = focal_mm * 0.001;
   int changed = 0;
   for (const auto& photo : project.photos) {
     if (!allPhotos && photo->camera.focal != 0) continue;
     if (photo->camera.focal == focal) continue;
     photo->camera.focal = focal;
+    // The pose was solved with the old focal length and no longer fits the marks.
+    photo->camera.calibrated = false;
     ++changed;
   }
-  if (changed > 0) project.graph.InvalidateAllComputed();
+  if (changed > 0) {
+    project.graph.InvalidateAllComputed();
+    project.graph.ComputeAll();
+  }
   return changed;
 }
 

@@ -15,10 +15,10 @@ class Project;
 namespace modrin::views2d {
 
 // Gives the project's photos the focal length `focal_mm` (millimetres; photos hold metres):
-// every photo whose focal length is still 0, or every photo when `allPhotos` is set. When a
-// photo's focal length changed, the computed coordinates of all positions are cleared, for they
-// came from the old one. Returns how many photos changed; a photo that already had that focal
-// length does not count.
+// every photo whose focal length is still 0, or every photo when `allPhotos` is set; 0 changes
+// nothing. A photo whose focal length changed is no longer calibrated, and the coordinates of
+// the positions are computed again from the photos still calibrated. Returns how many photos
+// changed; a photo that already had that focal length does not count.
 int ApplyFocalLength(model::Project& project, double focal_mm, bool allPhotos);
 
 // The modal "Photo parameters" dialog: asks for the focal length of the photos, from 0 to
