@@ -36,6 +36,7 @@
 #include "app/images_page.h"
 #include "app/main_frame.h"
 #include "app/modrin_application.h"
+#include "app/objects_list.h"
 #include "app/testing/house_sample.h"
 #include "app/testing/scripted_dialogs.h"
 #include "model/project.h"
@@ -256,6 +257,16 @@ class CalibrationDialogRoadTest : public QObject {
       app.mainFrame().action(command::kSave3DAs)->trigger();
       QVERIFY(answers.errors.isEmpty());
       reopenedModel = ReadAll(model);
+
+      // An object ticked off in the object list is a change that Save keeps.
+      QVERIFY(!app.document().modified());
+      auto* list = FirstFrame<modrin::app::uiObjectsList>(app.mainFrame());
+      QVERIFY(list != nullptr && list->rootItem()->childCount() > 0);
+      ClickCheckBox(*list->tree(), list->rootItem()->child(0));
+      QVERIFY(!app.project().objects.front()->current);
+      QVERIFY(app.document().modified());
+      app.mainFrame().UpdateCommandStates();
+      QVERIFY(app.mainFrame().action(command::kSave)->isEnabled());
     }
 
     // The command-line road on the same folder, so that the texture paths are the same.

@@ -563,8 +563,11 @@ void MainFrameTest::helpKeyInAPhotoViewAdvisesTheNextStep() {
     if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) photoFrame = f;
   }
   QVERIFY(photoFrame != nullptr);
+  // Without a window manager the window is active only once the server says so.
   frame.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&frame));
   photoFrame->view()->setFocus();
+  QTRY_VERIFY(photoFrame->view()->hasFocus());
   QTest::keyClick(photoFrame->view(), Qt::Key_F1);
   QCOMPARE(frame.promptText(), QString("No Image. First add images to the project"));
   QVERIFY(modrin::app::OpenHelpWindow() != nullptr);
