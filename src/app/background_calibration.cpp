@@ -99,8 +99,10 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
   };
   options.calibration.progress = &progress_;
   progress_.ClearCancel();
-  // A filter still waiting for the release of an earlier run's Escape is installed again.
+  // A filter still watching an earlier run's Escape is installed again.
   qApp->removeEventFilter(this);
+  escapePressed_ = escapeDown_ = false;
+  escapeReleasedAt_.reset();
 
   std::exception_ptr failure;
   {
@@ -120,29 +122,48 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
     loop.exec();
     worker->wait();
     // An Escape still held down goes on repeating into the dialog, which it would close, and
-    // discard every pose the run solved: its keys stay taken until it is released.
-    if (!escapeHeld_) qApp->removeEventFilter(this);
+    // discard every pose the run solved: its repeats stay taken until a new press.
+    if (!escapePressed_) qApp->removeEventFilter(this);
   }
   running_ = false;
   if (failure) std::rethrow_exception(failure);
   return result;
 }
 
+bool BackgroundCalibration::TakeEscapePress(const QKeyEvent& press) {
+  // Held down, the key repeats: as presses marked so, or, on X servers that do not report
+  // repeats, as unmarked pairs of a release and a press at one instant.
+  const bool repeat = press.isAutoRepeat() || escapeDown_ ||
+                      (escapeReleasedAt_ && press.timestamp() - *escapeReleasedAt_ <= kRepeatGapMs);
+  escapeDown_ = true;
+  escapeReleasedAt_.reset();
+  return !repeat;
+}
+
 bool BackgroundCalibration::eventFilter(QObject*, QEvent* event) {
   const bool escape = IsEscapeKey(*event);
-  if (escape) {
-    const auto* key = static_cast<QKeyEvent*>(event);
-    // The first press ends the search of the photo being solved; its repeats do not.
-    if (running_ && key->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
-      progress_.RequestCancel();
-    }
-    if (key->type() == QEvent::KeyPress && !key->isAutoRepeat()) escapeHeld_ = true;
-    if (key->type() == QEvent::KeyRelease && !key->isAutoRepeat()) escapeHeld_ = false;
+  bool fresh = false;
+  if (escape && event->type() == QEvent::KeyPress) {
+    fresh = TakeEscapePress(*static_cast<QKeyEvent*>(event));
+    escapePressed_ = escapePressed_ || running_;
+  } else if (escape && event->type() == QEvent::KeyRelease &&
+             !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+    escapeDown_ = false;
+    escapeReleasedAt_ = static_cast<QKeyEvent*>(event)->timestamp();
   }
   if (!running_) {
-    if (!escapeHeld_) qApp->removeEventFilter(this);
-    return escape;
+    // After the run only the repeats of an Escape held through it are taken; a new press, or
+    // any other key, ends the watch.
+    const bool otherKey = !escape && event->type() == QEvent::KeyPress;
+    if (fresh || otherKey) {
+      escapePressed_ = false;
+      qApp->removeEventFilter(this);
+      return false;
+    }
+    return escape && event->type() != QEvent::ShortcutOverride;
   }
+  // The first press ends the search of the photo being solved; its repeats do not.
+  if (fresh) progress_.RequestCancel();
   if (escape) return true;
   if (event->type() == QEvent::Close) {
     // The project stays in use until the worker ends: no window closes, the program stays.

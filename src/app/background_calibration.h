@@ -4,11 +4,13 @@
 #include <QObject>
 #include <QPointer>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "engine/calibration.h"
 #include "engine/reconstruction.h"
 
+class QKeyEvent;
 class QWidget;
 
 namespace modrin::model {
@@ -35,8 +37,8 @@ struct BackgroundCalibrationResult {
 // close event of the program is swallowed (the project is being changed under the worker, so
 // no command may touch it and the main window may not close), and Escape, wherever it is
 // pressed, cancels the search of the photo being solved; the run goes on with the next photo.
-// Its repeats cancel nothing more, and an Escape held past the run's end reaches no window
-// until it is released.
+// Its repeats cancel nothing more, and the repeats of an Escape held past the run's end reach
+// no window.
 class BackgroundCalibration : public QObject {
   Q_OBJECT
 
@@ -57,10 +59,19 @@ class BackgroundCalibration : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Takes a press of Escape; true when it starts a new press, false for a repeat of a held
+  // one.
+  bool TakeEscapePress(const QKeyEvent& press);
+
+  // A press that follows a release by at most this (milliseconds) repeats a held key.
+  static constexpr unsigned long kRepeatGapMs = 30;
+
   StatusProgress& progress_;
   bool running_ = false;
-  // Escape was pressed during a run and is not released yet.
-  bool escapeHeld_ = false;
+  // Escape was pressed during the run: after it, its repeats are taken until a new press.
+  bool escapePressed_ = false;
+  bool escapeDown_ = false;
+  std::optional<unsigned long> escapeReleasedAt_;  // event time of its last release
 };
 
 }  // namespace modrin::app

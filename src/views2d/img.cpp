@@ -101,6 +101,7 @@ void Img::SetPhoto(int index) {
                        static_cast<std::size_t>(index) < project_->photos.size();
   photoIndex_ = inRange ? index : -1;
   markerShown_ = false;
+  zoomHold_.reset();
   if (HasPicture()) cursorPoint_ = ClampToPhoto(cursorPoint_, *photo());
   SetScrollRanges();
   Redraw(false);
@@ -262,11 +263,18 @@ void Img::SetZoom(float z) {
 
 void Img::ZoomAround(float zoom, const QPointF& anchor) {
   // The photo point under the anchor, in image pixels from the top-left corner, stays there.
-  const QPointF held = (anchor + QPointF(scrollPosition())) / static_cast<double>(zoom_);
+  // While the photo is smaller than the window it cannot scroll to keep it; a zoom that
+  // follows at the same anchor, nothing scrolled in between, keeps the point the first one
+  // held, so that it comes back under the mouse once the photo is large enough.
+  const bool sameZoom = zoomHold_ && zoomHold_->anchor == anchor &&
+                        zoomHold_->scroll == scrollPosition() && zoomHold_->zoom == zoom_;
+  const QPointF held = sameZoom ? zoomHold_->held
+                                : (anchor + QPointF(scrollPosition())) / static_cast<double>(zoom_);
   zoom_ = zoom;
   SetScrollRanges();
   horizontalScrollBar()->setValue(ScrollKeeping(held.x(), anchor.x(), zoom_));
   verticalScrollBar()->setValue(ScrollKeeping(held.y(), anchor.y(), zoom_));
+  zoomHold_ = ZoomHold{anchor, held, scrollPosition(), zoom_};
   Redraw();
   DrawCursorMarker();
   emit zoomChanged(ZoomText());
@@ -801,7 +809,7 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
 
 void Img::mouseMoveEvent(QMouseEvent* event) {
   if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::mouseMoveEvent(event);
-  setFocus(Qt::MouseFocusReason);
+  TakeFocus();
   RefreshCursor(event->modifiers());
   TrackCursor(event->position().toPoint());
 }
@@ -911,6 +919,16 @@ void Img::HoldMode(int mode) {
   RefreshCursor();
 }
 
+void Img::TakeFocus() {
+  if (hasFocus()) return;
+  // A window that is not active, as on an X server without a window manager, moves its focus
+  // without focus events: a mode that a held key lent to the view that had the keys ends here.
+  for (Img* view : host_.photoViews()) {
+    if (view != this) view->ReleaseMode();
+  }
+  setFocus(Qt::MouseFocusReason);
+}
+
 void Img::ReleaseMode() {
   if (savedMode_ == mode_) return;
   mode_ = savedMode_;
@@ -987,7 +1005,8 @@ void Img::keyReleaseEvent(QKeyEvent* event) {
     case Qt::Key_D:
     case Qt::Key_F:
     case Qt::Key_S:
-      ReleaseMode();
+      // The key may have been pressed in another view, which the focus has left since.
+      for (Img* view : host_.photoViews()) view->ReleaseMode();
       break;
     default:
       return QAbstractScrollArea::keyReleaseEvent(event);

@@ -11,6 +11,7 @@
 #include <QRect>
 #include <QRegion>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -219,6 +220,8 @@ class Img : public QAbstractScrollArea {
   void ShowContextMenu(const QPoint& point);
   void MultiplyZoom(float factor, const QPointF& anchor);
   void HoldMode(int mode);
+  // The mouse moved in: the keys come here now.
+  void TakeFocus();
   void ReleaseMode();
   void UpdateRepeatTimer();
 
@@ -253,6 +256,15 @@ class Img : public QAbstractScrollArea {
   // The picture with the marks at window size, and where it no longer shows the project.
   QImage base_;
   QRegion staleBase_;
+  // The photo point the last zoom kept at its anchor, with the scroll position and zoom it
+  // left.
+  struct ZoomHold {
+    QPointF anchor;
+    QPointF held;
+    QPoint scroll;
+    float zoom;
+  };
+  std::optional<ZoomHold> zoomHold_;
   // Dirty areas waiting for the next RepaintRegion.
   QRegion queuedRepaint_;
 };
