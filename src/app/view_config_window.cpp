@@ -48,6 +48,14 @@ bool IsInputEvent(QEvent::Type type) {
   }
 }
 
+// Puts `replacement` into the pane of `node` that `old` holds, with that pane's size, so
+// that the other pane keeps its own; `old` leaves the splitter without a parent. (Inserting
+// first and setting the sizes of both after would give them to a splitter briefly holding
+// three widgets, and squash the other pane.)
+void TakePane(cSplitView& node, QWidget* old, QWidget* replacement) {
+  node.splitter()->replaceWidget(node.splitter()->indexOf(old), replacement);
+}
+
 }  // namespace
 
 ViewConfigWindow::ViewConfigWindow(LayoutHost& host, QWidget* parent)
@@ -129,11 +137,8 @@ void ViewConfigWindow::SplitCurrent(const QRect& window, char code) {
   cSplitView* parentNode = ParentNodeOf(split);
   auto* node = new cSplitView(host_, parentNode == nullptr);
   if (parentNode != nullptr) {
-    QSplitter* splitter = parentNode->splitter();
-    const QList<int> sizes = splitter->sizes();
-    splitter->insertWidget(splitter->indexOf(split), node);
+    TakePane(*parentNode, split, node);
     node->BuildFromLayout(desc, split);
-    splitter->setSizes(sizes);
   } else {
     // The root itself is split: the new node becomes the root.
     if (auto* oldRoot = qobject_cast<cSplitView*>(split)) oldRoot->SetNoInflate(false);
@@ -162,10 +167,7 @@ void ViewConfigWindow::DeleteCurrent() {
   } else {
     cSplitView* grandParent = ParentNodeOf(parentNode);
     if (grandParent == nullptr) return;
-    QSplitter* outer = grandParent->splitter();
-    const QList<int> sizes = outer->sizes();
-    outer->insertWidget(outer->indexOf(parentNode), sibling);
-    outer->setSizes(sizes);
+    TakePane(*grandParent, parentNode, sibling);
   }
   sibling->show();
   host_.RemoveFrame(leaf);
