@@ -393,11 +393,24 @@ class LayoutTest : public QObject {
     QVERIFY(!overlay.isVisible());
   }
 
-  void hoverSelectsTheLeafUnderTheCursor() {
+  void hoverFollowsThePointerOnlyWhenItMoves() {
     window_->Build("(V,50,(H,50,2,3),O)");
+    QWidget* list = window_->At("1");
+    QCursor::setPos(GlobalRect(list).center());
     ViewConfigWindow overlay(*window_, window_.get());
     overlay.Open();
+    // The pointer rests over the list, outside the band the keys chose: the choice holds.
     GoTo(overlay, "0");
+    QTest::qWait(350);
+    QCOMPARE(overlay.currentNode(), window_->At("0"));
+    // Moved, it takes the frame under it.
+    QCursor::setPos(GlobalRect(list).center() + QPoint(10, 0));
+    QTRY_COMPARE(overlay.currentNode(), list);
+    QCOMPARE(GlobalRect(&overlay), GlobalRect(list));
+    QTest::keyClick(&overlay, Qt::Key_Up);
+    QTest::qWait(350);
+    QCOMPARE(overlay.currentNode(), window_->At("0"));
+
     // Inside the overlay, and while an edge is dragged out of it, the selection holds.
     QWidget* photo = window_->At("00");
     QWidget* model = window_->At("01");

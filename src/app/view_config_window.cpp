@@ -66,7 +66,7 @@ ViewConfigWindow::ViewConfigWindow(LayoutHost& host, QWidget* parent)
   setFocusPolicy(Qt::StrongFocus);
   hide();
   hoverTimer_.setInterval(100);
-  connect(&hoverTimer_, &QTimer::timeout, this, [this] { HoverAt(QCursor::pos()); });
+  connect(&hoverTimer_, &QTimer::timeout, this, &ViewConfigWindow::OnHoverTick);
 }
 
 ViewConfigWindow::~ViewConfigWindow() { Close(); }
@@ -86,6 +86,7 @@ void ViewConfigWindow::Open() {
   setFocus(Qt::OtherFocusReason);
   // Modal: while the overlay is open, the rest of the window gets no mouse or keys.
   qApp->installEventFilter(this);
+  lastPointer_ = QCursor::pos();
   hoverTimer_.start();
 }
 
@@ -213,6 +214,14 @@ void ViewConfigWindow::HoverAt(const QPoint& globalPos) {
       return;
     }
   }
+}
+
+void ViewConfigWindow::OnHoverTick() {
+  // A pointer resting where it was leaves the selection to the keys: only a move chooses.
+  const QPoint pointer = QCursor::pos();
+  if (pointer == lastPointer_) return;
+  lastPointer_ = pointer;
+  HoverAt(pointer);
 }
 
 QMenu* ViewConfigWindow::CreateContextMenu(QWidget* parent) {

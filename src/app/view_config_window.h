@@ -58,7 +58,8 @@ class ViewConfigWindow : public QWidget {
   void GoToParent();
   void GoToNextSibling();
   // The hover rule: with the cursor at `globalPos` outside the window over a leaf frame that
-  // is not current, that frame becomes current.
+  // is not current, that frame becomes current. The timer applies it only after the pointer
+  // has moved, so that a resting pointer never undoes a choice made with the keys.
   void HoverAt(const QPoint& globalPos);
 
   // The context menu "View config" as it is shown for the current node (the caller owns it).
@@ -80,6 +81,8 @@ class ViewConfigWindow : public QWidget {
   // Which edges a drag moves.
   enum Edge { kNone = 0, kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };
 
+  // The timer's tick: the hover rule, once the pointer has moved since the last tick.
+  void OnHoverTick();
   // Moves and sizes the window over the current node.
   void PlaceOverCurrent();
   QRect GlobalRect(const QWidget* widget) const;
@@ -89,6 +92,7 @@ class ViewConfigWindow : public QWidget {
   LayoutHost& host_;
   QPointer<QWidget> current_;
   QTimer hoverTimer_;
+  QPoint lastPointer_;  // global pointer position at the last tick (or at opening)
   QEventLoop loop_;
   bool open_ = false;
   bool menuOpen_ = false;
