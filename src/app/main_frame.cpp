@@ -177,11 +177,16 @@ bool ToggleFrameToolBar(QMainWindow& frame, QToolBar& toolBar) {
 }
 
 // Toggles the toolbar of every frame of kind T. The menu item's check mark follows the last
-// frame handled; with no such frame it stays as it was.
+// frame handled; with no such frame it stays as it was. The item has already flipped its own
+// mark when it was triggered, so that flip is undone then.
 template <typename T>
 void ToggleFrameToolBars(const std::vector<QWidget*>& frames, QAction& item) {
-  ForEachFrame<T>(frames,
-                  [&](T& frame) { item.setChecked(ToggleFrameToolBar(frame, *frame.toolBar())); });
+  bool handled = false;
+  ForEachFrame<T>(frames, [&](T& frame) {
+    item.setChecked(ToggleFrameToolBar(frame, *frame.toolBar()));
+    handled = true;
+  });
+  if (!handled) item.setChecked(!item.isChecked());
 }
 
 }  // namespace

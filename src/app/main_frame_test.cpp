@@ -78,7 +78,8 @@ class MainFrameTest : public QObject {
   void enablingFollowsObjects();
   void menusHoldCommandsInOrder();
   void acceleratorsAndUnboundKeys();
-  void functionsToolbarItemStartsUnchecked();
+  void toolbarItemsFollowTheirBars_data();
+  void toolbarItemsFollowTheirBars();
   void helpKeyOpensThePageOfTheFocusedView();
 
   void quitNoSaveEndsWithoutWriting();
@@ -273,34 +274,57 @@ void MainFrameTest::acceleratorsAndUnboundKeys() {
   QCOMPARE(dialogs_->openDialogs, 1);
 }
 
-void MainFrameTest::functionsToolbarItemStartsUnchecked() {
+void MainFrameTest::toolbarItemsFollowTheirBars_data() {
+  QTest::addColumn<QString>("layout");
+  QTest::addColumn<int>("id");
+  // The item's check mark, and whether its bars are shown, at start and after each of two uses.
+  QTest::addColumn<QList<bool>>("marks");
+  QTest::addColumn<QList<bool>>("shown");
+  // The Features item starts unchecked although its toolbar is shown; its first use hides it.
+  QTest::newRow("Features") << "" << command::kToggleFunctionsToolbar
+                            << QList<bool>{false, false, true} << QList<bool>{true, false, true};
+  QTest::newRow("I/O") << "" << command::kToggleIOToolbar << QList<bool>{true, false, true}
+                       << QList<bool>{true, false, true};
+  // The frames' toolbars: the item follows the last frame handled.
+  QTest::newRow("2D-views settings")
+      << "" << command::kToggle2DToolbars << QList<bool>{false, false, true}
+      << QList<bool>{true, false, true};
+  QTest::newRow("3D view settings")
+      << "" << command::kToggle3DToolbars << QList<bool>{false, false, true}
+      << QList<bool>{true, false, true};
+  // Without a frame of its kind an item keeps its mark.
+  QTest::newRow("2D-views settings, no 2D frame")
+      << "(H,50,3,O)" << command::kToggle2DToolbars << QList<bool>{false, false, false}
+      << QList<bool>{};
+  QTest::newRow("3D view settings, no 3D frame")
+      << "(H,50,2,O)" << command::kToggle3DToolbars << QList<bool>{false, false, false}
+      << QList<bool>{};
+}
+
+void MainFrameTest::toolbarItemsFollowTheirBars() {
+  QFETCH(QString, layout);
+  QFETCH(int, id);
+  QFETCH(QList<bool>, marks);
+  QFETCH(QList<bool>, shown);
   StartApp();
   CMainFrame& frame = app_->mainFrame();
-  QAction* features = frame.action(command::kToggleFunctionsToolbar);
-  QVERIFY(frame.functionsToolBar()->isVisible());
-  QVERIFY(!features->isChecked());
-  features->trigger();
-  QVERIFY(!frame.functionsToolBar()->isVisible());
-  QVERIFY(!features->isChecked());
-  features->trigger();
-  QVERIFY(frame.functionsToolBar()->isVisible());
-  QVERIFY(features->isChecked());
-
-  QAction* io = frame.action(command::kToggleIOToolbar);
-  QVERIFY(io->isChecked());
-  io->trigger();
-  QVERIFY(!frame.ioToolBar()->isVisible());
-  QVERIFY(!io->isChecked());
-
-  // The 2D frames' toolbars: the item follows the last frame handled.
-  QAction* frames2D = frame.action(command::kToggle2DToolbars);
-  frames2D->trigger();
-  QVERIFY(!frames2D->isChecked());
+  if (!layout.isEmpty()) frame.BuildLayout(layout.toStdString());
+  QList<QToolBar*> bars;
+  if (id == command::kToggleIOToolbar) bars << frame.ioToolBar();
+  if (id == command::kToggleFunctionsToolbar) bars << frame.functionsToolBar();
   for (QWidget* w : frame.frames()) {
-    if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) QVERIFY(!f->toolBar()->isVisible());
+    auto* photoFrame = qobject_cast<modrin::views2d::ImgFrame*>(w);
+    auto* modelFrame = qobject_cast<modrin::views3d::OglFrame*>(w);
+    if (photoFrame != nullptr && id == command::kToggle2DToolbars) bars << photoFrame->toolBar();
+    if (modelFrame != nullptr && id == command::kToggle3DToolbars) bars << modelFrame->toolBar();
   }
-  frames2D->trigger();
-  QVERIFY(frames2D->isChecked());
+  QCOMPARE(bars.isEmpty(), shown.isEmpty());
+  QAction* item = frame.action(id);
+  for (int use = 0; use < marks.size(); ++use) {
+    if (use > 0) item->trigger();
+    QCOMPARE(item->isChecked(), marks[use]);
+    for (QToolBar* bar : bars) QCOMPARE(bar->isVisible(), shown[use]);
+  }
 }
 
 void MainFrameTest::helpKeyOpensThePageOfTheFocusedView() {
