@@ -458,6 +458,11 @@ void CMainFrame::AppendFrame(QWidget* frame) {
     // until the next project is opened; a whole layout being built initialises its 3D views
     // when it is done.
     if (!buildingLayout_) modelFrame->InitializeView();
+  } else if (auto* list = qobject_cast<uiObjectsList*>(frame)) {
+    // An object list made in the view-configuration window shows the objects at once; the
+    // next Redisplay would be the first to fill it otherwise.
+    list->SetProject(&app_.project());
+    if (!buildingLayout_) list->Refill();
   }
   frames_.push_back(frame);
   // A frame destroyed with its node leaves the list with it.

@@ -28,6 +28,7 @@
 #include "app/objects_list.h"
 #include "app/testing/scripted_dialogs.h"
 #include "app/user_dialogs.h"
+#include "app/view_config_window.h"
 #include "model/project_file.h"
 #include "views2d/img.h"
 #include "views2d/img_frame.h"
@@ -37,6 +38,7 @@
 using modrin::app::CMainFrame;
 using modrin::app::ModrinApplication;
 using modrin::app::UserDialogs;
+using modrin::app::ViewConfigWindow;
 using modrin::app::testing::ScriptedDialogs;
 namespace command = modrin::app::command;
 
@@ -94,6 +96,7 @@ class MainFrameTest : public QObject {
   void recentFilesOrderLimitAndVanished();
   void loadImagesCancelledStillModifiedAndRefreshes();
   void a3DViewAddedToTheLayoutIsInitialised();
+  void anObjectListMadeInTheLayoutShowsTheObjects();
   void photoParametersSetTheFocalOfPhotosWithout();
   void save3DWritesByExtensionAndReportsFailures();
   void save3DDialogOffersTheThreeTypes();
@@ -607,6 +610,28 @@ void MainFrameTest::a3DViewAddedToTheLayoutIsInitialised() {
   QCOMPARE(model->initializeCount(), 1);
   QCOMPARE(frame.frames().back(), added);
   delete added;
+}
+
+void MainFrameTest::anObjectListMadeInTheLayoutShowsTheObjects() {
+  WriteAll(Path("a.mpj"), ProjectText(true));
+  StartApp(Path("a.mpj"));
+  CMainFrame& frame = app_->mainFrame();
+  frame.BuildLayout("(H,50,2,3)");
+  // In the view-configuration window: the photo frame becomes the object list.
+  QTimer::singleShot(0, &frame, [&frame] {
+    auto* window = frame.findChild<ViewConfigWindow*>();
+    if (window == nullptr) return;
+    QTest::keyClick(window, Qt::Key_PageDown);
+    window->RunCommand(ViewConfigWindow::kToObjectList);
+    QTest::keyClick(window, Qt::Key_Escape);
+  });
+  frame.action(command::kViewConfiguration)->trigger();
+  auto* list = qobject_cast<modrin::app::uiObjectsList*>(frame.frames().back());
+  QVERIFY(list != nullptr);
+  QCOMPARE(list->project(), &app_->project());
+  QVERIFY(list->rootItem() != nullptr);
+  QCOMPARE(list->rootItem()->childCount(), 1);
+  QCOMPARE(list->rootItem()->child(0)->text(0), QString("House"));
 }
 
 void MainFrameTest::loadImagesCancelledStillModifiedAndRefreshes() {
