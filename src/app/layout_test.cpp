@@ -125,6 +125,36 @@ void CompareLayouts(const std::string& actual, const std::string& expected) {
   QVERIFY2(same(*a, *e), (actual + " is not " + expected).c_str());
 }
 
+// Deleting a view, or changing its kind: where, and what the layout and its frame list are
+// afterwards. First and second panes at every depth of the default layout, and under the root.
+struct Edit {
+  const char* name;
+  const char* layout;
+  const char* path;  // of the view edited, as TestWindow::At
+  char edit;         // 'D' the Delete key, else the new kind
+  const char* expected;
+  const char* kinds;
+};
+constexpr const char* kStandard = modrin::app::kDefaultLayout;
+const Edit kEdits[] = {
+    {"delete the object list", kStandard, "00", 'D', "(V,47,(H,48,2,2),(H,50,2,3))", "2223"},
+    {"delete depth 3, first", kStandard, "010", 'D', "(V,47,(H,11,O,2),(H,50,2,3))", "O223"},
+    {"delete depth 3, second", kStandard, "011", 'D', "(V,47,(H,11,O,2),(H,50,2,3))", "O223"},
+    {"delete lower, first", kStandard, "10", 'D', "(V,47,(H,11,O,(H,48,2,2)),3)", "O223"},
+    {"delete lower, second", kStandard, "11", 'D', "(V,47,(H,11,O,(H,48,2,2)),2)", "O222"},
+    {"object list to 3D", kStandard, "00", '3', "(V,47,(H,11,3,(H,48,2,2)),(H,50,2,3))", "22233"},
+    {"depth 3, first to 3D", kStandard, "010", '3', "(V,47,(H,11,O,(H,48,3,2)),(H,50,2,3))",
+     "O2233"},
+    {"depth 3, second to 3D", kStandard, "011", '3', "(V,47,(H,11,O,(H,48,2,3)),(H,50,2,3))",
+     "O2233"},
+    {"lower, first to 3D", kStandard, "10", '3', "(V,47,(H,11,O,(H,48,2,2)),(H,50,3,3))", "O2233"},
+    {"lower, second to 2D", kStandard, "11", '2', "(V,47,(H,11,O,(H,48,2,2)),(H,50,2,2))", "O2222"},
+    // Under the root, the nested sibling becomes the root.
+    {"delete under the root", "(V,50,2,(H,50,3,O))", "0", 'D', "(H,50,3,O)", "3O"},
+    {"delete depth 3 of a second pane", "(V,30,2,(H,60,3,(V,20,2,O)))", "110", 'D',
+     "(V,30,2,(H,60,3,O))", "23O"},
+};
+
 // The enabled and checked state of every item of a menu and its sub-menus, by text.
 QStringList MenuState(const QMenu* menu) {
   QStringList out;
@@ -191,24 +221,25 @@ class LayoutTest : public QObject {
     }
   }
 
-  void splitRules_data() {
-    QTest::addColumn<QRect>("window");
-    QTest::addColumn<char>("code");
-    QTest::addColumn<QString>("desc");
-    // The node is (100, 50, 400, 200): left 100, right 500, top 50, bottom 250.
-    const QRect node(100, 50, 400, 200);
-    QTest::newRow("left edge") << node.adjusted(100, 0, 0, 0) << '2' << "(H,25,2,X)";
-    QTest::newRow("right edge") << node.adjusted(0, 0, -100, 0) << '3' << "(H,75,X,3)";
-    QTest::newRow("top edge") << node.adjusted(0, 10, 0, 0) << '2' << "(V,05,2,X)";
-    QTest::newRow("bottom edge") << node.adjusted(0, 0, 0, -50) << '2' << "(V,75,X,2)";
-    QTest::newRow("left wins") << node.adjusted(40, 10, -10, -10) << '2' << "(H,10,2,X)";
-    QTest::newRow("untouched") << node << '2' << "";
-  }
   void splitRules() {
-    QFETCH(QRect, window);
-    QFETCH(char, code);
-    QFETCH(QString, desc);
-    QCOMPARE(ViewConfigWindow::Split(QRect(100, 50, 400, 200), window, code), desc.toStdString());
+    // The node's left edge is at 100, its right at 500, its top at 50, its bottom at 250.
+    const QRect node(100, 50, 400, 200);
+    const struct {
+      QRect window;
+      char code;
+      const char* desc;
+    } rules[] = {
+        {node.adjusted(100, 0, 0, 0), '2', "(H,25,2,X)"},
+        {node.adjusted(0, 0, -100, 0), '3', "(H,75,X,3)"},
+        {node.adjusted(0, 10, 0, 0), '2', "(V,05,2,X)"},
+        {node.adjusted(0, 0, 0, -50), '2', "(V,75,X,2)"},
+        // The left edge wins over the others; an untouched overlay splits nothing.
+        {node.adjusted(40, 10, -10, -10), '2', "(H,10,2,X)"},
+        {node, '2', ""},
+    };
+    for (const auto& rule : rules) {
+      QCOMPARE(ViewConfigWindow::Split(node, rule.window, rule.code), std::string(rule.desc));
+    }
   }
 
   void draggingTheLeftEdgeSplitsOffAQuarter() {
@@ -237,65 +268,22 @@ class LayoutTest : public QObject {
     QCOMPARE(window_->Kinds(), QString("232"));
     QCOMPARE(window_->At("01"), photo);
     QCOMPARE(window_->At("00"), window_->frames().back());
-    CompareLayouts(window_->layoutRoot()->ToLayoutString(), "(H,50,(H,25,2,2),3)");
+    QCOMPARE(ParentNodeOf(photo)->ToLayoutString(), std::string("(H,25,2,2)"));
     // The split node stays current, the overlay over it.
     QCOMPARE(overlay.currentNode(), photo);
     QCOMPARE(GlobalRect(&overlay), GlobalRect(photo));
   }
 
-  // Deleting a view, or changing its kind, anywhere in the tree: the view's neighbours keep
-  // their places and shares, and the stored string builds the same layout again.
+  // Deleting a view or changing its kind (kEdits): the view's neighbours keep their places and
+  // shares, and the stored string builds the same layout again.
   void editsKeepEveryPlaceAndShare_data() {
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<QString>("path");  // of the view edited, as TestWindow::At
-    QTest::addColumn<char>("edit");     // 'D' the Delete key, else the new kind
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QString>("kinds");  // the frame list afterwards
-    const QString standard = modrin::app::kDefaultLayout;
-    QTest::newRow("delete the object list")
-        << standard << "00" << 'D' << "(V,47,(H,48,2,2),(H,50,2,3))"
-        << "2223";
-    QTest::newRow("delete a first pane, depth 3")
-        << standard << "010" << 'D' << "(V,47,(H,11,O,2),(H,50,2,3))"
-        << "O223";
-    QTest::newRow("delete a second pane, depth 3")
-        << standard << "011" << 'D' << "(V,47,(H,11,O,2),(H,50,2,3))"
-        << "O223";
-    QTest::newRow("delete a first pane of the lower band")
-        << standard << "10" << 'D' << "(V,47,(H,11,O,(H,48,2,2)),3)"
-        << "O223";
-    QTest::newRow("delete the 3D view") << standard << "11" << 'D' << "(V,47,(H,11,O,(H,48,2,2)),2)"
-                                        << "O222";
-    QTest::newRow("object list to 3D")
-        << standard << "00" << '3' << "(V,47,(H,11,3,(H,48,2,2)),(H,50,2,3))"
-        << "22233";
-    QTest::newRow("first pane to 3D, depth 3")
-        << standard << "010" << '3' << "(V,47,(H,11,O,(H,48,3,2)),(H,50,2,3))"
-        << "O2233";
-    QTest::newRow("second pane to 3D, depth 3")
-        << standard << "011" << '3' << "(V,47,(H,11,O,(H,48,2,3)),(H,50,2,3))"
-        << "O2233";
-    QTest::newRow("lower first pane to 3D")
-        << standard << "10" << '3' << "(V,47,(H,11,O,(H,48,2,2)),(H,50,3,3))"
-        << "O2233";
-    QTest::newRow("3D view to 2D")
-        << standard << "11" << '2' << "(V,47,(H,11,O,(H,48,2,2)),(H,50,2,2))"
-        << "O2222";
-    // Under the root, the nested sibling becomes the root.
-    QTest::newRow("delete under the root") << "(V,50,2,(H,50,3,O))"
-                                           << "0" << 'D' << "(H,50,3,O)"
-                                           << "3O";
-    QTest::newRow("delete at depth 3 of a second pane") << "(V,30,2,(H,60,3,(V,20,2,O)))"
-                                                        << "110" << 'D' << "(V,30,2,(H,60,3,O))"
-                                                        << "23O";
+    QTest::addColumn<int>("row");
+    for (int row = 0; row < std::ssize(kEdits); ++row) QTest::newRow(kEdits[row].name) << row;
   }
   void editsKeepEveryPlaceAndShare() {
-    QFETCH(QString, layout);
-    QFETCH(QString, path);
-    QFETCH(char, edit);
-    QFETCH(QString, expected);
-    QFETCH(QString, kinds);
-    window_->Build(layout.toStdString());
+    QFETCH(int, row);
+    const auto& [name, layout, path, edit, expected, kinds] = kEdits[row];
+    window_->Build(layout);
     ViewConfigWindow overlay(*window_, window_.get());
     overlay.Open();
     GoTo(overlay, path);
@@ -315,17 +303,15 @@ class LayoutTest : public QObject {
     }
     TestWindow::Settle();
 
-    QCOMPARE(window_->Kinds(), kinds);
-    QWidget* current = overlay.currentNode();
-    QCOMPARE(current, edit == 'D' ? sibling : window_->frames().back());
-    QCOMPARE(GlobalRect(current), place);
+    QCOMPARE(window_->Kinds(), QString(kinds));
+    QCOMPARE(overlay.currentNode(), edit == 'D' ? sibling : window_->frames().back());
     QCOMPARE(GlobalRect(&overlay), place);
     const std::string stored = window_->layoutRoot()->ToLayoutString();
-    CompareLayouts(stored, expected.toStdString());
+    CompareLayouts(stored, expected);
     // The next start builds the same tree with the same shares from the stored string.
     TestWindow next;
     next.Build(stored);
-    CompareLayouts(next.layoutRoot()->ToLayoutString(), expected.toStdString());
+    CompareLayouts(next.layoutRoot()->ToLayoutString(), expected);
   }
 
   void deleteKeepsASplitNodeAtTheTop() {
@@ -341,36 +327,35 @@ class LayoutTest : public QObject {
     QCOMPARE(overlay.currentNode(), window_->frames()[0]);
   }
 
-  void contextMenuGreysWhatCannotBeDone_data() {
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QStringList>("state");
-    // A split node: Parent at the root, Delete and every view type grey.
-    QTest::newRow("root") << "(V,50,(H,50,2,3),O)"
-                          << "" << QStringList{"&Go to:",       "&Child",           "&Parent grey",
-                                               "&Delete grey",  "&View type:",      "&2D view grey",
-                                               "&3D view grey", "&Object list grey"};
-    // A leaf: its kind checked, Child grey, Object list grey while a list exists.
-    QTest::newRow("3D frame") << "(V,50,(H,50,2,3),O)"
-                              << "01"
-                              << QStringList{"&Go to:",          "&Child grey",      "&Parent",
-                                             "&Delete",          "&View type:",      "&2D view",
-                                             "&3D view checked", "&Object list grey"};
-    QTest::newRow("no object list")
-        << "(H,50,2,3)"
-        << "0" << QStringList{"&Go to:",     "&Child grey",      "&Parent",  "&Delete",
-                              "&View type:", "&2D view checked", "&3D view", "&Object list"};
-  }
   void contextMenuGreysWhatCannotBeDone() {
-    QFETCH(QString, layout);
-    QFETCH(QString, path);
-    QFETCH(QStringList, state);
-    window_->Build(layout.toStdString());
-    ViewConfigWindow overlay(*window_, window_.get());
-    overlay.Open();
-    GoTo(overlay, path);
-    std::unique_ptr<QMenu> menu(overlay.CreateContextMenu(nullptr));
-    QCOMPARE(MenuState(menu.get()), state);
+    const struct {
+      const char* layout;
+      const char* path;
+      QStringList state;
+    } cases[] = {
+        // A split node: Parent at the root, Delete and every view type grey.
+        {"(V,50,(H,50,2,3),O)",
+         "",
+         {"&Go to:", "&Child", "&Parent grey", "&Delete grey", "&View type:", "&2D view grey",
+          "&3D view grey", "&Object list grey"}},
+        // A leaf: its kind checked, Child grey, Object list grey while a list exists.
+        {"(V,50,(H,50,2,3),O)",
+         "01",
+         {"&Go to:", "&Child grey", "&Parent", "&Delete", "&View type:", "&2D view",
+          "&3D view checked", "&Object list grey"}},
+        {"(H,50,2,3)",
+         "0",
+         {"&Go to:", "&Child grey", "&Parent", "&Delete", "&View type:", "&2D view checked",
+          "&3D view", "&Object list"}},
+    };
+    for (const auto& [layout, path, state] : cases) {
+      window_->Build(layout);
+      ViewConfigWindow overlay(*window_, window_.get());
+      overlay.Open();
+      GoTo(overlay, path);
+      std::unique_ptr<QMenu> menu(overlay.CreateContextMenu(nullptr));
+      QCOMPARE(MenuState(menu.get()), state);
+    }
   }
 
   void keysMoveTheSelection() {
