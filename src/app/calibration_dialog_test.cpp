@@ -6,12 +6,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -194,6 +196,8 @@ class CalibrationDialogTest : public QObject {
   }
 
   void treeAndTableShowThePhotos() {
+    const QString longPath = dir_->filePath("building-001-north-facade-at-noon.jpg");
+    project().photos[5]->path = longPath.toStdString();
     project().photos[1]->camera.calibrated = true;
     project().photos[2]->camera.pending = true;
     InDialog([&](CalibrationDialog& dialog) {
@@ -223,9 +227,21 @@ class CalibrationDialogTest : public QObject {
       const int widths[] = {100, 50, 100, 100, 100, 80, 80, 80};
       for (int column = 0; column < 8; ++column) {
         QCOMPARE(page.list()->horizontalHeaderItem(column)->text(), titles[column]);
-        QCOMPARE(page.list()->columnWidth(column), widths[column]);
+        // The photo column is no narrower than usual, and wider for a long name (below).
+        if (column == CalibrationListPage::kPhoto) {
+          QVERIFY(page.list()->columnWidth(column) >= widths[column]);
+        } else {
+          QCOMPARE(page.list()->columnWidth(column), widths[column]);
+        }
       }
+      // The photo's name whole, within the cell's text margins, and its path as the tooltip.
       QCOMPARE(Cell(page, 0, 0), QString("photo1.jpg"));
+      QTableWidgetItem* name = page.list()->item(5, CalibrationListPage::kPhoto);
+      QCOMPARE(name->text(), QFileInfo(longPath).fileName());
+      QCOMPARE(name->toolTip(), longPath);
+      const int margin = page.list()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
+      QVERIFY(page.list()->columnWidth(0) >=
+              page.list()->fontMetrics().horizontalAdvance(name->text()) + 2 * margin);
       QCOMPARE(Cell(page, 1, 1), QString("1"));
       QCOMPARE(Cell(page, 0, 1), QString("0"));
       QCOMPARE(Cell(page, 0, 2), QString("0.500"));

@@ -100,11 +100,16 @@ CalibrationListPage::CalibrationListPage(model::Project& project, QWidget* paren
       item->setFlags(Qt::ItemIsEnabled);
       list_->setItem(row, column, item);
     }
-    list_->item(row, kPhoto)
-        ->setText(QString::fromStdString(
-            model::FileNamePart(project_.photos[static_cast<std::size_t>(row)]->path)));
+    // The name without its folder; the whole path shows as the cell's tooltip.
+    const std::string& path = project_.photos[static_cast<std::size_t>(row)]->path;
+    QTableWidgetItem* name = list_->item(row, kPhoto);
+    name->setText(QString::fromStdString(model::FileNamePart(path)));
+    name->setToolTip(QString::fromStdString(path));
     WriteRow(row, 0);
   }
+  // Names are shown whole: for long ones the column grows past its usual width.
+  list_->resizeColumnToContents(kPhoto);
+  list_->setColumnWidth(kPhoto, std::max(list_->columnWidth(kPhoto), kColumns[kPhoto].width));
   edit_->setFrame(false);
   edit_->hide();
   list_->viewport()->installEventFilter(this);

@@ -19,10 +19,10 @@ namespace modrin::app {
 std::optional<int> ParseCellInt(const std::string& text);
 std::optional<double> ParseCellDouble(const std::string& text);
 
-// The "Advanced" tab of the calibration dialog: one row per photo with its name, whether it is
-// calibrated ("Valid") and its pose (translation; yaw, pitch and roll in degrees). A click on
-// a cell of columns 1 to 7 edits it in an edit box laid over the cell; the arrow keys move the
-// edit to the neighbouring cell.
+// The "Advanced" tab of the calibration dialog: one row per photo with its name (shown whole,
+// the path as its tooltip), whether it is calibrated ("Valid") and its pose (translation; yaw,
+// pitch and roll in degrees). A click on a cell of columns 1 to 7 edits it in an edit box laid
+// over the cell; the arrow keys move the edit to the neighbouring cell.
 class CalibrationListPage : public QWidget {
   Q_OBJECT
 

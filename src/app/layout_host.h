@@ -19,7 +19,7 @@ class LayoutHost {
   virtual QWidget* CreateFrame(char code, QWidget* parent) = 0;
   // Appends a frame made by CreateFrame to the frame list after what its kind needs first: a
   // 2D frame is given the project with no photo; before a 3D frame, "Initialize 3d view" goes
-  // to every 3D frame already in the list.
+  // to every 3D frame already in the list; an object list is given the project and filled.
   virtual void AppendFrame(QWidget* frame) = 0;
   // Takes a frame out of the frame list (the caller destroys it).
   virtual void RemoveFrame(QWidget* frame) = 0;

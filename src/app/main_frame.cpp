@@ -177,11 +177,16 @@ bool ToggleFrameToolBar(QMainWindow& frame, QToolBar& toolBar) {
 }
 
 // Toggles the toolbar of every frame of kind T. The menu item's check mark follows the last
-// frame handled; with no such frame it stays as it was.
+// frame handled; with no such frame it stays as it was. The item has already flipped its own
+// mark when it was triggered, so that flip is undone then.
 template <typename T>
 void ToggleFrameToolBars(const std::vector<QWidget*>& frames, QAction& item) {
-  ForEachFrame<T>(frames,
-                  [&](T& frame) { item.setChecked(ToggleFrameToolBar(frame, *frame.toolBar())); });
+  bool handled = false;
+  ForEachFrame<T>(frames, [&](T& frame) {
+    item.setChecked(ToggleFrameToolBar(frame, *frame.toolBar()));
+    handled = true;
+  });
+  if (!handled) item.setChecked(!item.isChecked());
 }
 
 }  // namespace
@@ -455,6 +460,11 @@ void CMainFrame::AppendFrame(QWidget* frame) {
     // until the next project is opened; a whole layout being built initialises its 3D views
     // when it is done.
     if (!buildingLayout_) modelFrame->InitializeView();
+  } else if (auto* list = qobject_cast<uiObjectsList*>(frame)) {
+    // An object list made in the view-configuration window shows the objects at once; the
+    // next Redisplay would be the first to fill it otherwise.
+    list->SetProject(&app_.project());
+    if (!buildingLayout_) list->Refill();
   }
   frames_.push_back(frame);
   // A frame destroyed with its node leaves the list with it.

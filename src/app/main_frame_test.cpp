@@ -28,6 +28,7 @@
 #include "app/objects_list.h"
 #include "app/testing/scripted_dialogs.h"
 #include "app/user_dialogs.h"
+#include "app/view_config_window.h"
 #include "model/project_file.h"
 #include "views2d/img.h"
 #include "views2d/img_frame.h"
@@ -37,6 +38,7 @@
 using modrin::app::CMainFrame;
 using modrin::app::ModrinApplication;
 using modrin::app::UserDialogs;
+using modrin::app::ViewConfigWindow;
 using modrin::app::testing::ScriptedDialogs;
 namespace command = modrin::app::command;
 
@@ -78,7 +80,8 @@ class MainFrameTest : public QObject {
   void enablingFollowsObjects();
   void menusHoldCommandsInOrder();
   void acceleratorsAndUnboundKeys();
-  void functionsToolbarItemStartsUnchecked();
+  void toolbarItemsFollowTheirBars_data();
+  void toolbarItemsFollowTheirBars();
   void helpKeyOpensThePageOfTheFocusedView();
 
   void quitNoSaveEndsWithoutWriting();
@@ -93,6 +96,7 @@ class MainFrameTest : public QObject {
   void recentFilesOrderLimitAndVanished();
   void loadImagesCancelledStillModifiedAndRefreshes();
   void a3DViewAddedToTheLayoutIsInitialised();
+  void anObjectListMadeInTheLayoutShowsTheObjects();
   void photoParametersSetTheFocalOfPhotosWithout();
   void save3DWritesByExtensionAndReportsFailures();
   void save3DDialogOffersTheThreeTypes();
@@ -273,34 +277,57 @@ void MainFrameTest::acceleratorsAndUnboundKeys() {
   QCOMPARE(dialogs_->openDialogs, 1);
 }
 
-void MainFrameTest::functionsToolbarItemStartsUnchecked() {
+void MainFrameTest::toolbarItemsFollowTheirBars_data() {
+  QTest::addColumn<QString>("layout");
+  QTest::addColumn<int>("id");
+  // The item's check mark, and whether its bars are shown, at start and after each of two uses.
+  QTest::addColumn<QList<bool>>("marks");
+  QTest::addColumn<QList<bool>>("shown");
+  // The Features item starts unchecked although its toolbar is shown; its first use hides it.
+  QTest::newRow("Features") << "" << command::kToggleFunctionsToolbar
+                            << QList<bool>{false, false, true} << QList<bool>{true, false, true};
+  QTest::newRow("I/O") << "" << command::kToggleIOToolbar << QList<bool>{true, false, true}
+                       << QList<bool>{true, false, true};
+  // The frames' toolbars: the item follows the last frame handled.
+  QTest::newRow("2D-views settings")
+      << "" << command::kToggle2DToolbars << QList<bool>{false, false, true}
+      << QList<bool>{true, false, true};
+  QTest::newRow("3D view settings")
+      << "" << command::kToggle3DToolbars << QList<bool>{false, false, true}
+      << QList<bool>{true, false, true};
+  // Without a frame of its kind an item keeps its mark.
+  QTest::newRow("2D-views settings, no 2D frame")
+      << "(H,50,3,O)" << command::kToggle2DToolbars << QList<bool>{false, false, false}
+      << QList<bool>{};
+  QTest::newRow("3D view settings, no 3D frame")
+      << "(H,50,2,O)" << command::kToggle3DToolbars << QList<bool>{false, false, false}
+      << QList<bool>{};
+}
+
+void MainFrameTest::toolbarItemsFollowTheirBars() {
+  QFETCH(QString, layout);
+  QFETCH(int, id);
+  QFETCH(QList<bool>, marks);
+  QFETCH(QList<bool>, shown);
   StartApp();
   CMainFrame& frame = app_->mainFrame();
-  QAction* features = frame.action(command::kToggleFunctionsToolbar);
-  QVERIFY(frame.functionsToolBar()->isVisible());
-  QVERIFY(!features->isChecked());
-  features->trigger();
-  QVERIFY(!frame.functionsToolBar()->isVisible());
-  QVERIFY(!features->isChecked());
-  features->trigger();
-  QVERIFY(frame.functionsToolBar()->isVisible());
-  QVERIFY(features->isChecked());
-
-  QAction* io = frame.action(command::kToggleIOToolbar);
-  QVERIFY(io->isChecked());
-  io->trigger();
-  QVERIFY(!frame.ioToolBar()->isVisible());
-  QVERIFY(!io->isChecked());
-
-  // The 2D frames' toolbars: the item follows the last frame handled.
-  QAction* frames2D = frame.action(command::kToggle2DToolbars);
-  frames2D->trigger();
-  QVERIFY(!frames2D->isChecked());
+  if (!layout.isEmpty()) frame.BuildLayout(layout.toStdString());
+  QList<QToolBar*> bars;
+  if (id == command::kToggleIOToolbar) bars << frame.ioToolBar();
+  if (id == command::kToggleFunctionsToolbar) bars << frame.functionsToolBar();
   for (QWidget* w : frame.frames()) {
-    if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) QVERIFY(!f->toolBar()->isVisible());
+    auto* photoFrame = qobject_cast<modrin::views2d::ImgFrame*>(w);
+    auto* modelFrame = qobject_cast<modrin::views3d::OglFrame*>(w);
+    if (photoFrame != nullptr && id == command::kToggle2DToolbars) bars << photoFrame->toolBar();
+    if (modelFrame != nullptr && id == command::kToggle3DToolbars) bars << modelFrame->toolBar();
   }
-  frames2D->trigger();
-  QVERIFY(frames2D->isChecked());
+  QCOMPARE(bars.isEmpty(), shown.isEmpty());
+  QAction* item = frame.action(id);
+  for (int use = 0; use < marks.size(); ++use) {
+    if (use > 0) item->trigger();
+    QCOMPARE(item->isChecked(), marks[use]);
+    for (QToolBar* bar : bars) QCOMPARE(bar->isVisible(), shown[use]);
+  }
 }
 
 void MainFrameTest::helpKeyOpensThePageOfTheFocusedView() {
@@ -488,6 +515,9 @@ void MainFrameTest::photoParametersSetTheFocalOfPhotosWithout() {
 void MainFrameTest::save3DWritesByExtensionAndReportsFailures() {
   WriteAll(Path("a.mpj"), ProjectText(true));
   StartApp(Path("a.mpj"));
+  // Saved first, so that a flag set by saving the model shows.
+  app_->Save();
+  QVERIFY(!app_->document().modified());
   QAction* save3D = app_->mainFrame().action(command::kSave3DAs);
   QVERIFY(save3D->isEnabled());
 
@@ -525,7 +555,7 @@ void MainFrameTest::save3DWritesByExtensionAndReportsFailures() {
   QCOMPARE(dialogs_->errors.size(), 3);
   QVERIFY2(dialogs_->errors.last().contains("/proc/house"), qPrintable(dialogs_->errors.last()));
   // Saving the model changes nothing in the project.
-  QVERIFY(app_->document().modified());
+  QVERIFY(!app_->document().modified());
 
   // The dialog's name field starts as the pattern; confirming it chooses no file.
   QCOMPARE(modrin::app::ModelFileChoice("/home/user/*.x"), QString());
@@ -586,6 +616,28 @@ void MainFrameTest::a3DViewAddedToTheLayoutIsInitialised() {
   QCOMPARE(model->initializeCount(), 1);
   QCOMPARE(frame.frames().back(), added);
   delete added;
+}
+
+void MainFrameTest::anObjectListMadeInTheLayoutShowsTheObjects() {
+  WriteAll(Path("a.mpj"), ProjectText(true));
+  StartApp(Path("a.mpj"));
+  CMainFrame& frame = app_->mainFrame();
+  frame.BuildLayout("(H,50,2,3)");
+  // In the view-configuration window: the photo frame becomes the object list.
+  QTimer::singleShot(0, &frame, [&frame] {
+    auto* window = frame.findChild<ViewConfigWindow*>();
+    if (window == nullptr) return;
+    QTest::keyClick(window, Qt::Key_PageDown);
+    window->RunCommand(ViewConfigWindow::kToObjectList);
+    QTest::keyClick(window, Qt::Key_Escape);
+  });
+  frame.action(command::kViewConfiguration)->trigger();
+  auto* list = qobject_cast<modrin::app::uiObjectsList*>(frame.frames().back());
+  QVERIFY(list != nullptr);
+  QCOMPARE(list->project(), &app_->project());
+  QVERIFY(list->rootItem() != nullptr);
+  QCOMPARE(list->rootItem()->childCount(), 1);
+  QCOMPARE(list->rootItem()->child(0)->text(0), QString("House"));
 }
 
 void MainFrameTest::loadImagesCancelledStillModifiedAndRefreshes() {

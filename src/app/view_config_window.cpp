@@ -48,17 +48,35 @@ bool IsInputEvent(QEvent::Type type) {
   }
 }
 
+// Puts `replacement` into the pane of `node` that `old` holds, with that pane's size, so
+// that the other pane keeps its own; `old` leaves the splitter without a parent. (Inserting
+// first and setting the sizes of both after would give them to a splitter briefly holding
+// three widgets, and squash the other pane.)
+void TakePane(cSplitView& node, QWidget* old, QWidget* replacement) {
+  node.splitter()->replaceWidget(node.splitter()->indexOf(old), replacement);
+}
+
 }  // namespace
 
 ViewConfigWindow::ViewConfigWindow(LayoutHost& host, QWidget* parent)
-    : QWidget(parent), host_(host) {
-  // The overlay is drawn over the views, which show through wherever it paints nothing.
-  setAttribute(Qt::WA_NoSystemBackground);
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), host_(host) {
+  // A window of its own above the main window, painting a picture of the views under it: a
+  // child widget painted over a 3D view would not show there, because the OpenGL drawing is
+  // composed over the rest of the window after the widgets have painted. The window paints
+  // every pixel itself.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  // The window manager then keeps it above the main window and gives it the keys back when
+  // the main window is clicked.
+  setWindowModality(Qt::WindowModal);
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
   hide();
   hoverTimer_.setInterval(100);
-  connect(&hoverTimer_, &QTimer::timeout, this, [this] { HoverAt(QCursor::pos()); });
+  connect(&hoverTimer_, &QTimer::timeout, this, &ViewConfigWindow::OnHoverTick);
+  // Taken once the layout has settled after a change, not in the middle of one.
+  pictureTimer_.setSingleShot(true);
+  pictureTimer_.setInterval(0);
+  connect(&pictureTimer_, &QTimer::timeout, this, &ViewConfigWindow::TakePicture);
 }
 
 ViewConfigWindow::~ViewConfigWindow() { Close(); }
@@ -72,12 +90,15 @@ void ViewConfigWindow::Open() {
   if (open_ || host_.layoutRoot() == nullptr) return;
   open_ = true;
   current_ = host_.layoutRoot();
+  TakePicture();
   PlaceOverCurrent();
   show();
   raise();
+  activateWindow();
   setFocus(Qt::OtherFocusReason);
   // Modal: while the overlay is open, the rest of the window gets no mouse or keys.
   qApp->installEventFilter(this);
+  lastPointer_ = QCursor::pos();
   hoverTimer_.start();
 }
 
@@ -85,8 +106,10 @@ void ViewConfigWindow::Close() {
   if (!open_) return;
   open_ = false;
   hoverTimer_.stop();
+  pictureTimer_.stop();
   qApp->removeEventFilter(this);
   hide();
+  if (parentWidget() != nullptr) parentWidget()->activateWindow();
   RepaintLayout();
   loop_.quit();
 }
@@ -129,11 +152,8 @@ void ViewConfigWindow::SplitCurrent(const QRect& window, char code) {
   cSplitView* parentNode = ParentNodeOf(split);
   auto* node = new cSplitView(host_, parentNode == nullptr);
   if (parentNode != nullptr) {
-    QSplitter* splitter = parentNode->splitter();
-    const QList<int> sizes = splitter->sizes();
-    splitter->insertWidget(splitter->indexOf(split), node);
+    TakePane(*parentNode, split, node);
     node->BuildFromLayout(desc, split);
-    splitter->setSizes(sizes);
   } else {
     // The root itself is split: the new node becomes the root.
     if (auto* oldRoot = qobject_cast<cSplitView*>(split)) oldRoot->SetNoInflate(false);
@@ -141,6 +161,7 @@ void ViewConfigWindow::SplitCurrent(const QRect& window, char code) {
     node->BuildFromLayout(desc, split);
   }
   node->show();
+  pictureTimer_.start();
   // The node that was split stays current, one level deeper.
   PlaceOverCurrent();
 }
@@ -162,15 +183,13 @@ void ViewConfigWindow::DeleteCurrent() {
   } else {
     cSplitView* grandParent = ParentNodeOf(parentNode);
     if (grandParent == nullptr) return;
-    QSplitter* outer = grandParent->splitter();
-    const QList<int> sizes = outer->sizes();
-    outer->insertWidget(outer->indexOf(parentNode), sibling);
-    outer->setSizes(sizes);
+    TakePane(*grandParent, parentNode, sibling);
   }
   sibling->show();
   host_.RemoveFrame(leaf);
   delete leaf;
   delete parentNode;
+  pictureTimer_.start();
   SetCurrent(sibling);
 }
 
@@ -211,6 +230,14 @@ void ViewConfigWindow::HoverAt(const QPoint& globalPos) {
       return;
     }
   }
+}
+
+void ViewConfigWindow::OnHoverTick() {
+  // A pointer resting where it was leaves the selection to the keys: only a move chooses.
+  const QPoint pointer = QCursor::pos();
+  if (pointer == lastPointer_) return;
+  lastPointer_ = pointer;
+  HoverAt(pointer);
 }
 
 QMenu* ViewConfigWindow::CreateContextMenu(QWidget* parent) {
@@ -291,24 +318,26 @@ bool ViewConfigWindow::event(QEvent* event) {
 
 bool ViewConfigWindow::eventFilter(QObject* watched, QEvent* event) {
   // A split or a delete lays the views out again after the fact; the overlay follows the
-  // current node to where it ends up.
-  if (watched == current_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+  // current node to where it ends up, and takes a new picture of the views.
+  QWidget* mainWindow = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+  const bool moved = event->type() == QEvent::Resize || event->type() == QEvent::Move;
+  if ((watched == current_ || watched == mainWindow) && moved) {
     PlaceOverCurrent();
+    pictureTimer_.start();
   }
   // The main window closing ends the overlay first, so that its shutdown runs normally.
-  if (watched == window() && event->type() == QEvent::Close) Close();
+  if (watched == mainWindow && event->type() == QEvent::Close) Close();
   if (open_ && IsInputEvent(event->type())) {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget != nullptr && widget->window() == window() && widget != this &&
-        !isAncestorOf(widget)) {
-      return true;
-    }
+    if (widget != nullptr && widget->window() == mainWindow) return true;
   }
   return QWidget::eventFilter(watched, event);
 }
 
 void ViewConfigWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  painter.fillRect(rect(), palette().window());
+  painter.drawPixmap(mapFromGlobal(pictureOrigin_), picture_);
   const QBrush hatch(Qt::white, Qt::BDiagPattern);
   auto hatchArea = [&](const QRect& area, bool outline) {
     painter.setCompositionMode(QPainter::CompositionMode_Difference);
@@ -403,8 +432,7 @@ void ViewConfigWindow::mouseMoveEvent(QMouseEvent* event) {
   }
   // The overlay can shrink from the edge held but never grow past the current node.
   const QPoint delta = event->globalPosition().toPoint() - dragStart_;
-  const QRect bounds(parentWidget()->mapFromGlobal(GlobalRect(current_).topLeft()),
-                     current_->size());
+  const QRect bounds = GlobalRect(current_);
   QRect r = dragStartRect_;
   if (dragEdges_ & kLeft)
     r.setLeft(std::clamp(r.left() + delta.x(), bounds.left(), r.right() - kMinimumSide));
@@ -438,10 +466,18 @@ void ViewConfigWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void ViewConfigWindow::PlaceOverCurrent() {
-  if (current_ == nullptr || parentWidget() == nullptr) return;
-  const QRect global = GlobalRect(current_);
-  setGeometry(QRect(parentWidget()->mapFromGlobal(global.topLeft()), global.size()));
+  if (current_ == nullptr) return;
+  setGeometry(GlobalRect(current_));
   raise();
+  update();
+}
+
+void ViewConfigWindow::TakePicture() {
+  // Rendering the layout draws the 3D views' pictures into it too.
+  QWidget* root = host_.layoutRoot();
+  if (root == nullptr) return;
+  picture_ = root->grab();
+  pictureOrigin_ = root->mapToGlobal(QPoint(0, 0));
   update();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QEventLoop>
+#include <QPixmap>
 #include <QPointer>
 #include <QRect>
 #include <QTimer>
@@ -13,8 +14,9 @@ namespace modrin::app {
 
 class LayoutHost;
 
-// The modal overlay in which the user reshapes the layout tree. It covers the current node
-// (at opening the root), hatches its panes, and follows the mouse to the leaf frame under it.
+// The modal overlay in which the user reshapes the layout tree: a borderless window of its own
+// over the current node (at opening the root), showing the views under it with its panes
+// hatched, and following the mouse to the leaf frame under it.
 // Dragging an edge of the overlay inwards splits the current node and puts a new photo frame
 // in the part given up; keys and a context menu move the selection, delete a view or change
 // its kind.
@@ -31,7 +33,7 @@ class ViewConfigWindow : public QWidget {
   static constexpr int kTo3DView = 32902;
   static constexpr int kToObjectList = 32903;
 
-  // `parent` is the main window whose layout tree `host` keeps; the overlay is a child of it.
+  // `parent` is the main window whose layout tree `host` keeps; the overlay stays above it.
   ViewConfigWindow(LayoutHost& host, QWidget* parent);
   ~ViewConfigWindow() override;
 
@@ -58,7 +60,8 @@ class ViewConfigWindow : public QWidget {
   void GoToParent();
   void GoToNextSibling();
   // The hover rule: with the cursor at `globalPos` outside the window over a leaf frame that
-  // is not current, that frame becomes current.
+  // is not current, that frame becomes current. The timer applies it only after the pointer
+  // has moved, so that a resting pointer never undoes a choice made with the keys.
   void HoverAt(const QPoint& globalPos);
 
   // The context menu "View config" as it is shown for the current node (the caller owns it).
@@ -80,8 +83,12 @@ class ViewConfigWindow : public QWidget {
   // Which edges a drag moves.
   enum Edge { kNone = 0, kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };
 
+  // The timer's tick: the hover rule, once the pointer has moved since the last tick.
+  void OnHoverTick();
   // Moves and sizes the window over the current node.
   void PlaceOverCurrent();
+  // Takes the picture of the layout that the window shows under its hatch.
+  void TakePicture();
   QRect GlobalRect(const QWidget* widget) const;
   int EdgesAt(const QPoint& pos) const;
   void RepaintLayout();
@@ -89,12 +96,16 @@ class ViewConfigWindow : public QWidget {
   LayoutHost& host_;
   QPointer<QWidget> current_;
   QTimer hoverTimer_;
+  QPoint lastPointer_;  // global pointer position at the last tick (or at opening)
+  QTimer pictureTimer_;
+  QPixmap picture_;       // the layout root as drawn
+  QPoint pictureOrigin_;  // global position of the picture's top-left corner
   QEventLoop loop_;
   bool open_ = false;
   bool menuOpen_ = false;
   int dragEdges_ = kNone;
   QPoint dragStart_;     // global position of the press
-  QRect dragStartRect_;  // the window's geometry, in its parent, at the press
+  QRect dragStartRect_;  // the window's geometry at the press
 };
 
 }  // namespace modrin::app
