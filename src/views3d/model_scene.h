@@ -69,6 +69,8 @@ ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>&
 struct ViewPose {
   float rotX = 0, rotY = 0, rotZ = 0;
   float zDist = -10.0f;
+
+  bool operator==(const ViewPose&) const = default;
 };
 
 struct Projection {

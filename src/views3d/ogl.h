@@ -92,6 +92,7 @@ class Ogl : public QOpenGLWidget {
   ModelBox box_;
   ViewPose pose_;
   ViewPose velocity_{0, 0, 0, 0};  // added to the pose on every timer tick
+  bool moved_ = false;             // a drag or wheel turn moved the model since the last tick
   Projection projection_;
   QPoint lastMouse_;
   QBasicTimer timer_;
