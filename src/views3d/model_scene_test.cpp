@@ -16,6 +16,15 @@ namespace {
 
 using testing::SquareProject;
 
+// A box from its corners, centred between them.
+ModelBox Box(std::array<double, 3> min, std::array<double, 3> max) {
+  ModelBox box;
+  box.min = min;
+  box.max = max;
+  for (int axis = 0; axis < 3; ++axis) box.center[axis] = (min[axis] + max[axis]) / 2;
+  return box;
+}
+
 TEST(TextureTest, SidesArePowersOfTwoUpTo1024) {
   EXPECT_EQ(TextureSide(1), 1);
   EXPECT_EQ(TextureSide(256), 256);
@@ -160,6 +169,30 @@ TEST(FitTest, FrontFaceFillsTheViewAndDepthRangeBracketsTheBox) {
   SetDepthRange(empty, -10, projection);
   EXPECT_EQ(projection.zNear, 0.1);
   EXPECT_EQ(projection.zFar, 100.0);
+}
+
+// After a model update the view is fitted again only when the model no longer fits the view
+// as it was last fitted, in a view twice as wide as high.
+TEST(FitTest, RefitOnlyWhenTheBoxOutgrowsTheFit) {
+  const ModelBox fitted = Box({0, 0, 0}, {8, 6, 3});
+  const struct {
+    const char* what;
+    ModelBox box;
+    bool refit;
+  } cases[] = {
+      {"the same box", fitted, false},
+      {"the same box moved", Box({5, -2, 1}, {13, 4, 4}), false},
+      {"smaller", Box({1, 1, 0}, {7, 5, 2}), false},
+      {"nothing left to show", ModelBox{}, false},
+      {"wider", Box({0, 0, 0}, {9, 6, 3}), true},
+      {"deeper", Box({0, -1, 0}, {8, 6, 3}), true},
+      {"taller, beyond the width's share", Box({0, 0, 0}, {8, 6, 5}), true},
+      {"taller, within the width's share", Box({0, 0, 0}, {8, 6, 3.5}), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OutgrowsFit(fitted, c.box, 45, 2.0), c.refit) << c.what;
+  // A fit made before there was anything to show shows nothing of a model that appears.
+  EXPECT_TRUE(OutgrowsFit(ModelBox{}, fitted, 45, 2.0));
+  EXPECT_FALSE(OutgrowsFit(ModelBox{}, ModelBox{}, 45, 2.0));
 }
 
 }  // namespace

@@ -74,10 +74,6 @@ Ogl::Ogl(QWidget* parent)
   setFormat(SurfaceFormat());
   setFocusPolicy(Qt::StrongFocus);
   setMouseTracking(true);
-  // The box is undefined until the first arrays are built; the depth range stays the initial
-  // one until then.
-  box_.min.fill(1);
-  box_.max.fill(-1);
 }
 
 Ogl::~Ogl() {
@@ -134,6 +130,7 @@ void Ogl::BuildDisplayLists() { listsStale_ = true; }
 
 void Ogl::FitView() {
   pose_.zDist = FitDistance(box_, projection_.fovy, projection_.aspect);
+  fittedBox_ = box_;
   UpdateProjection();
 }
 

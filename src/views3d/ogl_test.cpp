@@ -91,6 +91,7 @@ class OglTest : public QObject {
   void withoutContentOnlyKeysAct();
   void timerDrawsOnlyWhileTheModelTurns();
   void mouseTurnsAndZooms();
+  void updateFitsAGrownModelAgain();
 
  private:
   void ShowFrame(modrin::model::Project& project, QSize size = QSize(420, 340));
@@ -312,6 +313,28 @@ void OglTest::mouseTurnsAndZooms() {
   TurnWheel(view, 120);
   QCOMPARE(view.pose().zDist, zDist + 1.0f + 1.2f);
   QTRY_VERIFY(!frames.isEmpty());
+}
+
+// The house shown before its calibration, then calibrated (as OK in the calibration dialog
+// does it) in a wide view, where the roof the calibration adds makes the model too tall: the
+// update fits it into the view again as Full screen does. An update that leaves the model as
+// it is keeps the user's turn.
+void OglTest::updateFitsAGrownModelAgain() {
+  std::unique_ptr<modrin::model::ProjectDocument> house = OpenHouse();
+  QVERIFY(house != nullptr);
+  ShowFrame(house->project(), QSize(600, 300));
+  Ogl& view = *frame_->view();
+  DragTo(view, QPoint(40, 20));
+  QVERIFY(Calibrate(house->project()));
+  frame_->UpdateView();
+  const QImage updated = view.grabFramebuffer();
+  frame_->fullScreenAction()->trigger();
+  QCOMPARE(view.grabFramebuffer(), updated);
+
+  DragTo(view, QPoint(80, 20));
+  const ViewPose turned = view.pose();
+  frame_->UpdateView();
+  QCOMPARE(view.pose(), turned);
 }
 
 QTEST_MAIN(OglTest)
