@@ -119,6 +119,13 @@ float FitDistance(const ModelBox& box, double fovy, double aspect) {
   return static_cast<float>(-std::max(hz / t, hx / (aspect * t)) - hy);
 }
 
+bool OutgrowsFit(const ModelBox& fitted, const ModelBox& box, double fovy, double aspect) {
+  if (box.empty()) return false;
+  if (fitted.empty()) return true;
+  // Both distances are worked out the same way, so a box of the same size gives the same one.
+  return FitDistance(box, fovy, aspect) < FitDistance(fitted, fovy, aspect);
+}
+
 void SetDepthRange(const ModelBox& box, float zDist, Projection& projection) {
   if (box.empty()) {
     projection.zNear = 0.1;

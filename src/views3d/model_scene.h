@@ -42,10 +42,10 @@ struct PhotoDrawEntry {
 };
 
 // The bounding box of the drawn model in model coordinates. Without any triangle the box keeps
-// its initial extremes (min above max).
+// its initial extremes (min above max); a box made without values is empty too.
 struct ModelBox {
-  std::array<double, 3> min{};
-  std::array<double, 3> max{};
+  std::array<double, 3> min{1, 1, 1};
+  std::array<double, 3> max{-1, -1, -1};
   std::array<double, 3> center{};
 
   bool empty() const { return min[0] > max[0]; }
@@ -69,6 +69,8 @@ ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>&
 struct ViewPose {
   float rotX = 0, rotY = 0, rotZ = 0;
   float zDist = -10.0f;
+
+  bool operator==(const ViewPose&) const = default;
 };
 
 struct Projection {
@@ -81,6 +83,12 @@ struct Projection {
 // The distance at which the whole box shows in a view of the given field and aspect: the box's
 // front face just fills the view.
 float FitDistance(const ModelBox& box, double fovy, double aspect);
+
+// Whether a model whose box is now `box` has grown out of the view last fitted to `fitted`:
+// it needs the eye farther away than that fit put it (at the view's field and aspect as they
+// are now), or the fit was made with nothing to show. A box that shrinks or keeps its size,
+// wherever its centre moved, still shows whole, centred in the view.
+bool OutgrowsFit(const ModelBox& fitted, const ModelBox& box, double fovy, double aspect);
 
 // The near and far planes for the box seen from `zDist`: a tenth of the distance to the box's
 // near face and ten times the distance to its far face.

@@ -16,90 +16,88 @@ namespace {
 
 using testing::SquareProject;
 
-TEST(TextureTest, SidesArePowersOfTwoUpTo1024) {
-  EXPECT_EQ(TextureSide(1), 1);
-  EXPECT_EQ(TextureSide(256), 256);
-  EXPECT_EQ(TextureSide(257), 512);
-  EXPECT_EQ(TextureSide(400), 512);
-  EXPECT_EQ(TextureSide(512), 512);
-  EXPECT_EQ(TextureSide(600), 1024);
-  EXPECT_EQ(TextureSide(4000), 1024);
+// A box from its corners, centred between them.
+ModelBox Box(std::array<double, 3> min, std::array<double, 3> max) {
+  ModelBox box;
+  box.min = min;
+  box.max = max;
+  for (int axis = 0; axis < 3; ++axis) box.center[axis] = (min[axis] + max[axis]) / 2;
+  return box;
+}
 
-  images::DecodedImage wide = images::DecodedImage::Filled(600, 400, 0);
-  EXPECT_EQ(MakeTexture(wide).width, 1024);
-  EXPECT_EQ(MakeTexture(wide).height, 512);
-  images::DecodedImage big = images::DecodedImage::Filled(2000, 1500, 0);
-  EXPECT_EQ(MakeTexture(big).width, 1024);
-  EXPECT_EQ(MakeTexture(big).height, 1024);
+// Each side the next power of two, at most 1024.
+TEST(TextureTest, SidesArePowersOfTwoUpTo1024) {
+  const struct {
+    int width, height, textureWidth, textureHeight;
+  } cases[] = {
+      {600, 400, 1024, 512}, {2000, 1500, 1024, 1024}, {512, 256, 512, 256}, {257, 1, 512, 1}};
+  for (const auto& c : cases) {
+    const TextureImage texture = MakeTexture(images::DecodedImage::Filled(c.width, c.height, 0));
+    EXPECT_EQ(texture.width, c.textureWidth) << c.width;
+    EXPECT_EQ(texture.height, c.textureHeight) << c.height;
+  }
   EXPECT_TRUE(MakeTexture(images::DecodedImage{}).empty());
 }
 
-// A picture whose left half is red and whose bottom rows are blue: the texture holds the bottom
+// A picture whose left half is red and whose bottom row is blue: the texture holds the bottom
 // row first, in blue-green-red order, sampled at the nearest pixel.
 TEST(TextureTest, RowsBottomUpInBlueGreenRedOrder) {
   images::DecodedImage picture = images::DecodedImage::Filled(6, 4, 0);
   for (int y = 0; y < 4; ++y) {
     for (int x = 0; x < 6; ++x) {
       auto* rgb = const_cast<std::uint8_t*>(picture.Pixel(x, y));
-      rgb[0] = x < 3 ? 200 : 0;   // red on the left
-      rgb[2] = y == 0 ? 150 : 0;  // blue along the bottom
+      rgb[0] = x < 3 ? 200 : 0;
       rgb[1] = static_cast<std::uint8_t>(10 * x);
+      rgb[2] = y == 0 ? 150 : 0;
     }
   }
   const TextureImage texture = MakeTexture(picture);
   ASSERT_EQ(texture.width, 8);
   ASSERT_EQ(texture.height, 4);
   auto texel = [&](int x, int y) {
-    return &texture.bgr[(static_cast<std::size_t>(y) * 8 + x) * 3];
+    const std::uint8_t* bgr = &texture.bgr[(static_cast<std::size_t>(y) * 8 + x) * 3];
+    return std::array<int, 3>{bgr[0], bgr[1], bgr[2]};
   };
-  // Bottom-left texel: the bottom-left pixel.
-  EXPECT_EQ(texel(0, 0)[0], 150);
-  EXPECT_EQ(texel(0, 0)[2], 200);
-  // Top-right texel: the top-right pixel, neither red nor blue; green tells the column.
-  EXPECT_EQ(texel(7, 3)[0], 0);
-  EXPECT_EQ(texel(7, 3)[2], 0);
-  EXPECT_EQ(texel(7, 3)[1], 50);
+  EXPECT_EQ(texel(0, 0), (std::array<int, 3>{150, 0, 200}));
+  EXPECT_EQ(texel(7, 3), (std::array<int, 3>{0, 50, 0}));
   // Texel 3 of 8 has its centre at 3.5 / 8 of the width: column 2 of 6, still red.
   EXPECT_EQ(texel(3, 1)[2], 200);
   EXPECT_EQ(texel(4, 1)[2], 0);
 }
 
-// The unit square in the x-z plane (y = 0), marked in photo 0 only.
+// The unit square in the x-z plane (y = 0), marked in photo 0 only, in two objects: each
+// current object's triangles in object order.
 TEST(ArraysTest, CornersInViewAxesAroundTheBoxCentre) {
-  SquareProject square({"A"});
+  SquareProject square({"A", "B"});
   mesh::UpdateModelWithMeshes(square.project);
   std::vector<PhotoDrawEntry> entries = CreateEntries(square.project);
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].texture.width, 128);
-  EXPECT_EQ(entries[0].texture.height, 128);
   const ModelBox box = BuildArrays(square.project, entries);
-  EXPECT_FALSE(box.empty());
   EXPECT_EQ(box.center, (std::array<double, 3>{0.5, 0, 0.5}));
-  EXPECT_EQ(entries[1].vertices.size(), 0u);
 
   const model::ObjectPhotoMesh& mesh = *square.project.objects[0]->photoMeshes[0];
-  ASSERT_EQ(entries[0].vertices.size(), 3 * mesh.triangleCount());
-  std::size_t k = 0;
+  ASSERT_EQ(entries[0].vertices.size(), 2 * 3 * mesh.triangleCount());
+  const DrawVertex* d = entries[0].vertices.data();
   for (const model::MeshTriangle& triangle : mesh.triangles()) {
-    for (int corner = 0; corner < 3; ++corner, ++k) {
+    for (int corner = 0; corner < 3; ++corner, ++d) {
       const model::MeshVertex& v = *triangle.Corner(corner);
-      const DrawVertex& d = entries[0].vertices[k];
-      EXPECT_FLOAT_EQ(d.s, static_cast<float>(v.u));
-      EXPECT_FLOAT_EQ(d.t, static_cast<float>(v.v));
-      EXPECT_FLOAT_EQ(d.x, static_cast<float>(v.x - 0.5));
-      EXPECT_FLOAT_EQ(d.y, static_cast<float>(v.z - 0.5));
-      EXPECT_FLOAT_EQ(d.z, static_cast<float>(-v.y));
+      EXPECT_FLOAT_EQ(d->s, static_cast<float>(v.u));
+      EXPECT_FLOAT_EQ(d->t, static_cast<float>(v.v));
+      EXPECT_FLOAT_EQ(d->x, static_cast<float>(v.x - 0.5));
+      EXPECT_FLOAT_EQ(d->y, static_cast<float>(v.z - 0.5));
+      EXPECT_FLOAT_EQ(d->z, static_cast<float>(-v.y));
       // The model's normal (0, -1, 0) faces the eye.
-      EXPECT_FLOAT_EQ(d.nx, 0);
-      EXPECT_FLOAT_EQ(d.ny, 0);
-      EXPECT_FLOAT_EQ(d.nz, 1);
+      EXPECT_EQ((std::array<float, 3>{d->nx, d->ny, d->nz}), (std::array<float, 3>{0, 0, 1}));
     }
   }
 
+  // Entries past the project's photos (a photo added since the textures were made) stay empty.
+  entries.resize(1);
+  BuildArrays(square.project, entries);
+  EXPECT_EQ(entries[0].vertices.size(), 2 * 3 * mesh.triangleCount());
   // Objects that are not current are not drawn; with none left the box keeps its extremes.
-  square.project.objects[0]->current = false;
-  const ModelBox none = BuildArrays(square.project, entries);
-  EXPECT_TRUE(none.empty());
+  for (auto& object : square.project.objects) object->current = false;
+  EXPECT_TRUE(BuildArrays(square.project, entries).empty());
   EXPECT_EQ(entries[0].vertices.size(), 0u);
 }
 
@@ -118,28 +116,12 @@ TEST(ArraysTest, PhotoWithoutPictureHasNoTexture) {
   EXPECT_TRUE(entries[1].vertices.empty());
 }
 
-TEST(ArraysTest, EveryCurrentObjectInObjectOrder) {
-  SquareProject square({"A", "B"});
-  mesh::UpdateModelWithMeshes(square.project);
-  std::vector<PhotoDrawEntry> entries = CreateEntries(square.project);
-  BuildArrays(square.project, entries);
-  const std::size_t one = 3 * square.project.objects[0]->photoMeshes[0]->triangleCount();
-  EXPECT_EQ(entries[0].vertices.size(), 2 * one);
-  // Entries past the project's photos (a photo added since the textures were made) stay empty.
-  entries.resize(1);
-  BuildArrays(square.project, entries);
-  EXPECT_EQ(entries[0].vertices.size(), 2 * one);
-}
-
+// The box's front face just fills the view: its height decides in a square view, its width in
+// a narrow one; the depth range brackets the box.
 TEST(FitTest, FrontFaceFillsTheViewAndDepthRangeBracketsTheBox) {
-  ModelBox box;
-  box.min = {-1, -0.5, -2};
-  box.max = {1, 0.5, 2};
-  box.center = {0, 0, 0};
+  const ModelBox box = Box({-1, -0.5, -2}, {1, 0.5, 2});
   const double t = std::tan(22.5 * std::numbers::pi / 180);
-  // Taller than wide: the height decides.
   EXPECT_FLOAT_EQ(FitDistance(box, 45, 1.0), static_cast<float>(-2 / t - 0.5));
-  // In a narrow view the width decides.
   EXPECT_FLOAT_EQ(FitDistance(box, 45, 0.25), static_cast<float>(-1 / (0.25 * t) - 0.5));
 
   Projection projection;
@@ -148,18 +130,38 @@ TEST(FitTest, FrontFaceFillsTheViewAndDepthRangeBracketsTheBox) {
   EXPECT_NEAR(projection.zNear, (-0.5 - zDist) * 0.1, 1e-6);
   EXPECT_NEAR(projection.zFar, (0.5 - zDist) * 10.0, 1e-6);
 
-  // A box of one point, or none, still gives a usable depth range.
-  ModelBox point;
-  point.min = point.max = point.center = {3, 3, 3};
+  // A box of one point, or none, still gives a depth range OpenGL accepts.
+  const ModelBox point = Box({3, 3, 3}, {3, 3, 3});
   SetDepthRange(point, FitDistance(point, 45, 1.0), projection);
   EXPECT_GT(projection.zNear, 0);
   EXPECT_GT(projection.zFar, projection.zNear);
-  ModelBox empty;
-  empty.min = {1, 1, 1};
-  empty.max = {-1, -1, -1};
-  SetDepthRange(empty, -10, projection);
+  SetDepthRange(ModelBox{}, -10, projection);
   EXPECT_EQ(projection.zNear, 0.1);
   EXPECT_EQ(projection.zFar, 100.0);
+}
+
+// After a model update the view is fitted again only when the model no longer fits the view
+// as it was last fitted, in a view twice as wide as high.
+TEST(FitTest, RefitOnlyWhenTheBoxOutgrowsTheFit) {
+  const ModelBox fitted = Box({0, 0, 0}, {8, 6, 3});
+  const struct {
+    const char* what;
+    ModelBox box;
+    bool refit;
+  } cases[] = {
+      {"the same box", fitted, false},
+      {"the same box moved", Box({5, -2, 1}, {13, 4, 4}), false},
+      {"smaller", Box({1, 1, 0}, {7, 5, 2}), false},
+      {"nothing left to show", ModelBox{}, false},
+      {"wider", Box({0, 0, 0}, {9, 6, 3}), true},
+      {"deeper", Box({0, -1, 0}, {8, 6, 3}), true},
+      {"taller, beyond the width's share", Box({0, 0, 0}, {8, 6, 5}), true},
+      {"taller, within the width's share", Box({0, 0, 0}, {8, 6, 3.5}), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OutgrowsFit(fitted, c.box, 45, 2.0), c.refit) << c.what;
+  // A fit made before there was anything to show shows nothing of a model that appears.
+  EXPECT_TRUE(OutgrowsFit(ModelBox{}, fitted, 45, 2.0));
+  EXPECT_FALSE(OutgrowsFit(ModelBox{}, ModelBox{}, 45, 2.0));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace modrin::views3d {
 namespace {
 
 constexpr int kTimerPeriodMs = 5;
+constexpr ViewPose kStill{0, 0, 0, 0};
 
 // Whether a 3D view is drawing: every view shares it, so a draw never starts inside another
 // (a timer tick arriving while a view draws).
@@ -73,10 +74,6 @@ Ogl::Ogl(QWidget* parent)
   setFormat(SurfaceFormat());
   setFocusPolicy(Qt::StrongFocus);
   setMouseTracking(true);
-  // The box is undefined until the first arrays are built; the depth range stays the initial
-  // one until then.
-  box_.min.fill(1);
-  box_.max.fill(-1);
 }
 
 Ogl::~Ogl() {
@@ -133,6 +130,7 @@ void Ogl::BuildDisplayLists() { listsStale_ = true; }
 
 void Ogl::FitView() {
   pose_.zDist = FitDistance(box_, projection_.fovy, projection_.aspect);
+  fittedBox_ = box_;
   UpdateProjection();
 }
 
@@ -277,11 +275,13 @@ void Ogl::mouseMoveEvent(QMouseEvent* event) {
     pose_.rotY += static_cast<float>(move.x()) * kRotSpeed;
     pose_.rotX += static_cast<float>(move.y()) * kRotSpeed;
   }
+  moved_ = true;
   StartTimer();
 }
 
 void Ogl::wheelEvent(QWheelEvent* event) {
   pose_.zDist += static_cast<float>(event->angleDelta().y()) * kZoomSpeed * 0.1f;
+  moved_ = true;
   StartTimer();
   event->accept();
 }
@@ -315,14 +315,14 @@ void Ogl::keyPressEvent(QKeyEvent* event) {
       break;
     case Qt::Key_5:
       if (!keypad) break;
-      velocity_ = ViewPose{0, 0, 0, 0};
+      velocity_ = kStill;
       timer_.stop();
       return;
     case Qt::Key_End:
-      velocity_ = ViewPose{0, 0, 0, 0};
+      velocity_ = kStill;
       break;
     case Qt::Key_Clear:  // keypad 5 with Num Lock off
-      velocity_ = ViewPose{0, 0, 0, 0};
+      velocity_ = kStill;
       timer_.stop();
       return;
     case Qt::Key_Home:
@@ -352,13 +352,20 @@ void Ogl::timerEvent(QTimerEvent* event) {
     QOpenGLWidget::timerEvent(event);
     return;
   }
-  pose_.rotX += velocity_.rotX;
-  pose_.rotY += velocity_.rotY;
-  pose_.rotZ += velocity_.rotZ;
-  pose_.zDist += velocity_.zDist;
-  update();
-  // The velocities stay: the turning resumes with the next key, drag, click or wheel turn.
-  if (!rect().contains(mapFromGlobal(QCursor::pos()))) timer_.stop();
+  const bool turning = velocity_ != kStill;
+  if (turning) {
+    pose_.rotX += velocity_.rotX;
+    pose_.rotY += velocity_.rotY;
+    pose_.rotZ += velocity_.rotZ;
+    pose_.zDist += velocity_.zDist;
+  }
+  // A frame only when the picture changes: an unchanged one would keep a core busy drawing
+  // the same pixels 200 times a second.
+  if (turning || moved_) update();
+  moved_ = false;
+  // With nothing turning the timer rests until the next input starts it. The velocities stay:
+  // the turning resumes with the next key, drag, click or wheel turn.
+  if (!turning || !rect().contains(mapFromGlobal(QCursor::pos()))) timer_.stop();
 }
 
 }  // namespace modrin::views3d

@@ -39,6 +39,10 @@ class Ogl : public QOpenGLWidget {
   void FitView();
   // The whole model in view, unturned.
   void ResetView();
+  // Whether the arrays last built hold a model too large for the view as last fitted.
+  bool OutgrewFit() const {
+    return OutgrowsFit(fittedBox_, box_, projection_.fovy, projection_.aspect);
+  }
   // The depth range for the box as it stands, then an immediate redraw.
   void UpdateProjection();
   // Draws at the next turn of the event loop.
@@ -89,9 +93,11 @@ class Ogl : public QOpenGLWidget {
 
   bool wireframe_ = false;
   bool autoRedraw_ = true;
-  ModelBox box_;
+  ModelBox box_;        // empty until the first arrays are built
+  ModelBox fittedBox_;  // the box the last fit was made for
   ViewPose pose_;
   ViewPose velocity_{0, 0, 0, 0};  // added to the pose on every timer tick
+  bool moved_ = false;             // a drag or wheel turn moved the model since the last tick
   Projection projection_;
   QPoint lastMouse_;
   QBasicTimer timer_;

@@ -150,7 +150,9 @@ void OglFrame::UpdateView(int flags) {
   }
   if (view_ == nullptr) return;
   if (project_ != nullptr) view_->BuildArrays(*project_);
-  if (flags & kFit) view_->ResetView();
+  // A model update that grows the model beyond the fitted view (a calibration adding points)
+  // fits it again as Full screen does; one that shrinks it keeps the user's view.
+  if ((flags & kFit) || ((flags & kUpdateModel) && view_->OutgrewFit())) view_->ResetView();
   view_->BuildDisplayLists();
   view_->Render();
 }
