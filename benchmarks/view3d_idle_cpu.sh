@@ -12,12 +12,9 @@ sample=$2
 seconds=${3:-10}
 keys=${4:-}
 
-for tool in xvfb-run xdotool; do
-  command -v $tool >/dev/null || {
-    echo "view3d_idle_cpu.sh: $tool is missing (apt-get install xvfb xdotool)" >&2
-    exit 1
-  }
-done
+session_lib=$(dirname "$(realpath "$0")")/../scripts/desktop_session.sh
+source "$session_lib"
+require_tools view3d_idle_cpu.sh "xvfb xdotool" xvfb-run xdotool
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$sample" "$work/sample"
@@ -25,17 +22,9 @@ project=$(ls "$work"/sample/*.mpj | head -1)
 
 cat >"$work/session.sh" <<'SESSION'
 set -euo pipefail
-export HOME=$1 XDG_CONFIG_HOME=$1/config XDG_DATA_HOME=$1/data
-"$2" "$3" >"$1/modrin.log" 2>&1 &
-pid=$!
-for _ in $(seq 150); do
-  window=$(xdotool search --onlyvisible --name '^Modrin$' 2>/dev/null | head -1) &&
-    [ -n "$window" ] && break
-  sleep 0.1
-done
-# No window manager: the window at the screen's corner; the 3D view of the default layout
-# fills its lower right quarter.
-xdotool windowmove "$window" 0 0 windowsize "$window" 1280 800
+source "$6"
+# The 3D view of the default layout fills the window's lower right quarter.
+start_modrin_window "$1" "$2" "$3"
 sleep 3
 xdotool mousemove 960 600 sleep 0.3 click 1
 [ -z "$5" ] || xdotool key $5
@@ -50,4 +39,4 @@ awk -v t="$((after - before))" -v hz="$(getconf CLK_TCK)" -v s="$4" \
 SESSION
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/session.sh" "$work" "$modrin" "$project" \
-  "$seconds" "$keys"
+  "$seconds" "$keys" "$session_lib"

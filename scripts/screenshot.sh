@@ -11,12 +11,9 @@ sample=$2
 out=$(realpath -m "$3")
 cli=${4:+$(realpath "$4")}
 
-for tool in xvfb-run xdotool import; do
-  command -v $tool >/dev/null || {
-    echo "screenshot.sh: $tool is missing (apt-get install xvfb xdotool imagemagick)" >&2
-    exit 1
-  }
-done
+session_lib=$(dirname "$(realpath "$0")")/desktop_session.sh
+source "$session_lib"
+require_tools screenshot.sh "xvfb xdotool imagemagick" xvfb-run xdotool import
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$sample" "$work/sample"
@@ -30,16 +27,8 @@ fi
 
 cat >"$work/session.sh" <<'SESSION'
 set -euo pipefail
-export HOME=$1 XDG_CONFIG_HOME=$1/config XDG_DATA_HOME=$1/data
-"$2" "$3" >"$1/modrin.log" 2>&1 &
-pid=$!
-for _ in $(seq 150); do
-  window=$(xdotool search --onlyvisible --name '^Modrin$' 2>/dev/null | head -1) &&
-    [ -n "$window" ] && break
-  sleep 0.1
-done
-# No window manager: place the window at the screen's corner at the size a user would give it.
-xdotool windowmove "$window" 0 0 windowsize "$window" 1280 800
+source "$6"
+start_modrin_window "$1" "$2" "$3"
 sleep 2
 if [ "$5" = turn ]; then
   # The 3D view fills the lower right quarter: fit the model to the view's final size (Home),
@@ -53,5 +42,5 @@ kill $pid
 SESSION
 
 xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/session.sh" "$work" "$modrin" "$project" "$out" \
-  "${cli:+turn}"
+  "${cli:+turn}" "$session_lib"
 echo "Wrote $out"
