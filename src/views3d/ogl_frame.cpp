@@ -151,8 +151,13 @@ void OglFrame::UpdateView(int flags) {
   if (view_ == nullptr) return;
   if (project_ != nullptr) view_->BuildArrays(*project_);
   // A model update that grows the model beyond the fitted view (a calibration adding points)
-  // fits it again as Full screen does; one that shrinks it keeps the user's view.
-  if ((flags & kFit) || ((flags & kUpdateModel) && view_->OutgrewFit())) view_->ResetView();
+  // moves the eye back as far as a fit would, keeping the user's turn; one that shrinks it
+  // keeps the user's view.
+  if (flags & kFit) {
+    view_->ResetView();
+  } else if ((flags & kUpdateModel) && view_->OutgrewFit()) {
+    view_->FitView();
+  }
   view_->BuildDisplayLists();
   view_->Render();
 }
