@@ -318,21 +318,6 @@ class CalibrationDialogTest : public QObject {
     QVERIFY(ComputedPositions(project()) > 0);
   }
 
-  void lookingAtTheTableNeverRoundsAPose() {
-    // Looking at the table and pressing OK there keeps every pose exactly as it was.
-    project().photos[3]->camera.orientation = {0.123456789, -0.000123456, 2.987654321};
-    project().photos[3]->camera.translation = {1.0 / 3, 2.0 / 3, 1e-7};
-    const std::vector<CameraRecord> before = Cameras(project());
-    app_->document().SetModified(false);
-    InDialog([&](CalibrationDialog& dialog) {
-      ClickTab(dialog, 1);
-      ClickCell(*dialog.listPage(), 3, CalibrationListPage::kPitch);
-      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-    });
-    QCOMPARE(FirstChangedCamera(Cameras(project()), before), -1);
-    QVERIFY(!app_->document().modified());
-  }
-
   void rootBoxChecksAndClearsEveryPhoto() {
     for (const auto& photo : project().photos) photo->camera.pending = true;
     InDialog([&](CalibrationDialog& dialog) {
@@ -425,7 +410,13 @@ class CalibrationDialogTest : public QObject {
     QCOMPARE(project().photos[2]->camera.orientation.x, 15 * std::acos(0.0) / 90);
   }
 
-  void editBoxSitsOnTheCellAndArrowsMoveIt() {
+  // The edit box sits on its cell and the arrow keys move it; looking at the table that way and
+  // pressing OK keeps every pose exactly as it was.
+  void editBoxMovesOnTheCellsAndLookingNeverRoundsAPose() {
+    project().photos[3]->camera.orientation = {0.123456789, -0.000123456, 2.987654321};
+    project().photos[3]->camera.translation = {1.0 / 3, 2.0 / 3, 1e-7};
+    const std::vector<CameraRecord> before = Cameras(project());
+    app_->document().SetModified(false);
     InDialog([&](CalibrationDialog& dialog) {
       dialog.resize(420, 300);
       ClickTab(dialog, 1);
@@ -458,7 +449,11 @@ class CalibrationDialogTest : public QObject {
       ClickCell(page, 0, CalibrationListPage::kPhoto);
       QCOMPARE(page.editRow(), -1);
       QVERIFY(!page.editBox()->isVisible());
+      ClickCell(page, 3, CalibrationListPage::kPitch);
+      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     });
+    QCOMPARE(FirstChangedCamera(Cameras(project()), before), -1);
+    QVERIFY(!app_->document().modified());
   }
 
   void runShowsProgressAndEscapeEndsOnlyTheCurrentSearch() {
