@@ -65,626 +65,566 @@ QByteArray ProjectText(bool objects) {
   return QByteArray::fromStdString(modrin::model::WriteProjectText(project));
 }
 
+// The first frame of type `Frame` in the frame list; nullptr if there is none.
+template <typename Frame>
+Frame* FirstFrame(const CMainFrame& frame) {
+  for (QWidget* w : frame.frames()) {
+    if (auto* found = qobject_cast<Frame*>(w)) return found;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 class MainFrameTest : public QObject {
   Q_OBJECT
 
- private slots:
-  void init();
-  void cleanup();
-
-  void startsWithoutProjectAndSaveDisabled();
-  void startsWithProjectArgumentModified();
-  void refusedArgumentLeavesNoPathToWriteOver();
-  void enablingFollowsObjects();
-  void menusHoldCommandsInOrder();
-  void acceleratorsAndUnboundKeys();
-  void toolbarItemsFollowTheirBars_data();
-  void toolbarItemsFollowTheirBars();
-  void helpKeyOpensThePageOfTheFocusedView();
-
-  void quitNoSaveEndsWithoutWriting();
-  void quitYesSavesAndEnds();
-  void quitCancelStaysOpen();
-  void quitWithCancelledSaveDialogStaysOpen();
-  void quitWithFailedSaveStaysOpen();
-  void layoutWrittenAtEveryExit();
-  void invalidStoredLayoutGivesDefault();
-
-  void openWithUnsavedChangesAsksFirst();
-  void recentFilesOrderLimitAndVanished();
-  void loadImagesCancelledStillModifiedAndRefreshes();
-  void a3DViewAddedToTheLayoutIsInitialised();
-  void anObjectListMadeInTheLayoutShowsTheObjects();
-  void photoParametersSetTheFocalOfPhotosWithout();
-  void save3DWritesByExtensionAndReportsFailures();
-  void save3DDialogOffersTheThreeTypes();
-  void helpKeyInAPhotoViewAdvisesTheNextStep();
-  void saveUnderGermanLocaleIsByteIdentical();
-
  private:
   // Starts the program with `projectPath` (empty: none).
-  void StartApp(const QString& projectPath = {});
+  void StartApp(const QString& projectPath = {}) {
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    dialogs_ = dialogs.get();
+    app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
+    app_->Start(projectPath);
+  }
   QString Path(const QString& name) const { return dir_->filePath(name); }
 
   std::unique_ptr<QTemporaryDir> dir_;
   ScriptedDialogs* dialogs_ = nullptr;
   std::unique_ptr<ModrinApplication> app_;
-};
 
-void MainFrameTest::init() {
-  QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
-  dir_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(dir_->isValid());
-}
+ private slots:
+  void init() {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+  }
+  void cleanup() {
+    app_.reset();
+    dir_.reset();
+  }
 
-void MainFrameTest::cleanup() {
-  app_.reset();
-  dir_.reset();
-}
+  void startsWithoutProjectAndSaveDisabled() {
+    StartApp();
+    CMainFrame& frame = app_->mainFrame();
+    QVERIFY(frame.isVisible());
+    QCOMPARE(frame.windowTitle(), QString("Modrin"));
+    QVERIFY(!frame.action(command::kSave)->isEnabled());
+    QVERIFY(!app_->document().modified());
+    QVERIFY(app_->document().projectPath().empty());
+    QCOMPARE(frame.promptText(), QString("Ready"));
+  }
 
-void MainFrameTest::StartApp(const QString& projectPath) {
-  auto dialogs = std::make_unique<ScriptedDialogs>();
-  dialogs_ = dialogs.get();
-  app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
-  app_->Start(projectPath);
-}
+  void startsWithProjectArgumentModified() {
+    WriteAll(Path("a.mpj"), ProjectText(true));
+    StartApp(Path("a.mpj"));
+    QVERIFY(app_->document().modified());
+    QVERIFY(app_->mainFrame().action(command::kSave)->isEnabled());
+    QCOMPARE(app_->project().objects.size(), std::size_t{1});
+    QCOMPARE(app_->recentFiles().entries(), QStringList{Path("a.mpj")});
+  }
 
-void MainFrameTest::startsWithoutProjectAndSaveDisabled() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  QVERIFY(frame.isVisible());
-  QCOMPARE(frame.windowTitle(), QString("Modrin"));
-  QVERIFY(!frame.action(command::kSave)->isEnabled());
-  QVERIFY(!app_->document().modified());
-  QVERIFY(app_->document().projectPath().empty());
-  QCOMPARE(frame.promptText(), QString("Ready"));
-}
+  void refusedArgumentLeavesNoPathToWriteOver() {
+    // A file refused for the meshes it would need; the next Save must not replace it.
+    QByteArray refused = "Modrin file version 3.00\n";
+    for (int i = 0; i < 1001; ++i) refused += "Image: \"p\"\n";
+    refused += "Positions:\nEdges:\n";
+    for (int i = 0; i < 1000; ++i) refused += "Object: \"o\"\n";
+    WriteAll(Path("x.mpj"), refused);
+    StartApp(Path("x.mpj"));
+    QCOMPARE(dialogs_->errors.size(), 1);
+    QVERIFY(app_->document().modified());
+    QVERIFY(app_->project().photos.empty());
+    dialogs_->saveName.clear();
+    app_->Save();
+    QCOMPARE(dialogs_->saveDialogs, 1);
+    QCOMPARE(ReadAll(Path("x.mpj")), refused);
+  }
 
-void MainFrameTest::startsWithProjectArgumentModified() {
-  WriteAll(Path("a.mpj"), ProjectText(true));
-  StartApp(Path("a.mpj"));
-  QVERIFY(app_->document().modified());
-  QVERIFY(app_->mainFrame().action(command::kSave)->isEnabled());
-  QCOMPARE(app_->project().objects.size(), std::size_t{1});
-  QCOMPARE(app_->recentFiles().entries(), QStringList{Path("a.mpj")});
-}
+  void enablingFollowsObjects() {
+    StartApp();
+    CMainFrame& frame = app_->mainFrame();
+    const auto exportsEnabled = [&] {
+      return QList<bool>{frame.action(command::kSave3DAs)->isEnabled(),
+                         frame.action(command::kSaveToWeb)->isEnabled()};
+    };
+    // The object list of the default layout adds "Object" on its first refill.
+    app_->project().objects.clear();
+    frame.UpdateCommandStates();
+    QCOMPARE(exportsEnabled(), (QList<bool>{false, false}));
+    app_->project().AddObject("Object");
+    frame.UpdateCommandStates();
+    QCOMPARE(exportsEnabled(), (QList<bool>{true, true}));
+    app_->project().RemoveObject("Object");
+    // Idle time re-evaluates the rules without being asked: an event loop that waits once.
+    QEventLoop loop;
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec();
+    QCOMPARE(exportsEnabled(), (QList<bool>{false, false}));
+    // Every other command is always enabled.
+    QVERIFY(frame.action(command::kOpen)->isEnabled());
+    QVERIFY(frame.action(command::kCalibration)->isEnabled());
+  }
 
-void MainFrameTest::refusedArgumentLeavesNoPathToWriteOver() {
-  // A file refused for the meshes it would need; the next Save must not replace it.
-  QByteArray refused = "Modrin file version 3.00\n";
-  for (int i = 0; i < 1001; ++i) refused += "Image: \"p\"\n";
-  refused += "Positions:\nEdges:\n";
-  for (int i = 0; i < 1000; ++i) refused += "Object: \"o\"\n";
-  WriteAll(Path("x.mpj"), refused);
-  StartApp(Path("x.mpj"));
-  QCOMPARE(dialogs_->errors.size(), 1);
-  QVERIFY(app_->document().modified());
-  QVERIFY(app_->project().photos.empty());
-  dialogs_->saveName.clear();
-  app_->Save();
-  QCOMPARE(dialogs_->saveDialogs, 1);
-  QCOMPARE(ReadAll(Path("x.mpj")), refused);
-}
+  void menusHoldCommandsInOrder() {
+    StartApp();
+    CMainFrame& frame = app_->mainFrame();
+    QStringList titles;
+    for (QAction* menu : frame.menuBar()->actions()) titles << menu->text();
+    QCOMPARE(titles, (QStringList{"&File", "&Tools", "&Windows", "&Help"}));
 
-void MainFrameTest::enablingFollowsObjects() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  // The object list of the default layout adds "Object" on its first refill.
-  app_->project().objects.clear();
-  frame.UpdateCommandStates();
-  QVERIFY(!frame.action(command::kSave3DAs)->isEnabled());
-  QVERIFY(!frame.action(command::kSaveToWeb)->isEnabled());
-  app_->project().AddObject("Object");
-  frame.UpdateCommandStates();
-  QVERIFY(frame.action(command::kSave3DAs)->isEnabled());
-  QVERIFY(frame.action(command::kSaveToWeb)->isEnabled());
-  app_->project().RemoveObject("Object");
-  // Idle time re-evaluates the rules without being asked: an event loop that waits once.
-  QEventLoop loop;
-  QTimer::singleShot(20, &loop, &QEventLoop::quit);
-  loop.exec();
-  QVERIFY(!frame.action(command::kSave3DAs)->isEnabled());
-  QVERIFY(!frame.action(command::kSaveToWeb)->isEnabled());
-  // Every other command is always enabled.
-  QVERIFY(frame.action(command::kOpen)->isEnabled());
-  QVERIFY(frame.action(command::kCalibration)->isEnabled());
-}
+    // Each entry as "id text", separators as "-".
+    auto entries = [](QMenu* menu) {
+      QStringList out;
+      for (QAction* a : menu->actions()) {
+        if (a->isSeparator()) {
+          out << "-";
+        } else if (a->menu() != nullptr) {
+          out << "popup " + a->text();
+        } else if (a->isVisible()) {
+          out << QString::number(a->data().toInt()) + " " + a->text();
+        }
+      }
+      return out;
+    };
+    const QList<QAction*> menus = frame.menuBar()->actions();
+    QCOMPARE(entries(menus[0]->menu()),
+             (QStringList{"57601 &Open...\tCtrl+O", "57603 &Save\tCtrl+S", "57604 Save &As...", "-",
+                          "57605 &Load  Images...", "57606 Save 3&D As...\tCtrl+Shift+D",
+                          "32871 Save to &Web...", "-", "57616 Recent File", "-", "57665 E&xit"}));
+    QCOMPARE(entries(menus[1]->menu()),
+             (QStringList{"32846 &Photo parameters...", "32889 Ca&mera parameters...",
+                          "57607 C&alibration..."}));
+    QCOMPARE(entries(menus[2]->menu()), (QStringList{"59393 &Status Bar", "popup &Toolbars", "-",
+                                                     "32893 &View configuration"}));
+    QMenu* toolbars = menus[2]->menu()->actions()[1]->menu();
+    QCOMPARE(entries(toolbars), (QStringList{"59392 &I/O", "32812 &Features",
+                                             "32843 2D-views settings", "32842 3D view settings"}));
+    QCOMPARE(entries(menus[3]->menu()),
+             (QStringList{"32844 &Contents...", "-", "57664 &About Modrin..."}));
 
-void MainFrameTest::menusHoldCommandsInOrder() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  QStringList titles;
-  for (QAction* menu : frame.menuBar()->actions()) titles << menu->text();
-  QCOMPARE(titles, (QStringList{"&File", "&Tools", "&Windows", "&Help"}));
+    // Prompt in the status bar, tooltip on the button.
+    QCOMPARE(frame.action(command::kSave3DAs)->statusTip(), QString("Save 3D model as"));
+    QCOMPARE(frame.action(command::kSave3DAs)->toolTip(), QString("Save 3D as"));
+    QCOMPARE(frame.action(command::kViewConfiguration)->statusTip(),
+             QString("Change view  configuration"));
 
-  // Each entry as "id text", separators as "-".
-  auto entries = [](QMenu* menu) {
-    QStringList out;
-    for (QAction* a : menu->actions()) {
-      if (a->isSeparator()) {
-        out << "-";
-      } else if (a->menu() != nullptr) {
-        out << "popup " + a->text();
-      } else if (a->isVisible()) {
-        out << QString::number(a->data().toInt()) + " " + a->text();
+    // The toolbars, on one row at the top, Functions right of I/O.
+    QCOMPARE(frame.ioToolBar()->windowTitle(), QString("I/O Toolbar"));
+    QCOMPARE(frame.functionsToolBar()->windowTitle(), QString("Functions Toolbar"));
+    QCOMPARE(frame.toolBarArea(frame.functionsToolBar()), Qt::TopToolBarArea);
+    QVERIFY(!frame.toolBarBreak(frame.functionsToolBar()));
+    QCOMPARE(frame.functionsToolBar()->geometry().top(), frame.ioToolBar()->geometry().top());
+    QVERIFY(frame.functionsToolBar()->geometry().left() > frame.ioToolBar()->geometry().right());
+    QStringList ioButtons;
+    for (QAction* a : frame.ioToolBar()->actions()) {
+      ioButtons << (a->isSeparator() ? "-" : QString::number(a->data().toInt()));
+    }
+    QCOMPARE(ioButtons, (QStringList{"57601", "57603", "-", "57605", "57606", "32871"}));
+
+    // The coordinates pane holds its text whole.
+    const QFontMetrics metrics(frame.coordinatesPane()->font());
+    QVERIFY(frame.coordinatesPane()->width() >=
+            metrics.horizontalAdvance("------- Real coordinates -------"));
+  }
+
+  void acceleratorsAndUnboundKeys() {
+    StartApp();
+    CMainFrame& frame = app_->mainFrame();
+    frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&frame));
+    app_->document().SetModified(true);
+    dialogs_->saveName = Path("keys.mpj");
+    QTest::keyClick(&frame, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(QFile::exists(Path("keys.mpj")));
+    QVERIFY(!app_->document().modified());
+
+    // Save 3D As shows Ctrl+Shift+D but has no key; unbound keys are taken and do nothing.
+    QSignalSpy save3D(frame.action(command::kSave3DAs), &QAction::triggered);
+    QTest::keyClick(&frame, Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);
+    QTest::keyClick(&frame, Qt::Key_F6);
+    QCOMPARE(save3D.count(), 0);
+    QCOMPARE(dialogs_->openDialogs, 0);
+
+    QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(dialogs_->openDialogs, 1);
+  }
+
+  // Each Windows > Toolbars item: its check mark, and whether its bars are shown, at start and
+  // after each of two uses.
+  void toolbarItemsFollowTheirBars() {
+    const struct {
+      const char* name;
+      const char* layout;  // empty: the default one
+      int id;
+      const char* marks;  // 'x' checked or shown, '-' not; `shown` empty: the layout has none
+      const char* shown;
+    } items[] = {
+        // The Features item starts unchecked although its toolbar is shown; its first use hides
+        // it.
+        {"Features", "", command::kToggleFunctionsToolbar, "--x", "x-x"},
+        {"I/O", "", command::kToggleIOToolbar, "x-x", "x-x"},
+        // The frames' toolbars: the item follows the last frame handled.
+        {"2D-views settings", "", command::kToggle2DToolbars, "--x", "x-x"},
+        {"3D view settings", "", command::kToggle3DToolbars, "--x", "x-x"},
+        // Without a frame of its kind an item keeps its mark.
+        {"2D-views settings, no 2D frame", "(H,50,3,O)", command::kToggle2DToolbars, "---", ""},
+        {"3D view settings, no 3D frame", "(H,50,2,O)", command::kToggle3DToolbars, "---", ""},
+    };
+    for (const auto& c : items) {
+      app_.reset();
+      StartApp();
+      CMainFrame& frame = app_->mainFrame();
+      if (*c.layout) frame.BuildLayout(c.layout);
+      QList<QToolBar*> bars;
+      if (c.id == command::kToggleIOToolbar) bars << frame.ioToolBar();
+      if (c.id == command::kToggleFunctionsToolbar) bars << frame.functionsToolBar();
+      for (QWidget* w : frame.frames()) {
+        auto* photoFrame = qobject_cast<modrin::views2d::ImgFrame*>(w);
+        auto* modelFrame = qobject_cast<modrin::views3d::OglFrame*>(w);
+        if (photoFrame && c.id == command::kToggle2DToolbars) bars << photoFrame->toolBar();
+        if (modelFrame && c.id == command::kToggle3DToolbars) bars << modelFrame->toolBar();
+      }
+      QVERIFY2(bars.isEmpty() == !*c.shown, c.name);
+      QAction* item = frame.action(c.id);
+      for (int use = 0; use < 3; ++use) {
+        if (use > 0) item->trigger();
+        const QString where = QString("%1, use %2").arg(c.name).arg(use);
+        QVERIFY2(item->isChecked() == (c.marks[use] == 'x'), qPrintable(where));
+        for (QToolBar* bar : bars) {
+          QVERIFY2(bar->isVisible() == (c.shown[use] == 'x'), qPrintable(where));
+        }
       }
     }
-    return out;
-  };
-  const QList<QAction*> menus = frame.menuBar()->actions();
-  QCOMPARE(entries(menus[0]->menu()),
-           (QStringList{"57601 &Open...\tCtrl+O", "57603 &Save\tCtrl+S", "57604 Save &As...", "-",
-                        "57605 &Load  Images...", "57606 Save 3&D As...\tCtrl+Shift+D",
-                        "32871 Save to &Web...", "-", "57616 Recent File", "-", "57665 E&xit"}));
-  QCOMPARE(entries(menus[1]->menu()),
-           (QStringList{"32846 &Photo parameters...", "32889 Ca&mera parameters...",
-                        "57607 C&alibration..."}));
-  QCOMPARE(entries(menus[2]->menu()),
-           (QStringList{"59393 &Status Bar", "popup &Toolbars", "-", "32893 &View configuration"}));
-  QMenu* toolbars = menus[2]->menu()->actions()[1]->menu();
-  QCOMPARE(entries(toolbars), (QStringList{"59392 &I/O", "32812 &Features",
-                                           "32843 2D-views settings", "32842 3D view settings"}));
-  QCOMPARE(entries(menus[3]->menu()),
-           (QStringList{"32844 &Contents...", "-", "57664 &About Modrin..."}));
-
-  // Prompt in the status bar, tooltip on the button.
-  QCOMPARE(frame.action(command::kSave3DAs)->statusTip(), QString("Save 3D model as"));
-  QCOMPARE(frame.action(command::kSave3DAs)->toolTip(), QString("Save 3D as"));
-  QCOMPARE(frame.action(command::kViewConfiguration)->statusTip(),
-           QString("Change view  configuration"));
-
-  // The toolbars, on one row at the top, Functions right of I/O.
-  QCOMPARE(frame.ioToolBar()->windowTitle(), QString("I/O Toolbar"));
-  QCOMPARE(frame.functionsToolBar()->windowTitle(), QString("Functions Toolbar"));
-  QCOMPARE(frame.toolBarArea(frame.functionsToolBar()), Qt::TopToolBarArea);
-  QVERIFY(!frame.toolBarBreak(frame.functionsToolBar()));
-  QCOMPARE(frame.functionsToolBar()->geometry().top(), frame.ioToolBar()->geometry().top());
-  QVERIFY(frame.functionsToolBar()->geometry().left() > frame.ioToolBar()->geometry().right());
-  QStringList ioButtons;
-  for (QAction* a : frame.ioToolBar()->actions()) {
-    ioButtons << (a->isSeparator() ? "-" : QString::number(a->data().toInt()));
   }
-  QCOMPARE(ioButtons, (QStringList{"57601", "57603", "-", "57605", "57606", "32871"}));
 
-  // The coordinates pane holds its text whole.
-  const QFontMetrics metrics(frame.coordinatesPane()->font());
-  QVERIFY(frame.coordinatesPane()->width() >=
-          metrics.horizontalAdvance("------- Real coordinates -------"));
-}
-
-void MainFrameTest::acceleratorsAndUnboundKeys() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  frame.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&frame));
-  app_->document().SetModified(true);
-  dialogs_->saveName = Path("keys.mpj");
-  QTest::keyClick(&frame, Qt::Key_S, Qt::ControlModifier);
-  QVERIFY(QFile::exists(Path("keys.mpj")));
-  QVERIFY(!app_->document().modified());
-
-  // Save 3D As shows Ctrl+Shift+D but has no key; unbound keys are taken and do nothing.
-  QSignalSpy save3D(frame.action(command::kSave3DAs), &QAction::triggered);
-  QTest::keyClick(&frame, Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
-  QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);
-  QTest::keyClick(&frame, Qt::Key_F6);
-  QCOMPARE(save3D.count(), 0);
-  QCOMPARE(dialogs_->openDialogs, 0);
-
-  QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
-  QCOMPARE(dialogs_->openDialogs, 1);
-}
-
-void MainFrameTest::toolbarItemsFollowTheirBars_data() {
-  QTest::addColumn<QString>("layout");
-  QTest::addColumn<int>("id");
-  // The item's check mark, and whether its bars are shown, at start and after each of two uses.
-  QTest::addColumn<QList<bool>>("marks");
-  QTest::addColumn<QList<bool>>("shown");
-  // The Features item starts unchecked although its toolbar is shown; its first use hides it.
-  QTest::newRow("Features") << "" << command::kToggleFunctionsToolbar
-                            << QList<bool>{false, false, true} << QList<bool>{true, false, true};
-  QTest::newRow("I/O") << "" << command::kToggleIOToolbar << QList<bool>{true, false, true}
-                       << QList<bool>{true, false, true};
-  // The frames' toolbars: the item follows the last frame handled.
-  QTest::newRow("2D-views settings")
-      << "" << command::kToggle2DToolbars << QList<bool>{false, false, true}
-      << QList<bool>{true, false, true};
-  QTest::newRow("3D view settings")
-      << "" << command::kToggle3DToolbars << QList<bool>{false, false, true}
-      << QList<bool>{true, false, true};
-  // Without a frame of its kind an item keeps its mark.
-  QTest::newRow("2D-views settings, no 2D frame")
-      << "(H,50,3,O)" << command::kToggle2DToolbars << QList<bool>{false, false, false}
-      << QList<bool>{};
-  QTest::newRow("3D view settings, no 3D frame")
-      << "(H,50,2,O)" << command::kToggle3DToolbars << QList<bool>{false, false, false}
-      << QList<bool>{};
-}
-
-void MainFrameTest::toolbarItemsFollowTheirBars() {
-  QFETCH(QString, layout);
-  QFETCH(int, id);
-  QFETCH(QList<bool>, marks);
-  QFETCH(QList<bool>, shown);
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  if (!layout.isEmpty()) frame.BuildLayout(layout.toStdString());
-  QList<QToolBar*> bars;
-  if (id == command::kToggleIOToolbar) bars << frame.ioToolBar();
-  if (id == command::kToggleFunctionsToolbar) bars << frame.functionsToolBar();
-  for (QWidget* w : frame.frames()) {
-    auto* photoFrame = qobject_cast<modrin::views2d::ImgFrame*>(w);
-    auto* modelFrame = qobject_cast<modrin::views3d::OglFrame*>(w);
-    if (photoFrame != nullptr && id == command::kToggle2DToolbars) bars << photoFrame->toolBar();
-    if (modelFrame != nullptr && id == command::kToggle3DToolbars) bars << modelFrame->toolBar();
-  }
-  QCOMPARE(bars.isEmpty(), shown.isEmpty());
-  QAction* item = frame.action(id);
-  for (int use = 0; use < marks.size(); ++use) {
-    if (use > 0) item->trigger();
-    QCOMPARE(item->isChecked(), marks[use]);
-    for (QToolBar* bar : bars) QCOMPARE(bar->isVisible(), shown[use]);
-  }
-}
-
-void MainFrameTest::helpKeyOpensThePageOfTheFocusedView() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  QCOMPARE(modrin::app::HelpPageFor(&frame), QString("Modrin.html"));
-  QCOMPARE(modrin::app::HelpPageFor(nullptr), QString("Modrin.html"));
-  QStringList pages;
-  for (QWidget* w : frame.frames()) {
-    // A widget inside the frame, as the keyboard focus would be.
-    QWidget* inner = w->findChild<QWidget*>();
-    pages << modrin::app::HelpPageFor(inner != nullptr ? inner : w);
-  }
-  QCOMPARE(pages, (QStringList{"ObjectList.html", "2Dviews.html", "2Dviews.html", "2Dviews.html",
-                               "3Dview.html"}));
-
-  // F1 with the focus in the object list's tree opens its page in the help window.
-  frame.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&frame));
-  auto* list = qobject_cast<modrin::app::uiObjectsList*>(frame.frames().front());
-  list->tree()->setFocus();
-  QTest::keyClick(list->tree(), Qt::Key_F1);
-  modrin::app::HelpWindow* help = modrin::app::OpenHelpWindow();
-  QVERIFY(help != nullptr);
-  QCOMPARE(help->source().fileName(), QString("ObjectList.html"));
-  delete help;
-}
-
-void MainFrameTest::quitNoSaveEndsWithoutWriting() {
-  WriteAll(Path("a.mpj"), ProjectText(false));
-  const QByteArray before = ReadAll(Path("a.mpj"));
-  StartApp(Path("a.mpj"));
-  dialogs_->answer = UserDialogs::Answer::No;
-  QVERIFY(app_->mainFrame().close());
-  QCOMPARE(dialogs_->questions, 1);
-  QCOMPARE(ReadAll(Path("a.mpj")), before);
-}
-
-void MainFrameTest::quitYesSavesAndEnds() {
-  StartApp();
-  app_->project().AddObject("Saved");
-  app_->document().SetModified(true);
-  dialogs_->answer = UserDialogs::Answer::Yes;
-  dialogs_->saveName = Path("new.mpj");
-  QVERIFY(app_->mainFrame().close());
-  QCOMPARE(dialogs_->saveDialogs, 1);
-  QVERIFY(ReadAll(Path("new.mpj")).contains("Saved"));
-}
-
-void MainFrameTest::quitCancelStaysOpen() {
-  WriteAll(Path("a.mpj"), ProjectText(true));
-  StartApp(Path("a.mpj"));
-  dialogs_->answer = UserDialogs::Answer::Cancel;
-  QVERIFY(!app_->mainFrame().close());
-  QVERIFY(app_->mainFrame().isVisible());
-  QVERIFY(app_->document().modified());
-  QCOMPARE(app_->project().objects.size(), std::size_t{1});
-}
-
-void MainFrameTest::quitWithCancelledSaveDialogStaysOpen() {
-  StartApp();
-  app_->document().SetModified(true);
-  dialogs_->answer = UserDialogs::Answer::Yes;
-  dialogs_->saveName.clear();
-  QVERIFY(!app_->mainFrame().close());
-  QCOMPARE(dialogs_->saveDialogs, 1);
-  QVERIFY(app_->document().modified());
-}
-
-void MainFrameTest::quitWithFailedSaveStaysOpen() {
-  StartApp();
-  app_->document().SetModified(true);
-  dialogs_->answer = UserDialogs::Answer::Yes;
-  dialogs_->saveName = Path("no-such-folder/x.mpj");
-  QVERIFY(!app_->mainFrame().close());
-  QCOMPARE(dialogs_->errors.size(), 1);
-  QVERIFY(dialogs_->errors.front().contains("x.mpj"));
-  QVERIFY(app_->document().modified());
-  // Answering No afterwards lets the program end.
-  dialogs_->answer = UserDialogs::Answer::No;
-  QVERIFY(app_->mainFrame().close());
-}
-
-void MainFrameTest::layoutWrittenAtEveryExit() {
-  for (auto answer : {UserDialogs::Answer::No, UserDialogs::Answer::Cancel}) {
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+  void helpKeyOpensThePageOfTheFocusedView() {
     StartApp();
-    app_->document().SetModified(true);
-    dialogs_->answer = answer;
-    app_->mainFrame().close();
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin");
-    const QString stored = settings.value("Views/Config").toString();
-    QVERIFY(modrin::app::IsValidLayout(stored.toStdString()));
-    QCOMPARE(stored.toStdString(), app_->mainFrame().LayoutString());
-    app_.reset();
+    CMainFrame& frame = app_->mainFrame();
+    QCOMPARE(modrin::app::HelpPageFor(&frame), QString("Modrin.html"));
+    QCOMPARE(modrin::app::HelpPageFor(nullptr), QString("Modrin.html"));
+    QStringList pages;
+    for (QWidget* w : frame.frames()) {
+      // A widget inside the frame, as the keyboard focus would be.
+      QWidget* inner = w->findChild<QWidget*>();
+      pages << modrin::app::HelpPageFor(inner != nullptr ? inner : w);
+    }
+    QCOMPARE(pages, (QStringList{"ObjectList.html", "2Dviews.html", "2Dviews.html", "2Dviews.html",
+                                 "3Dview.html"}));
+
+    // F1 with the focus in the object list's tree opens its page in the help window.
+    frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&frame));
+    auto* list = qobject_cast<modrin::app::uiObjectsList*>(frame.frames().front());
+    list->tree()->setFocus();
+    QTest::keyClick(list->tree(), Qt::Key_F1);
+    modrin::app::HelpWindow* help = modrin::app::OpenHelpWindow();
+    QVERIFY(help != nullptr);
+    QCOMPARE(help->source().fileName(), QString("ObjectList.html"));
+    delete help;
   }
-}
 
-void MainFrameTest::invalidStoredLayoutGivesDefault() {
-  {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin");
-    settings.setValue("Views/Config", "(H,50,2");
-  }
-  StartApp();
-  QString kinds;
-  for (QWidget* w : app_->mainFrame().frames()) kinds += modrin::app::FrameCode(w);
-  QCOMPARE(kinds, QString("O2223"));
-}
-
-void MainFrameTest::openWithUnsavedChangesAsksFirst() {
-  WriteAll(Path("other.mpj"), ProjectText(true));
-  StartApp();
-  app_->project().AddObject("Unsaved");
-  app_->document().SetModified(true);
-  dialogs_->openName = Path("other.mpj");
-
-  dialogs_->answer = UserDialogs::Answer::Cancel;
-  app_->mainFrame().action(command::kOpen)->trigger();
-  QCOMPARE(dialogs_->openDialogs, 0);
-  QVERIFY(app_->document().modified());
-  QCOMPARE(app_->project().objects.back()->name, std::string("Unsaved"));
-
-  dialogs_->answer = UserDialogs::Answer::No;
-  app_->mainFrame().action(command::kOpen)->trigger();
-  QCOMPARE(dialogs_->openDialogs, 1);
-  QCOMPARE(app_->project().objects.front()->name, std::string("House"));
-  QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("other.mpj"));
-}
-
-void MainFrameTest::recentFilesOrderLimitAndVanished() {
-  StartApp();
-  for (const char* name : {"1.mpj", "2.mpj", "3.mpj", "4.mpj", "5.mpj"}) {
-    WriteAll(Path(name), ProjectText(false));
-    dialogs_->openName = Path(name);
-    app_->Open();
-  }
-  CMainFrame& frame = app_->mainFrame();
-  QStringList shown;
-  for (int i = 0; i < 4; ++i) shown << frame.action(command::kRecentFile1 + i)->text();
-  QCOMPARE(shown, (QStringList{"&1 " + Path("5.mpj"), "&2 " + Path("4.mpj"), "&3 " + Path("3.mpj"),
-                               "&4 " + Path("2.mpj")}));
-
-  // Opening an entry moves it to the top.
-  frame.action(command::kRecentFile1 + 2)->trigger();
-  QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("3.mpj"));
-  QCOMPARE(app_->recentFiles().entries().front(), Path("3.mpj"));
-
-  // A vanished file: nothing opens, the project stays, the entry leaves the list.
-  QFile::remove(Path("2.mpj"));
-  frame.action(command::kRecentFile1 + 3)->trigger();
-  QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("3.mpj"));
-  QCOMPARE(dialogs_->errors.size(), 1);
-  QVERIFY(!app_->recentFiles().entries().contains(Path("2.mpj")));
-  QVERIFY(!frame.action(command::kRecentFile1 + 3)->isVisible());
-
-  // The list survives a restart.
-  app_.reset();
-  StartApp();
-  QCOMPARE(app_->recentFiles().entries().size(), 3);
-  QCOMPARE(app_->recentFiles().entries().front(), Path("3.mpj"));
-}
-
-void MainFrameTest::photoParametersSetTheFocalOfPhotosWithout() {
-  StartApp();
-  modrin::model::Project& project = app_->project();
-  project.AddPhoto().camera.focal = 0.05;
-  project.AddPhoto();
-  app_->document().SetModified(false);
-  QTimer::singleShot(0, [] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    QVERIFY(dialog != nullptr);
-    auto* focal = dialog->findChild<QLineEdit*>(
-        QString::number(modrin::views2d::PhotoParametersDialog::kFocalId));
-    QVERIFY(focal != nullptr);
-    focal->selectAll();
-    QTest::keyClicks(focal, "35");
-    QTest::keyClick(focal, Qt::Key_Return);
-  });
-  app_->mainFrame().action(command::kPhotoParameters)->trigger();
-  QCOMPARE(project.photos[0]->camera.focal, 0.05);
-  QCOMPARE(project.photos[1]->camera.focal, 0.035);
-  QVERIFY(app_->document().modified());
-}
-
-void MainFrameTest::save3DWritesByExtensionAndReportsFailures() {
-  WriteAll(Path("a.mpj"), ProjectText(true));
-  StartApp(Path("a.mpj"));
-  // Saved first, so that a flag set by saving the model shows.
-  app_->Save();
-  QVERIFY(!app_->document().modified());
-  QAction* save3D = app_->mainFrame().action(command::kSave3DAs);
-  QVERIFY(save3D->isEnabled());
-
-  // Cancelled: nothing is written.
-  dialogs_->modelName.clear();
-  save3D->trigger();
-  QCOMPARE(dialogs_->modelDialogs, 1);
-  QCOMPARE(dialogs_->modelFolder, dir_->path());
-  QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"a.mpj"});
-
-  // The extension chooses the format; OBJ brings its material library.
-  dialogs_->modelName = Path("house.obj");
-  save3D->trigger();
-  QVERIFY(ReadAll(Path("house.obj")).startsWith("mtllib house.mtl"));
-  QVERIFY(QFile::exists(Path("house.mtl")));
-  dialogs_->modelName = Path("house.wrl");
-  save3D->trigger();
-  QVERIFY(ReadAll(Path("house.wrl")).startsWith("#VRML V2.0"));
-  QVERIFY(dialogs_->errors.isEmpty());
-
-  // A refused extension and a folder that does not exist are reported, naming the file.
-  dialogs_->modelName = Path("house.stl");
-  save3D->trigger();
-  QCOMPARE(dialogs_->errors.size(), 1);
-  QVERIFY(dialogs_->errors.last().contains("house.stl"));
-  QVERIFY(!QFile::exists(Path("house.stl")));
-  dialogs_->modelName = Path("missing/house.obj");
-  save3D->trigger();
-  QCOMPARE(dialogs_->errors.size(), 2);
-  QVERIFY2(dialogs_->errors.last().contains(Path("missing/house")),
-           qPrintable(dialogs_->errors.last()));
-  // A folder nobody may write in, not even the superuser.
-  dialogs_->modelName = "/proc/house.wrl";
-  save3D->trigger();
-  QCOMPARE(dialogs_->errors.size(), 3);
-  QVERIFY2(dialogs_->errors.last().contains("/proc/house"), qPrintable(dialogs_->errors.last()));
-  // Saving the model changes nothing in the project.
-  QVERIFY(!app_->document().modified());
-
-  // The dialog's name field starts as the pattern; confirming it chooses no file.
-  QCOMPARE(modrin::app::ModelFileChoice("/home/user/*.x"), QString());
-  QCOMPARE(modrin::app::ModelFileChoice("/home/user/m.x"), QString("/home/user/m.x"));
-}
-
-void MainFrameTest::save3DDialogOffersTheThreeTypes() {
-  const std::unique_ptr<QFileDialog> dialog =
-      modrin::app::MakeModelFileDialog(nullptr, dir_->path());
-  QCOMPARE(dialog->windowTitle(), QString("Save 3d-model file"));
-  const QStringList types{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
-                          "Alias Wafefront OBJ files (*.obj)"};
-  QCOMPARE(dialog->nameFilters(), types);
-  QCOMPARE(dialog->selectedNameFilter(), types.front());
-  QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
-  QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
-  QCOMPARE(dialog->directory().absolutePath(), QDir(dir_->path()).absolutePath());
-  // A name without extension gets the one of the type chosen.
-  QCOMPARE(dialog->defaultSuffix(), QString("x"));
-  emit dialog->filterSelected(types[2]);
-  QCOMPARE(dialog->defaultSuffix(), QString("obj"));
-  // The name field starts as the pattern of the first type.
-  dialog->setOption(QFileDialog::DontUseNativeDialog);
-  auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
-  QVERIFY(field != nullptr);
-  QCOMPARE(field->text(), QString("*.x"));
-}
-
-void MainFrameTest::helpKeyInAPhotoViewAdvisesTheNextStep() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  QVERIFY(QTest::qWaitForWindowExposed(&frame));
-  modrin::views2d::ImgFrame* photoFrame = nullptr;
-  for (QWidget* w : frame.frames()) {
-    if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) photoFrame = f;
-  }
-  QVERIFY(photoFrame != nullptr);
-  // Without a window manager the window is active only once the server says so.
-  frame.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&frame));
-  photoFrame->view()->setFocus();
-  QTRY_VERIFY(photoFrame->view()->hasFocus());
-  QTest::keyClick(photoFrame->view(), Qt::Key_F1);
-  QCOMPARE(frame.promptText(), QString("No Image. First add images to the project"));
-  QVERIFY(modrin::app::OpenHelpWindow() != nullptr);
-  QCOMPARE(modrin::app::OpenHelpWindow()->source().fileName(), QString("GettingStarted.html"));
-  QCOMPARE(modrin::app::OpenHelpWindow()->source().fragment(), QString("ModelingStep"));
-}
-
-void MainFrameTest::a3DViewAddedToTheLayoutIsInitialised() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  QWidget* added = frame.CreateFrame('3', &frame);
-  frame.AppendFrame(added);
-  auto* model = qobject_cast<modrin::views3d::OglFrame*>(added);
-  QVERIFY(model != nullptr);
-  QCOMPARE(model->project(), &app_->project());
-  QCOMPARE(model->initializeCount(), 1);
-  QCOMPARE(frame.frames().back(), added);
-  delete added;
-}
-
-void MainFrameTest::anObjectListMadeInTheLayoutShowsTheObjects() {
-  WriteAll(Path("a.mpj"), ProjectText(true));
-  StartApp(Path("a.mpj"));
-  CMainFrame& frame = app_->mainFrame();
-  frame.BuildLayout("(H,50,2,3)");
-  // In the view-configuration window: the photo frame becomes the object list.
-  QTimer::singleShot(0, &frame, [&frame] {
-    auto* window = frame.findChild<ViewConfigWindow*>();
-    if (window == nullptr) return;
-    QTest::keyClick(window, Qt::Key_PageDown);
-    window->RunCommand(ViewConfigWindow::kToObjectList);
-    QTest::keyClick(window, Qt::Key_Escape);
-  });
-  frame.action(command::kViewConfiguration)->trigger();
-  auto* list = qobject_cast<modrin::app::uiObjectsList*>(frame.frames().back());
-  QVERIFY(list != nullptr);
-  QCOMPARE(list->project(), &app_->project());
-  QVERIFY(list->rootItem() != nullptr);
-  QCOMPARE(list->rootItem()->childCount(), 1);
-  QCOMPARE(list->rootItem()->child(0)->text(0), QString("House"));
-}
-
-void MainFrameTest::loadImagesCancelledStillModifiedAndRefreshes() {
-  StartApp();
-  CMainFrame& frame = app_->mainFrame();
-  modrin::views3d::OglFrame* model = nullptr;
-  for (QWidget* w : frame.frames()) {
-    if (auto* f = qobject_cast<modrin::views3d::OglFrame*>(w)) model = f;
-  }
-  QVERIFY(model != nullptr);
-  const int initializedBefore = model->initializeCount();
-  dialogs_->images.clear();
-  frame.action(command::kLoadImages)->trigger();
-  QCOMPARE(dialogs_->imageDialogs, 1);
-  QVERIFY(app_->document().modified());
-  QVERIFY(frame.action(command::kSave)->isEnabled());
-  QVERIFY(model->initializeCount() > initializedBefore);
-  QCOMPARE(frame.promptText(), QString("Ready"));
-
-  // A file that is no picture stays a photo without an image; the photo frame is given it.
-  WriteAll(Path("broken.jpg"), "not a picture");
-  dialogs_->images = QStringList{Path("broken.jpg")};
-  frame.action(command::kLoadImages)->trigger();
-  QCOMPARE(app_->project().photos.size(), std::size_t{1});
-  for (QWidget* w : frame.frames()) {
-    if (auto* f = qobject_cast<modrin::views2d::ImgFrame*>(w)) {
-      QCOMPARE(f->photo(), 0);
-      break;
+  // Closing the window with unsaved changes asks to save them first; the answer decides what
+  // is written and whether the program ends. The layout is stored at every attempt.
+  void closingAsksToSaveTheChanges() {
+    using Answer = UserDialogs::Answer;
+    const struct {
+      const char* name;
+      bool opened;  // started on a.mpj, which a No or Cancel must leave as it is
+      Answer answer;
+      const char* saveName;  // the save dialog's answer; empty: cancelled
+      bool ends;
+      int saveDialogs;
+      const char* error;  // named in the one error shown; nullptr: none
+    } cases[] = {
+        {"No", true, Answer::No, "", true, 0, nullptr},
+        {"Yes", false, Answer::Yes, "new.mpj", true, 1, nullptr},
+        {"Cancel", true, Answer::Cancel, "", false, 0, nullptr},
+        {"Yes, save dialog cancelled", false, Answer::Yes, "", false, 1, nullptr},
+        {"Yes, save failed", false, Answer::Yes, "no-such-folder/x.mpj", false, 1, "x.mpj"},
+    };
+    WriteAll(Path("a.mpj"), ProjectText(false));
+    const QByteArray before = ReadAll(Path("a.mpj"));
+    for (const auto& c : cases) {
+      app_.reset();
+      QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
+      StartApp(c.opened ? Path("a.mpj") : QString());
+      app_->project().AddObject("Saved");
+      app_->document().SetModified(true);
+      dialogs_->answer = c.answer;
+      dialogs_->saveName = *c.saveName ? Path(c.saveName) : QString();
+      CMainFrame& frame = app_->mainFrame();
+      QVERIFY2(frame.close() == c.ends && frame.isVisible() != c.ends, c.name);
+      QVERIFY2(dialogs_->questions == 1 && dialogs_->saveDialogs == c.saveDialogs, c.name);
+      QVERIFY2(dialogs_->errors.size() == (c.error != nullptr ? 1 : 0), c.name);
+      if (c.error != nullptr) QVERIFY2(dialogs_->errors.front().contains(c.error), c.name);
+      if (c.opened) QVERIFY2(ReadAll(Path("a.mpj")) == before, c.name);
+      if (c.ends && *c.saveName) QVERIFY2(ReadAll(Path(c.saveName)).contains("Saved"), c.name);
+      const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin");
+      const std::string stored = settings.value("Views/Config").toString().toStdString();
+      QVERIFY2(modrin::app::IsValidLayout(stored) && stored == frame.LayoutString(), c.name);
+      if (c.ends) continue;
+      // Kept open: the project as it was, and No lets the program end after all.
+      QVERIFY2(app_->document().modified(), c.name);
+      QVERIFY2(app_->project().objects.back()->name == "Saved", c.name);
+      dialogs_->answer = Answer::No;
+      QVERIFY2(frame.close(), c.name);
     }
   }
-}
 
-void MainFrameTest::saveUnderGermanLocaleIsByteIdentical() {
-  WriteAll(Path("a.mpj"), ProjectText(true));
-  StartApp(Path("a.mpj"));
-  dialogs_->saveName = Path("c.mpj");
-  app_->SaveAs();
-  const QByteArray inC = ReadAll(Path("c.mpj"));
-  QVERIFY(!inC.isEmpty());
-  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) QSKIP("no de_DE.UTF-8 locale here");
-  app_->document().SetModified(true);
-  dialogs_->saveName = Path("de.mpj");
-  app_->mainFrame().action(command::kSaveAs)->trigger();
-  std::setlocale(LC_ALL, "C");
-  QCOMPARE(ReadAll(Path("de.mpj")), inC);
-  QVERIFY(inC.contains("1.250"));
-}
+  void invalidStoredLayoutGivesDefault() {
+    {
+      QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin");
+      settings.setValue("Views/Config", "(H,50,2");
+    }
+    StartApp();
+    QString kinds;
+    for (QWidget* w : app_->mainFrame().frames()) kinds += modrin::app::FrameCode(w);
+    QCOMPARE(kinds, QString("O2223"));
+  }
+
+  void openWithUnsavedChangesAsksFirst() {
+    WriteAll(Path("other.mpj"), ProjectText(true));
+    StartApp();
+    app_->project().AddObject("Unsaved");
+    app_->document().SetModified(true);
+    dialogs_->openName = Path("other.mpj");
+
+    dialogs_->answer = UserDialogs::Answer::Cancel;
+    app_->mainFrame().action(command::kOpen)->trigger();
+    QCOMPARE(dialogs_->openDialogs, 0);
+    QVERIFY(app_->document().modified());
+    QCOMPARE(app_->project().objects.back()->name, std::string("Unsaved"));
+
+    dialogs_->answer = UserDialogs::Answer::No;
+    app_->mainFrame().action(command::kOpen)->trigger();
+    QCOMPARE(dialogs_->openDialogs, 1);
+    QCOMPARE(app_->project().objects.front()->name, std::string("House"));
+    QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("other.mpj"));
+  }
+
+  void recentFilesOrderLimitAndVanished() {
+    StartApp();
+    for (const char* name : {"1.mpj", "2.mpj", "3.mpj", "4.mpj", "5.mpj"}) {
+      WriteAll(Path(name), ProjectText(false));
+      dialogs_->openName = Path(name);
+      app_->Open();
+    }
+    CMainFrame& frame = app_->mainFrame();
+    QStringList shown;
+    for (int i = 0; i < 4; ++i) shown << frame.action(command::kRecentFile1 + i)->text();
+    QCOMPARE(shown, (QStringList{"&1 " + Path("5.mpj"), "&2 " + Path("4.mpj"),
+                                 "&3 " + Path("3.mpj"), "&4 " + Path("2.mpj")}));
+
+    // Opening an entry moves it to the top.
+    frame.action(command::kRecentFile1 + 2)->trigger();
+    QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("3.mpj"));
+    QCOMPARE(app_->recentFiles().entries().front(), Path("3.mpj"));
+
+    // A vanished file: nothing opens, the project stays, the entry leaves the list.
+    QFile::remove(Path("2.mpj"));
+    frame.action(command::kRecentFile1 + 3)->trigger();
+    QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("3.mpj"));
+    QCOMPARE(dialogs_->errors.size(), 1);
+    QVERIFY(!app_->recentFiles().entries().contains(Path("2.mpj")));
+    QVERIFY(!frame.action(command::kRecentFile1 + 3)->isVisible());
+
+    // The list survives a restart.
+    app_.reset();
+    StartApp();
+    QCOMPARE(app_->recentFiles().entries().size(), 3);
+    QCOMPARE(app_->recentFiles().entries().front(), Path("3.mpj"));
+  }
+
+  void photoParametersSetTheFocalOfPhotosWithout() {
+    StartApp();
+    modrin::model::Project& project = app_->project();
+    project.AddPhoto().camera.focal = 0.05;
+    project.AddPhoto();
+    app_->document().SetModified(false);
+    QTimer::singleShot(0, [] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      QVERIFY(dialog != nullptr);
+      auto* focal = dialog->findChild<QLineEdit*>(
+          QString::number(modrin::views2d::PhotoParametersDialog::kFocalId));
+      QVERIFY(focal != nullptr);
+      focal->selectAll();
+      QTest::keyClicks(focal, "35");
+      QTest::keyClick(focal, Qt::Key_Return);
+    });
+    app_->mainFrame().action(command::kPhotoParameters)->trigger();
+    QCOMPARE(project.photos[0]->camera.focal, 0.05);
+    QCOMPARE(project.photos[1]->camera.focal, 0.035);
+    QVERIFY(app_->document().modified());
+  }
+
+  void save3DWritesByExtensionAndReportsFailures() {
+    WriteAll(Path("a.mpj"), ProjectText(true));
+    StartApp(Path("a.mpj"));
+    // Saved first, so that a flag set by saving the model shows.
+    app_->Save();
+    QVERIFY(!app_->document().modified());
+    QAction* save3D = app_->mainFrame().action(command::kSave3DAs);
+    QVERIFY(save3D->isEnabled());
+
+    // Cancelled: nothing is written.
+    dialogs_->modelName.clear();
+    save3D->trigger();
+    QCOMPARE(dialogs_->modelDialogs, 1);
+    QCOMPARE(dialogs_->modelFolder, dir_->path());
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"a.mpj"});
+
+    // The extension chooses the format; OBJ brings its material library. A refused extension
+    // and a folder that does not exist or that nobody may write in, not even the superuser,
+    // are reported, naming the file.
+    const struct {
+      QString name;
+      const char* startsWith;  // the file written; nullptr: nothing is, and an error is shown
+      QString named;           // in the error
+    } saves[] = {
+        {Path("house.obj"), "mtllib house.mtl", {}},
+        {Path("house.wrl"), "#VRML V2.0", {}},
+        {Path("house.stl"), nullptr, "house.stl"},
+        {Path("missing/house.obj"), nullptr, Path("missing/house")},
+        {"/proc/house.wrl", nullptr, "/proc/house"},
+    };
+    for (const auto& save : saves) {
+      const qsizetype errors = dialogs_->errors.size();
+      dialogs_->modelName = save.name;
+      save3D->trigger();
+      const QString shown = save.name + ": " + dialogs_->errors.join('|');
+      if (save.startsWith != nullptr) {
+        QVERIFY2(ReadAll(save.name).startsWith(save.startsWith), qPrintable(shown));
+        QVERIFY2(dialogs_->errors.size() == errors, qPrintable(shown));
+      } else {
+        QVERIFY2(dialogs_->errors.size() == errors + 1, qPrintable(shown));
+        QVERIFY2(dialogs_->errors.last().contains(save.named), qPrintable(shown));
+        QVERIFY2(!QFile::exists(save.name), qPrintable(shown));
+      }
+    }
+    QVERIFY(QFile::exists(Path("house.mtl")));
+    // Saving the model changes nothing in the project.
+    QVERIFY(!app_->document().modified());
+
+    // The dialog's name field starts as the pattern; confirming it chooses no file.
+    QCOMPARE(modrin::app::ModelFileChoice("/home/user/*.x"), QString());
+    QCOMPARE(modrin::app::ModelFileChoice("/home/user/m.x"), QString("/home/user/m.x"));
+  }
+
+  void save3DDialogOffersTheThreeTypes() {
+    const std::unique_ptr<QFileDialog> dialog =
+        modrin::app::MakeModelFileDialog(nullptr, dir_->path());
+    QCOMPARE(dialog->windowTitle(), QString("Save 3d-model file"));
+    const QStringList types{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
+                            "Alias Wafefront OBJ files (*.obj)"};
+    QCOMPARE(dialog->nameFilters(), types);
+    QCOMPARE(dialog->selectedNameFilter(), types.front());
+    QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+    QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    QCOMPARE(dialog->directory().absolutePath(), QDir(dir_->path()).absolutePath());
+    // A name without extension gets the one of the type chosen.
+    QCOMPARE(dialog->defaultSuffix(), QString("x"));
+    emit dialog->filterSelected(types[2]);
+    QCOMPARE(dialog->defaultSuffix(), QString("obj"));
+    // The name field starts as the pattern of the first type.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+    QVERIFY(field != nullptr);
+    QCOMPARE(field->text(), QString("*.x"));
+  }
+
+  void helpKeyInAPhotoViewAdvisesTheNextStep() {
+    StartApp();
+    CMainFrame& frame = app_->mainFrame();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    auto* photoFrame = FirstFrame<modrin::views2d::ImgFrame>(frame);
+    QVERIFY(photoFrame != nullptr);
+    // Without a window manager the window is active only once the server says so.
+    frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&frame));
+    photoFrame->view()->setFocus();
+    QTRY_VERIFY(photoFrame->view()->hasFocus());
+    QTest::keyClick(photoFrame->view(), Qt::Key_F1);
+    QCOMPARE(frame.promptText(), QString("No Image. First add images to the project"));
+    QVERIFY(modrin::app::OpenHelpWindow() != nullptr);
+    QCOMPARE(modrin::app::OpenHelpWindow()->source().fileName(), QString("GettingStarted.html"));
+    QCOMPARE(modrin::app::OpenHelpWindow()->source().fragment(), QString("ModelingStep"));
+  }
+
+  void a3DViewAddedToTheLayoutIsInitialised() {
+    StartApp();
+    CMainFrame& frame = app_->mainFrame();
+    QWidget* added = frame.CreateFrame('3', &frame);
+    frame.AppendFrame(added);
+    auto* model = qobject_cast<modrin::views3d::OglFrame*>(added);
+    QVERIFY(model != nullptr);
+    QCOMPARE(model->project(), &app_->project());
+    QCOMPARE(model->initializeCount(), 1);
+    QCOMPARE(frame.frames().back(), added);
+    delete added;
+  }
+
+  void anObjectListMadeInTheLayoutShowsTheObjects() {
+    WriteAll(Path("a.mpj"), ProjectText(true));
+    StartApp(Path("a.mpj"));
+    CMainFrame& frame = app_->mainFrame();
+    frame.BuildLayout("(H,50,2,3)");
+    // In the view-configuration window: the photo frame becomes the object list.
+    QTimer::singleShot(0, &frame, [&frame] {
+      auto* window = frame.findChild<ViewConfigWindow*>();
+      if (window == nullptr) return;
+      QTest::keyClick(window, Qt::Key_PageDown);
+      window->RunCommand(ViewConfigWindow::kToObjectList);
+      QTest::keyClick(window, Qt::Key_Escape);
+    });
+    frame.action(command::kViewConfiguration)->trigger();
+    auto* list = qobject_cast<modrin::app::uiObjectsList*>(frame.frames().back());
+    QVERIFY(list != nullptr);
+    QCOMPARE(list->project(), &app_->project());
+    QVERIFY(list->rootItem() != nullptr);
+    QCOMPARE(list->rootItem()->childCount(), 1);
+    QCOMPARE(list->rootItem()->child(0)->text(0), QString("House"));
+  }
+
+  void loadImagesCancelledStillModifiedAndRefreshes() {
+    StartApp();
+    CMainFrame& frame = app_->mainFrame();
+    auto* model = FirstFrame<modrin::views3d::OglFrame>(frame);
+    QVERIFY(model != nullptr);
+    const int initializedBefore = model->initializeCount();
+    dialogs_->images.clear();
+    frame.action(command::kLoadImages)->trigger();
+    QCOMPARE(dialogs_->imageDialogs, 1);
+    QVERIFY(app_->document().modified());
+    QVERIFY(frame.action(command::kSave)->isEnabled());
+    QVERIFY(model->initializeCount() > initializedBefore);
+    QCOMPARE(frame.promptText(), QString("Ready"));
+
+    // A file that is no picture stays a photo without an image; the photo frame is given it.
+    WriteAll(Path("broken.jpg"), "not a picture");
+    dialogs_->images = QStringList{Path("broken.jpg")};
+    frame.action(command::kLoadImages)->trigger();
+    QCOMPARE(app_->project().photos.size(), std::size_t{1});
+    QCOMPARE(FirstFrame<modrin::views2d::ImgFrame>(frame)->photo(), 0);
+  }
+
+  void saveUnderGermanLocaleIsByteIdentical() {
+    WriteAll(Path("a.mpj"), ProjectText(true));
+    StartApp(Path("a.mpj"));
+    dialogs_->saveName = Path("c.mpj");
+    app_->SaveAs();
+    const QByteArray inC = ReadAll(Path("c.mpj"));
+    QVERIFY(!inC.isEmpty());
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) QSKIP("no de_DE.UTF-8 locale here");
+    app_->document().SetModified(true);
+    dialogs_->saveName = Path("de.mpj");
+    app_->mainFrame().action(command::kSaveAs)->trigger();
+    std::setlocale(LC_ALL, "C");
+    QCOMPARE(ReadAll(Path("de.mpj")), inC);
+    QVERIFY(inC.contains("1.250"));
+  }
+};
 
 QTEST_MAIN(MainFrameTest)
 #include "main_frame_test.moc"

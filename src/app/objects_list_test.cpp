@@ -16,39 +16,32 @@
 #include <vector>
 
 #include "app/help_window.h"
+#include "app/testing/house_sample.h"
 #include "model/project.h"
 
 using modrin::app::uiObjectsList;
+using modrin::app::testing::ClickCheckBox;
 using modrin::model::Project;
 
 namespace {
 
-// The objects' names and current flags in project order.
-QStringList Names(const Project& project) {
+// The objects' names in project order, "*" after those that are current.
+QStringList Objects(const Project& project) {
   QStringList names;
-  for (const auto& object : project.objects) names << QString::fromStdString(object->name);
+  for (const auto& object : project.objects) {
+    names << QString::fromStdString(object->name) + (object->current ? "*" : "");
+  }
   return names;
 }
-QList<bool> CurrentFlags(const Project& project) {
-  QList<bool> flags;
-  for (const auto& object : project.objects) flags << object->current;
-  return flags;
-}
 
-// What the list shows under its root: labels and ticked boxes.
-QStringList Labels(const uiObjectsList& list) {
+// What the list shows under its root: the labels, "*" after those whose box is ticked.
+QStringList Items(const uiObjectsList& list) {
   QStringList labels;
   for (int i = 0; i < list.rootItem()->childCount(); ++i) {
-    labels << list.rootItem()->child(i)->text(0);
+    const QTreeWidgetItem* item = list.rootItem()->child(i);
+    labels << item->text(0) + (item->checkState(0) == Qt::Checked ? "*" : "");
   }
   return labels;
-}
-QList<bool> Ticks(const uiObjectsList& list) {
-  QList<bool> ticks;
-  for (int i = 0; i < list.rootItem()->childCount(); ++i) {
-    ticks << (list.rootItem()->child(i)->checkState(0) == Qt::Checked);
-  }
-  return ticks;
 }
 
 // Appends objects with exactly these names (repeats allowed, as after renaming or reading a
@@ -72,29 +65,25 @@ void TypeLabel(QLineEdit* editor, const QString& text) {
   QTest::qWait(1);
 }
 
-// Where the style draws an item's check box, in viewport coordinates.
-QRect CheckBoxRect(const QTreeWidget& tree, QTreeWidgetItem* item) {
-  QStyleOptionViewItem option;
-  option.initFrom(tree.viewport());
-  option.rect = tree.visualItemRect(item);
-  option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
-  option.text = item->text(0);
-  option.checkState = item->checkState(0);
-  return tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree);
-}
-// A point on the item's label, right of its check box.
+// A point on the item's row right of its check box, where a click selects without ticking.
 QPoint LabelPoint(const QTreeWidget& tree, QTreeWidgetItem* item) {
-  const QRect box = CheckBoxRect(tree, item);
-  return QPoint(box.right() + 2 * box.width(), box.center().y());
+  return tree.visualItemRect(item).center();
 }
 
-void ClickCheckBox(uiObjectsList& list, QTreeWidgetItem* item) {
-  QTest::mouseClick(list.tree()->viewport(), Qt::LeftButton, {},
-                    CheckBoxRect(*list.tree(), item).center());
-}
 void ClickLabel(uiObjectsList& list, QTreeWidgetItem* item) {
   QTest::mouseClick(list.tree()->viewport(), Qt::LeftButton, {}, LabelPoint(*list.tree(), item));
 }
+
+// What the list asked of the window since it was made: redraws of the 2D and 3D views, and
+// changes of the project.
+struct Requests {
+  explicit Requests(const uiObjectsList& list)
+      : redraw2D(&list, &uiObjectsList::redraw2DRequested),
+        redraw3D(&list, &uiObjectsList::redraw3DRequested),
+        changed(&list, &uiObjectsList::projectChanged) {}
+  QList<qsizetype> counts() const { return {redraw2D.count(), redraw3D.count(), changed.count()}; }
+  QSignalSpy redraw2D, redraw3D, changed;
+};
 
 // Right-clicks on `item` (nullptr: below the items) as the user does and returns the menu that
 // opened, or nullptr.
@@ -156,12 +145,10 @@ class ObjectsListTest : public QObject {
   void refillMirrorsTheProject() {
     // A project without objects gets the current object "Object".
     uiObjectsList& list = ShowList();
-    QCOMPARE(Names(*project_), QStringList{"Object"});
-    QCOMPARE(CurrentFlags(*project_), QList<bool>{true});
+    QCOMPARE(Objects(*project_), QStringList{"Object*"});
     QCOMPARE(list.rootItem()->text(0), QString("Object List"));
     QVERIFY(list.rootItem()->isExpanded());
-    QCOMPARE(Labels(list), QStringList{"Object"});
-    QCOMPARE(Ticks(list), QList<bool>{true});
+    QCOMPARE(Items(list), QStringList{"Object*"});
 
     // Objects that exist are shown as they are and none is added; refilling twice shows them
     // once.
@@ -169,10 +156,9 @@ class ObjectsListTest : public QObject {
     AddObjects(*project_, {"House", "Roof", "House"}, 1);
     list.Refill();
     list.Refill();
-    QCOMPARE(Names(*project_), (QStringList{"House", "Roof", "House"}));
+    QCOMPARE(Objects(*project_), (QStringList{"House", "Roof*", "House"}));
     QCOMPARE(list.tree()->topLevelItemCount(), 1);
-    QCOMPARE(Labels(list), (QStringList{"House", "Roof", "House"}));
-    QCOMPARE(Ticks(list), (QList<bool>{false, true, false}));
+    QCOMPARE(Items(list), (QStringList{"House", "Roof*", "House"}));
   }
 
   void withoutProjectNothingIsShown() {
@@ -192,43 +178,30 @@ class ObjectsListTest : public QObject {
   void newMakesEachNewObjectTheOnlyCurrentOne() {
     AddObjects(*project_, {"Object"}, 0);
     uiObjectsList& list = ShowList();
-    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
-    QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
-    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
-
-    const QStringList expected{"Object", "Object1", "Object2", "Object3"};
+    const Requests requests(list);
+    const QStringList names{"Object", "Object1", "Object2", "Object3"};
     for (int n = 1; n <= 3; ++n) {
       ChooseFromMenu(OpenContextMenu(list, list.rootItem()->child(0)), Qt::Key_N);
-      QCOMPARE(Names(*project_), expected.mid(0, n + 1));
-      QCOMPARE(Labels(list), expected.mid(0, n + 1));
-      QList<bool> onlyLast(n + 1, false);
-      onlyLast.back() = true;
-      QCOMPARE(CurrentFlags(*project_), onlyLast);
-      QCOMPARE(Ticks(list), onlyLast);
-      QCOMPARE(redraw2D.count(), n);
-      QCOMPARE(redraw3D.count(), n);
-      QCOMPARE(changed.count(), n);
+      const QStringList expected = names.mid(0, n) << names[n] + "*";
+      QCOMPARE(Objects(*project_), expected);
+      QCOMPARE(Items(list), expected);
+      QCOMPARE(requests.counts(), (QList<qsizetype>{n, n, n}));
     }
   }
 
   void deleteRemovesTheSelectedObject() {
     AddObjects(*project_, {"Object", "Object1", "Object2"}, 1);
     uiObjectsList& list = ShowList();
-    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
-    QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
-    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
+    const Requests requests(list);
 
     // The current object goes; no other object becomes current.
     QMenu* menu = OpenContextMenu(list, list.rootItem()->child(1));
     QVERIFY(menu != nullptr);
     QCOMPARE(list.tree()->selectedItems(), QList{list.rootItem()->child(1)});
     ChooseFromMenu(menu, Qt::Key_D);
-    QCOMPARE(Names(*project_), (QStringList{"Object", "Object2"}));
-    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, false}));
-    QCOMPARE(Labels(list), (QStringList{"Object", "Object2"}));
-    QCOMPARE(redraw2D.count(), 1);
-    QCOMPARE(redraw3D.count(), 1);
-    QCOMPARE(changed.count(), 1);
+    QCOMPARE(Objects(*project_), (QStringList{"Object", "Object2"}));
+    QCOMPARE(Items(list), (QStringList{"Object", "Object2"}));
+    QCOMPARE(requests.counts(), (QList<qsizetype>{1, 1, 1}));
 
     // The last object can go too; the root stays.
     ChooseFromMenu(OpenContextMenu(list, list.rootItem()->child(1)), Qt::Key_D);
@@ -258,11 +231,11 @@ class ObjectsListTest : public QObject {
     delete onRoot;
 
     // Even asked directly, Delete leaves the root and the objects alone.
-    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
+    const Requests requests(list);
     list.Delete();
-    QCOMPARE(Names(*project_), QStringList{"Object"});
+    QCOMPARE(Objects(*project_), QStringList{"Object*"});
     QCOMPARE(list.rootItem()->text(0), QString("Object List"));
-    QCOMPARE(redraw2D.count(), 0);
+    QCOMPARE(requests.counts(), (QList<qsizetype>{0, 0, 0}));
 
     // F2 on the root opens no editor, and the root has no check box to click.
     QVERIFY(EditLabel(list) == nullptr);
@@ -272,33 +245,28 @@ class ObjectsListTest : public QObject {
   void onlyTheCheckBoxChangesCurrent() {
     AddObjects(*project_, {"Object", "Object1"}, 0);
     uiObjectsList& list = ShowList();
-    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
-    QSignalSpy redraw3D(&list, &uiObjectsList::redraw3DRequested);
-    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
+    const Requests requests(list);
     QTreeWidgetItem* second = list.rootItem()->child(1);
 
     ClickLabel(list, second);
     QCOMPARE(list.tree()->selectedItems(), QList{second});
-    QCOMPARE(CurrentFlags(*project_), (QList<bool>{true, false}));
-    QCOMPARE(redraw2D.count(), 0);
+    QCOMPARE(Objects(*project_), (QStringList{"Object*", "Object1"}));
+    QCOMPARE(requests.counts(), (QList<qsizetype>{0, 0, 0}));
 
     // Any number of objects may be current.
-    ClickCheckBox(list, second);
-    QCOMPARE(CurrentFlags(*project_), (QList<bool>{true, true}));
-    QCOMPARE(Ticks(list), (QList<bool>{true, true}));
-    QCOMPARE(redraw2D.count(), 1);
-    QCOMPARE(redraw3D.count(), 1);
+    ClickCheckBox(*list.tree(), second);
+    QCOMPARE(Objects(*project_), (QStringList{"Object*", "Object1*"}));
+    QCOMPARE(Items(list), (QStringList{"Object*", "Object1*"}));
+    QCOMPARE(requests.counts(), (QList<qsizetype>{1, 1, 1}));
 
-    ClickCheckBox(list, list.rootItem()->child(0));
-    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, true}));
-    QCOMPARE(redraw2D.count(), 2);
-    QCOMPARE(redraw3D.count(), 2);
-    QCOMPARE(changed.count(), 2);
+    ClickCheckBox(*list.tree(), list.rootItem()->child(0));
+    QCOMPARE(Objects(*project_), (QStringList{"Object", "Object1*"}));
+    QCOMPARE(requests.counts(), (QList<qsizetype>{2, 2, 2}));
 
     // A click on the root changes nothing.
     ClickLabel(list, list.rootItem());
-    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, true}));
-    QCOMPARE(redraw2D.count(), 2);
+    QCOMPARE(Objects(*project_), (QStringList{"Object", "Object1*"}));
+    QCOMPARE(requests.counts(), (QList<qsizetype>{2, 2, 2}));
   }
 
   void renameChangesTheObjectOfTheOldLabel() {
@@ -316,32 +284,29 @@ class ObjectsListTest : public QObject {
     QSignalSpy escaped(&escape, &QAction::triggered);
     list.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&list));
-    QSignalSpy redraw2D(&list, &uiObjectsList::redraw2DRequested);
-    QSignalSpy changed(&list, &uiObjectsList::projectChanged);
+    const Requests requests(list);
     QSignalSpy refused(&list, &uiObjectsList::statusMessage);
-    QTreeWidgetItem* second = list.rootItem()->child(1);
-    list.tree()->setCurrentItem(second);
+    list.tree()->setCurrentItem(list.rootItem()->child(1));
+    // A new label is no click on the box: no object becomes current.
+    const QStringList renamed{"Object", "Roof", "Object2"};
 
     QLineEdit* editor = EditLabel(list);
     QVERIFY(editor != nullptr);
     TypeLabel(editor, "Roof");
-    QTRY_COMPARE(Names(*project_), (QStringList{"Object", "Roof", "Object2"}));
-    QCOMPARE(second->text(0), QString("Roof"));
+    QTRY_COMPARE(Objects(*project_), renamed);
+    QCOMPARE(Items(list), renamed);
     QCOMPARE(entered.count(), 0);
-    // A new label is no click on the box.
-    QCOMPARE(CurrentFlags(*project_), (QList<bool>{false, false, false}));
-    QCOMPARE(redraw2D.count(), 0);
-    QCOMPARE(changed.count(), 1);
+    QCOMPARE(requests.counts(), (QList<qsizetype>{0, 0, 1}));
 
     // A name the project file could not hold is refused, and the status bar says why.
     editor = EditLabel(list);
     QVERIFY(editor != nullptr);
     TypeLabel(editor, "Big \"red\" house");
     QTRY_COMPARE(refused.count(), 1);
-    QCOMPARE(Names(*project_), (QStringList{"Object", "Roof", "Object2"}));
-    QCOMPARE(second->text(0), QString("Roof"));
+    QCOMPARE(Objects(*project_), renamed);
+    QCOMPARE(Items(list), renamed);
     QVERIFY(refused.last().at(0).toString().contains("\"Roof\""));
-    QCOMPARE(changed.count(), 1);
+    QCOMPARE(requests.counts(), (QList<qsizetype>{0, 0, 1}));
 
     // A cancelled edit changes nothing.
     editor = EditLabel(list);
@@ -349,10 +314,10 @@ class ObjectsListTest : public QObject {
     editor->selectAll();
     QTest::keyClicks(editor, "Chimney");
     QTest::keyClick(editor, Qt::Key_Escape);
-    QCOMPARE(Names(*project_), (QStringList{"Object", "Roof", "Object2"}));
-    QCOMPARE(second->text(0), QString("Roof"));
+    QCOMPARE(Objects(*project_), renamed);
+    QCOMPARE(Items(list), renamed);
     QCOMPARE(escaped.count(), 0);
-    QCOMPARE(changed.count(), 1);
+    QCOMPARE(requests.counts(), (QList<qsizetype>{0, 0, 1}));
   }
 
   void duplicateNamesActOnTheFirstObject() {
@@ -366,18 +331,18 @@ class ObjectsListTest : public QObject {
     QLineEdit* editor = EditLabel(list);
     QVERIFY(editor != nullptr);
     TypeLabel(editor, "Object");
-    QTRY_COMPARE(Names(*project_), (QStringList{"Object", "Object", "Door"}));
+    QTRY_COMPARE(Objects(*project_), (QStringList{"Object", "Object", "Door"}));
 
     // The second item's box sets the first object of that name.
-    ClickCheckBox(list, second);
-    QCOMPARE(CurrentFlags(*project_), (QList<bool>{true, false, false}));
-    QCOMPARE(Ticks(list), (QList<bool>{false, true, false}));
+    ClickCheckBox(*list.tree(), second);
+    QCOMPARE(Objects(*project_), (QStringList{"Object*", "Object", "Door"}));
+    QCOMPARE(Items(list), (QStringList{"Object", "Object*", "Door"}));
 
     // Delete through the second item removes the first object and the second item.
     ChooseFromMenu(OpenContextMenu(list, second), Qt::Key_D);
-    QCOMPARE(Names(*project_), (QStringList{"Object", "Door"}));
+    QCOMPARE(Objects(*project_), (QStringList{"Object", "Door"}));
     QVERIFY(project_->objects[0].get() == secondObject);
-    QCOMPARE(Labels(list), (QStringList{"Object", "Door"}));
+    QCOMPARE(Items(list), (QStringList{"Object", "Door"}));
   }
 };
 

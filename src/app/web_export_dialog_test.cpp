@@ -85,16 +85,29 @@ const QStringList kInitiallyShown{
 class WebExportDialogTest : public QObject {
   Q_OBJECT
 
+ private:
+  // A shown dialog with the initial settings; its questions and warnings go to dialogs_.
+  WebExportDialog& Open(modrin::views2d::HelpHandler help = {}) {
+    dialog_.reset();
+    dialogs_ = ScriptedDialogs();
+    dialog_ = std::make_unique<WebExportDialog>(WebExportSettings{}, dialogs_, std::move(help));
+    dialog_->show();
+    return *dialog_;
+  }
+
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<WebExportDialog> dialog_;
+
  private slots:
   void init() {
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
   }
+  void cleanup() { dialog_.reset(); }
 
   // Save to Web through the main window: every opening starts afresh; OK keeps the values,
   // Cancel keeps nothing.
   void everyOpeningStartsFromTheInitialValues() {
-    auto scripted = std::make_unique<ScriptedDialogs>();
-    ModrinApplication app(std::move(scripted));
+    ModrinApplication app(std::make_unique<ScriptedDialogs>());
     app.Start({});
     app.project().AddObject("House");
     app.mainFrame().UpdateCommandStates();
@@ -134,69 +147,41 @@ class WebExportDialogTest : public QObject {
     QCOMPARE(app.webExportSettings()->windowWidth_px, 640);
   }
 
-  void urlEditIsGreyedUntilTheBoxIsChecked() {
-    ScriptedDialogs dialogs;
-    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
-    dialog.show();
-    auto* box = Control<QCheckBox>(dialog, "webOrLocal");
-    QLineEdit* url = Control(dialog, "url");
-    QVERIFY(!url->isEnabled());
-    QTest::mouseClick(box, Qt::LeftButton);
-    QVERIFY(box->isChecked());
-    QVERIFY(url->isEnabled());
-    Type(url, "https://models.example.org/house/");
-    QCOMPARE(url->text(), QString("https://models.example.org/house/"));
-    box->setFocus();
-    QTest::keyClick(box, Qt::Key_Space);
-    QVERIFY(!url->isEnabled());
-    // A greyed address is still what OK reads back.
-    ClickOk(dialog);
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.settings().siteAddress, std::string("https://models.example.org/house/"));
-    QVERIFY(!dialog.settings().webOrLocal);
-  }
-
+  // Where each browse starts, and what the edit holds after it.
   void browseStartsFromTheHeldFileName() {
-    ScriptedDialogs dialogs;
-    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
-    dialog.show();
+    WebExportDialog& dialog = Open();
     QLineEdit* fileName = Control(dialog, "fileName");
-    auto* browse = Control<QPushButton>(dialog, "browse");
-    auto* box = Control<QCheckBox>(dialog, "webOrLocal");
-
-    // The first browse offers the pattern; a confirmed name fills the edit with its path.
-    dialogs.htmlAnswer = {"/web/model.html", true};
-    QTest::mouseClick(browse, Qt::LeftButton);
-    QCOMPARE(dialogs.htmlStarts, QStringList{"*.html"});
-    QCOMPARE(fileName->text(), QString("/web/model.html"));
-
-    // Typing in the edit does not change where the next browse starts; a cancelled browse
-    // keeps the edit.
-    Type(fileName, "/elsewhere/typed.html");
-    dialogs.htmlAnswer = {};
-    QTest::mouseClick(browse, Qt::LeftButton);
-    QCOMPARE(dialogs.htmlStarts.last(), QString("model.html"));
-    QCOMPARE(fileName->text(), QString("/elsewhere/typed.html"));
-
-    // A click on the box takes the edit's text, Windows folders too.
-    Type(fileName, "C:\\web\\page.html");
-    QTest::mouseClick(box, Qt::LeftButton);
-    QTest::mouseClick(browse, Qt::LeftButton);
-    QCOMPARE(dialogs.htmlStarts.last(), QString("page.html"));
-
-    // Whatever a cancelled browse ended with is held for the next one.
-    dialogs.htmlAnswer = {"/tmp/other.html", false};
-    QTest::mouseClick(browse, Qt::LeftButton);
-    QCOMPARE(fileName->text(), QString("C:\\web\\page.html"));
-    dialogs.htmlAnswer = {};
-    QTest::mouseClick(browse, Qt::LeftButton);
-    QCOMPARE(dialogs.htmlStarts.last(), QString("other.html"));
-
-    // An edit naming a folder offers the pattern again.
-    Type(fileName, "/web/");
-    QTest::mouseClick(box, Qt::LeftButton);
-    QTest::mouseClick(browse, Qt::LeftButton);
-    QCOMPARE(dialogs.htmlStarts.last(), QString("*.html"));
+    const struct {
+      const char* typed;  // into the edit first; nullptr: left alone
+      bool clickBox;
+      UserDialogs::FileNameAnswer answer;
+      const char* start;
+      const char* shown;
+    } steps[] = {
+        // The first browse offers the pattern; a confirmed name fills the edit with its path.
+        {nullptr, false, {"/web/model.html", true}, "*.html", "/web/model.html"},
+        // Typing does not change where the next browse starts; a cancelled one keeps the edit.
+        {"/elsewhere/typed.html", false, {}, "model.html", "/elsewhere/typed.html"},
+        // A click on the box takes the edit's text, Windows folders too.
+        {"C:\\web\\page.html", true, {}, "page.html", "C:\\web\\page.html"},
+        // Whatever a cancelled browse ended with is held for the next one.
+        {nullptr, false, {"/tmp/other.html", false}, "page.html", "C:\\web\\page.html"},
+        {nullptr, false, {}, "other.html", "C:\\web\\page.html"},
+        // An edit naming a folder offers the pattern again.
+        {"/web/", true, {}, "*.html", "/web/"},
+    };
+    for (int i = 0; i < std::ssize(steps); ++i) {
+      const auto& step = steps[i];
+      if (step.typed != nullptr) Type(fileName, step.typed);
+      if (step.clickBox)
+        QTest::mouseClick(Control<QCheckBox>(dialog, "webOrLocal"), Qt::LeftButton);
+      dialogs_.htmlAnswer = step.answer;
+      QTest::mouseClick(Control<QPushButton>(dialog, "browse"), Qt::LeftButton);
+      const QString where = QString("browse %1: ").arg(i + 1);
+      QVERIFY2(dialogs_.htmlStarts.size() == i + 1 && dialogs_.htmlStarts.last() == step.start,
+               qPrintable(where + dialogs_.htmlStarts.join(' ')));
+      QVERIFY2(fileName->text() == step.shown, qPrintable(where + fileName->text()));
+    }
   }
 
   void htmlFileDialogAsksForOneType() {
@@ -213,109 +198,94 @@ class WebExportDialogTest : public QObject {
     QCOMPARE(field->text(), QString("model.html"));
   }
 
-  void badNumbersKeepTheDialogOpen_data() {
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("named");
-    QTest::newRow("letters") << "horizontalMin"
-                             << "-18o"
-                             << "horizontal angle minimum";
-    QTest::newRow("empty") << "horizontalMax"
-                           << ""
-                           << "horizontal angle maximum";
-    QTest::newRow("fraction") << "verticalMin"
-                              << "-4.5"
-                              << "vertical angle minimum";
-    QTest::newRow("two signs") << "verticalMax"
-                               << "+-9"
-                               << "vertical angle maximum";
-    QTest::newRow("beyond int") << "verticalMax"
-                                << "2147483648"
-                                << "vertical angle maximum";
-    QTest::newRow("negative width") << "windowWidth"
-                                    << "-1"
-                                    << "window width";
-    QTest::newRow("exponent") << "windowHeight"
-                              << "3e2"
-                              << "window height";
-  }
-
+  // A field that holds no whole number of its kind is named in a warning and gets the focus;
+  // the dialog stays open and keeps its settings.
   void badNumbersKeepTheDialogOpen() {
-    QFETCH(QString, field);
-    QFETCH(QString, text);
-    QFETCH(QString, named);
-    ScriptedDialogs dialogs;
-    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
-    dialog.show();
-    QLineEdit* edit = Control(dialog, field.toLatin1().constData());
-    Type(edit, text);
-    Control(dialog, "fileName")->setFocus();
-    ClickOk(dialog);
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QCOMPARE(dialogs.warnings.size(), 1);
-    QVERIFY2(dialogs.warnings.front().contains(named), qPrintable(dialogs.warnings.front()));
-    QCOMPARE(dialog.focusWidget(), edit);
-    QCOMPARE(dialog.settings(), WebExportSettings{});
+    const struct {
+      const char* field;
+      const char* text;
+      const char* named;
+    } cases[] = {
+        {"horizontalMin", "-18o", "horizontal angle minimum"},
+        {"horizontalMax", "", "horizontal angle maximum"},
+        {"verticalMin", "-4.5", "vertical angle minimum"},
+        {"verticalMax", "+-9", "vertical angle maximum"},
+        {"verticalMax", "2147483648", "vertical angle maximum"},
+        {"windowWidth", "-1", "window width"},
+        {"windowHeight", "3e2", "window height"},
+    };
+    for (const auto& c : cases) {
+      WebExportDialog& dialog = Open();
+      QLineEdit* edit = Control(dialog, c.field);
+      Type(edit, c.text);
+      Control(dialog, "fileName")->setFocus();
+      ClickOk(dialog);
+      const QString where = QString("%1 \"%2\": ").arg(c.field, c.text);
+      QVERIFY2(dialog.isVisible() && dialog.result() == QDialog::Rejected, qPrintable(where));
+      QVERIFY2(dialogs_.warnings.size() == 1 && dialogs_.warnings.front().contains(c.named),
+               qPrintable(where + dialogs_.warnings.join('|')));
+      QVERIFY2(dialog.focusWidget() == edit, qPrintable(where));
+      QVERIFY2(dialog.settings() == WebExportSettings{}, qPrintable(where));
+    }
   }
 
   void okReturnsTheSettings() {
-    ScriptedDialogs dialogs;
-    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    WebExportDialog& dialog = Open();
     dialog.SetColourChooser([](const QColor&, QWidget*) { return QColor(10, 20, 30); });
-    dialog.show();
+    auto* box = Control<QCheckBox>(dialog, "webOrLocal");
+    QLineEdit* url = Control(dialog, "url");
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(url->isEnabled());
     Type(Control(dialog, "fileName"), "/web/house.html");
-    QTest::mouseClick(Control<QCheckBox>(dialog, "webOrLocal"), Qt::LeftButton);
-    Type(Control(dialog, "url"), "http://example.net/");
+    Type(url, "http://example.net/");
     Type(Control(dialog, "horizontalMin"), " -45 ");
     Type(Control(dialog, "horizontalMax"), "+45");
     Type(Control(dialog, "verticalMin"), "0");
     Type(Control(dialog, "verticalMax"), "720");
+    Type(Control(dialog, "windowWidth"), "0");
+    Type(Control(dialog, "windowHeight"), "1080");
     QTest::mouseClick(Control<QPushButton>(dialog, "background"), Qt::LeftButton);
     // The greyed JAVA button cannot be chosen.
     QTest::mouseClick(Control<QRadioButton>(dialog, "java"), Qt::LeftButton);
-    Type(Control(dialog, "windowWidth"), "0");
-    Type(Control(dialog, "windowHeight"), "1080");
     auto* pixels = Control<QComboBox>(dialog, "maxTexturePixels");
-    QCOMPARE(pixels->count(), 6);
-    QCOMPARE(pixels->itemText(0), QString("64"));
-    QCOMPARE(pixels->itemText(5), QString("2048"));
+    QStringList offered;
+    for (int i = 0; i < pixels->count(); ++i) offered << pixels->itemText(i);
+    QCOMPARE(offered, (QStringList{"64", "128", "256", "512", "1024", "2048"}));
     Type(pixels->lineEdit(), "300");
     auto* quality = Control<QSlider>(dialog, "quality");
     QCOMPARE(quality->tickPosition(), QSlider::NoTicks);
     quality->setFocus();
     QTest::keyClick(quality, Qt::Key_End);
+    // The box cleared with the keyboard greys the address, which is still what OK reads back.
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Space);
+    QVERIFY(!url->isEnabled());
     ClickOk(dialog);
-    QVERIFY(dialogs.warnings.isEmpty());
+    QVERIFY(dialogs_.warnings.isEmpty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-
-    WebExportSettings expected;
-    expected.fileName = "/web/house.html";
-    expected.siteAddress = "http://example.net/";
-    expected.webOrLocal = true;
-    expected.horizontalMin_deg = -45;
-    expected.horizontalMax_deg = 45;
-    expected.verticalMin_deg = 0;
-    expected.verticalMax_deg = 720;
-    expected.pluginType = PluginType::kActiveX;
-    expected.background = {10, 20, 30};
-    expected.windowWidth_px = 0;
-    expected.windowHeight_px = 1080;
-    expected.maxTexturePixels = "300";
-    expected.textureQuality = 100;
-    QCOMPARE(dialog.settings(), expected);
+    QCOMPARE(dialog.settings(), (WebExportSettings{.fileName = "/web/house.html",
+                                                   .siteAddress = "http://example.net/",
+                                                   .webOrLocal = false,
+                                                   .horizontalMin_deg = -45,
+                                                   .horizontalMax_deg = 45,
+                                                   .verticalMin_deg = 0,
+                                                   .verticalMax_deg = 720,
+                                                   .pluginType = PluginType::kActiveX,
+                                                   .background = {10, 20, 30},
+                                                   .windowWidth_px = 0,
+                                                   .windowHeight_px = 1080,
+                                                   .maxTexturePixels = "300",
+                                                   .textureQuality = 100}));
   }
 
   void colourChooserCancelKeepsTheColour() {
-    ScriptedDialogs dialogs;
-    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
+    WebExportDialog& dialog = Open();
     QColor offered;
     std::optional<QColor> answer;
     dialog.SetColourChooser([&](const QColor& start, QWidget*) {
       offered = start;
       return answer;
     });
-    dialog.show();
     auto* button = Control<modrin::views2d::ColourButton>(dialog, "background");
     const auto swatch = [&] { return button->icon().pixmap(18, 18).toImage().pixelColor(9, 9); };
     QCOMPARE(button->iconSize(), QSize(18, 18));
@@ -344,18 +314,16 @@ class WebExportDialogTest : public QObject {
     });
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     std::setlocale(LC_ALL, "de_DE.UTF-8");
-    ScriptedDialogs dialogs;
-    WebExportDialog dialog(WebExportSettings{}, dialogs, {});
-    dialog.show();
+    WebExportDialog& dialog = Open();
     QCOMPARE(Shown(dialog), kInitiallyShown);
     // "1.000" is a thousand in German; here it is no whole number.
     Type(Control(dialog, "windowWidth"), "1.000");
     ClickOk(dialog);
-    QCOMPARE(dialogs.warnings.size(), 1);
+    QCOMPARE(dialogs_.warnings.size(), 1);
     Type(Control(dialog, "windowWidth"), "1000");
     Type(Control(dialog, "horizontalMin"), "-170");
     ClickOk(dialog);
-    QCOMPARE(dialogs.warnings.size(), 1);
+    QCOMPARE(dialogs_.warnings.size(), 1);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.settings().windowWidth_px, 1000);
     QCOMPARE(dialog.settings().horizontalMin_deg, -170);
@@ -363,11 +331,8 @@ class WebExportDialogTest : public QObject {
 
   // The controls sit at their dialog-unit rectangles, in tab order, with F1 for help.
   void layoutTabOrderAndHelp() {
-    ScriptedDialogs dialogs;
     QStringList helped;
-    WebExportDialog dialog(WebExportSettings{}, dialogs,
-                           [&](const QString& topic) { helped << topic; });
-    dialog.show();
+    WebExportDialog& dialog = Open([&](const QString& topic) { helped << topic; });
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
 
     // The dialog is 202 x 295 units; every control sits at its rectangle in those units, at
@@ -404,28 +369,14 @@ class WebExportDialogTest : public QObject {
     QStringList captions;
     for (const QLabel* label : dialog.findChildren<QLabel*>()) captions << label->text();
     for (const QGroupBox* group : dialog.findChildren<QGroupBox*>()) captions << group->title();
-    QCOMPARE(captions, (QStringList{"Filename",
-                                    "URL",
-                                    "Min",
-                                    "Max",
-                                    "Horizontal",
-                                    "degrees",
-                                    "Vertical",
-                                    "degrees",
-                                    "Background",
-                                    "Horizontal",
-                                    "pixels",
-                                    "Vertical",
-                                    "pixels",
-                                    "Maximum number of pixels \n in X or Y",
-                                    "pixels",
-                                    "Low quality\nSmaller size",
-                                    "High quality\nBigger size",
-                                    "Angle range",
-                                    "Plugin Type",
-                                    "Color",
-                                    "Window size",
-                                    "Texture compression"}));
+    // clang-format off
+    QCOMPARE(captions, (QStringList{
+        "Filename", "URL", "Min", "Max", "Horizontal", "degrees", "Vertical", "degrees",
+        "Background", "Horizontal", "pixels", "Vertical", "pixels",
+        "Maximum number of pixels \n in X or Y", "pixels", "Low quality\nSmaller size",
+        "High quality\nBigger size", "Angle range", "Plugin Type", "Color", "Window size",
+        "Texture compression"}));
+    // clang-format on
 
     QStringList order;
     QWidget* at = Control(dialog, "fileName");

@@ -91,20 +91,19 @@ class ImageSelectorTest : public QObject {
     strip.resize(strip.width(), 74);
     strip.UpdateScrollRange();
     QCOMPARE(strip.scrollBar()->maximum(), 1083);
-    strip.scrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    QCOMPARE(strip.scrollOffset(), 0.01f);
-    strip.scrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QCOMPARE(strip.scrollOffset(), 0.75f);
-    strip.scrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QCOMPARE(strip.scrollOffset(), 0.75f);
-    strip.scrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    QCOMPARE(strip.scrollOffset(), 0.75f);
-    QCOMPARE(strip.scrollBar()->value(), 750);
     // At a photo's start, page up goes to the start of the one before.
-    strip.scrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
-    QCOMPARE(strip.scrollOffset(), 0.0f);
-    strip.scrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    QCOMPARE(strip.scrollOffset(), 0.0f);
+    using Bar = QAbstractSlider;
+    const std::pair<Bar::SliderAction, float> steps[] = {
+        {Bar::SliderSingleStepAdd, 0.01f}, {Bar::SliderPageStepAdd, 0.75f},
+        {Bar::SliderPageStepAdd, 0.75f},   {Bar::SliderSingleStepAdd, 0.75f},
+        {Bar::SliderPageStepSub, 0.0f},    {Bar::SliderSingleStepSub, 0.0f},
+    };
+    for (int i = 0; i < std::ssize(steps); ++i) {
+      strip.scrollBar()->triggerAction(steps[i].first);
+      QVERIFY2(std::abs(strip.scrollOffset() - steps[i].second) < 1e-6f &&
+                   strip.scrollBar()->value() == qRound(steps[i].second * 1000),
+               qPrintable(QString("step %1: %2").arg(i + 1).arg(strip.scrollOffset())));
+    }
     // Inside a photo, page up goes back to that photo's own start.
     AddPhoto(project_, 400, 400, "/photos/c.jpg");
     strip.Setup(&project_, 0);

@@ -69,7 +69,18 @@ void WhenOpened(std::function<void(QWidget*)> act) {
   });
 }
 
-int EdgeCount(const Project& project) { return static_cast<int>(project.graph.edges.size()); }
+// Counts the paint events of the widgets it watches and gathers the regions they paint.
+struct PaintRecorder : QObject {
+  std::map<QObject*, int> paints;
+  QRegion painted;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++paints[watched];
+      painted += static_cast<QPaintEvent*>(event)->region();
+    }
+    return false;
+  }
+};
 
 }  // namespace
 
@@ -91,6 +102,12 @@ class ImgTest : public QObject {
     views_.push_back(std::move(view));
     host_.views.push_back(views_.back().get());
     return *views_.back();
+  }
+
+  // A shown view, as ShowView, of a new grey photo of `width` x `height` pixels.
+  Img& ShowPhoto(int width = 400, int height = 300) {
+    AddPhoto(*project_, width, height);
+    return ShowView(static_cast<int>(project_->photos.size()) - 1);
   }
 
   // The window point that shows pixel `pixel` of the view's photo.
@@ -120,6 +137,17 @@ class ImgTest : public QObject {
     return point;
   }
 
+  // How many positions and edges the project has.
+  std::pair<int, int> Counts() const {
+    return {static_cast<int>(project_->graph.positions.size()),
+            static_cast<int>(project_->graph.edges.size())};
+  }
+
+  bool HasEdge(std::int32_t a, std::int32_t b) const {
+    std::int32_t edge = -1;
+    return project_->graph.FindEdge(std::min(a, b), std::max(a, b), edge);
+  }
+
   std::unique_ptr<Project> project_;
   TestHost host_;
   std::vector<std::unique_ptr<Img>> views_;
@@ -137,8 +165,7 @@ class ImgTest : public QObject {
   }
 
   void coordinatesFollowTheBottomRow() {
-    AddPhoto(*project_, 200, 100);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto(200, 100);
     // Pixel (0, 0) is the bottom-left one: its mark is centred on the bottom screen row.
     QCOMPARE(view.WindowPosition({0, 0}), QPoint(0, 99));
     QCOMPARE(view.PixelAt(QPoint(0, 99)), (ImagePoint{0, 0}));
@@ -229,8 +256,7 @@ class ImgTest : public QObject {
   }
 
   void wheelAndKeysZoomAboutThePointer() {
-    AddPhoto(*project_, 1600, 1200);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto(1600, 1200);
     view.SetZoom(2);
     view.horizontalScrollBar()->setValue(1400);
     view.verticalScrollBar()->setValue(1000);
@@ -270,8 +296,7 @@ class ImgTest : public QObject {
   // Opening a project replaces the photos before the views are given theirs again; a paint in
   // between shows the photo now at the view's index, never the one that went.
   void paintAfterThePhotosWereReplaced() {
-    AddPhoto(*project_, 200, 100);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto(200, 100);
     project_->photos.clear();
     view.viewport()->grab();
     QVERIFY(view.photo() == nullptr);
@@ -322,8 +347,7 @@ class ImgTest : public QObject {
   }
 
   void pickToleranceFollowsTheZoom() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     const std::pair<float, int> cases[] = {{0.25f, 20}, {1.0f, 5}, {5.0f, 1}};
     for (const auto& [zoom, tolerance] : cases) {
       view.SetZoom(zoom);
@@ -342,30 +366,26 @@ class ImgTest : public QObject {
     view.SetMode(Img::kAdd);
     Click(view, {105, 95});
     QCOMPARE(host_.selection().selectedPosition, id);
-    QCOMPARE(project_->graph.positions.size(), std::size_t{1});
+    QCOMPARE(Counts().first, 1);
     Click(view, {111, 95});
-    QCOMPARE(project_->graph.positions.size(), std::size_t{2});
+    QCOMPARE(Counts().first, 2);
   }
 
   void addModeAddsAndChainsEdges() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     Click(view, {50, 50});
-    QCOMPARE(project_->graph.positions.size(), std::size_t{1});
+    QCOMPARE(Counts(), (std::pair{1, 0}));
     QVERIFY(host_.modified > 0);
     QCOMPARE(host_.refreshed3D, 1);
     const std::int32_t first = host_.selection().selectedPosition;
     QCOMPARE(PointOf(first), (ImagePoint{50, 50}));
-    QCOMPARE(EdgeCount(*project_), 0);
 
     // Shift-clicks draw a polyline; clicking the first position again closes the loop.
     Click(view, {150, 50}, Qt::ShiftModifier);
     Click(view, {150, 150}, Qt::ShiftModifier);
-    QCOMPARE(project_->graph.positions.size(), std::size_t{3});
-    QCOMPARE(EdgeCount(*project_), 2);
+    QCOMPARE(Counts(), (std::pair{3, 2}));
     Click(view, {51, 49}, Qt::ShiftModifier);
-    QCOMPARE(project_->graph.positions.size(), std::size_t{3});
-    QCOMPARE(EdgeCount(*project_), 3);
+    QCOMPARE(Counts(), (std::pair{3, 3}));
     QCOMPARE(host_.selection().selectedPosition, first);
     // A click that hits the position drags it too: it stays where it was released.
     QCOMPARE(PointOf(first), (ImagePoint{51, 49}));
@@ -373,15 +393,14 @@ class ImgTest : public QObject {
     // The Edge mode button chains without Shift.
     view.SetEdgeMode(true);
     Click(view, {300, 200});
-    QCOMPARE(EdgeCount(*project_), 4);
+    QCOMPARE(Counts(), (std::pair{4, 4}));
     view.SetEdgeMode(false);
     Click(view, {350, 250});
-    QCOMPARE(EdgeCount(*project_), 4);
+    QCOMPARE(Counts(), (std::pair{5, 4}));
   }
 
   void shiftShowsChainingWhileHeld() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     QSignalSpy shown(&view, &Img::edgeChainingShown);
     QTest::keyPress(&view, Qt::Key_Shift);
     QCOMPARE(shown.last().at(0).toBool(), true);
@@ -391,24 +410,19 @@ class ImgTest : public QObject {
   }
 
   void clickOnAnEdgeSplitsIt() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     const std::int32_t a = project_->AddImagePoint(0, {50, 100});
     const std::int32_t b = project_->AddImagePoint(0, {250, 100});
     project_->AddEdge(a, b);
     Click(view, {150, 102});
     const std::int32_t inserted = host_.selection().selectedPosition;
     QVERIFY(inserted != a && inserted != b && inserted >= 0);
-    QCOMPARE(EdgeCount(*project_), 2);
-    std::int32_t edge = -1;
-    QVERIFY(project_->graph.FindEdge(std::min(a, inserted), std::max(a, inserted), edge));
-    QVERIFY(project_->graph.FindEdge(std::min(b, inserted), std::max(b, inserted), edge));
-    QVERIFY(!project_->graph.FindEdge(a, b, edge));
+    QCOMPARE(Counts(), (std::pair{3, 2}));
+    QVERIFY(HasEdge(a, inserted) && HasEdge(b, inserted) && !HasEdge(a, b));
   }
 
-  void dropMergesIntoTheTarget() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+  void dragsMoveAndDropsMerge() {
+    Img& view = ShowPhoto();
     const std::int32_t dragged = project_->AddImagePoint(0, {50, 50});
     const std::int32_t target = project_->AddImagePoint(0, {200, 120});
     const std::int32_t other = project_->AddImagePoint(0, {300, 50});
@@ -416,7 +430,7 @@ class ImgTest : public QObject {
 
     // Dropped on itself: nothing merges, the position stays.
     Drag(view, {50, 50}, {52, 51});
-    QCOMPARE(project_->graph.positions.size(), std::size_t{3});
+    QCOMPARE(Counts(), (std::pair{3, 1}));
     QCOMPARE(PointOf(dragged), (ImagePoint{52, 51}));
 
     // Dropped within reach of another position: merged into it, at the drop point, with the
@@ -425,20 +439,15 @@ class ImgTest : public QObject {
     QVERIFY(!project_->graph.positions.contains(dragged));
     QCOMPARE(host_.selection().selectedPosition, target);
     QCOMPARE(PointOf(target), (ImagePoint{203, 118}));
-    std::int32_t edge = -1;
-    QVERIFY(project_->graph.FindEdge(std::min(target, other), std::max(target, other), edge));
+    QVERIFY(HasEdge(target, other));
     QVERIFY(!host_.selection().dragging);
-  }
 
-  void moveModeDragsButNeverAdds() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
-    const std::int32_t id = project_->AddImagePoint(0, {100, 100});
+    // The Move mode drags too, but a click beside the positions adds none.
     view.SetMode(Img::kMove);
-    Drag(view, {100, 100}, {140, 60});
-    QCOMPARE(PointOf(id), (ImagePoint{140, 60}));
-    Click(view, {300, 200});
-    QCOMPARE(project_->graph.positions.size(), std::size_t{1});
+    Drag(view, {203, 118}, {140, 60});
+    QCOMPARE(PointOf(target), (ImagePoint{140, 60}));
+    Click(view, {350, 250});
+    QCOMPARE(Counts(), (std::pair{2, 1}));
     QCOMPARE(host_.selection().selectedPosition, -1);
   }
 
@@ -467,8 +476,7 @@ class ImgTest : public QObject {
     QCOMPARE(PointOf(a, 1), (ImagePoint{10, 10}));
     // An edge is removed; its ends stay.
     Click(view, {250, 150});
-    QCOMPARE(EdgeCount(*project_), 0);
-    QCOMPARE(project_->graph.positions.size(), std::size_t{3});
+    QCOMPARE(Counts(), (std::pair{3, 0}));
     QTest::keyRelease(&view, Qt::Key_D);
     QCOMPARE(view.mode(), int(Img::kAdd));
 
@@ -509,102 +517,92 @@ class ImgTest : public QObject {
     QVERIFY(!project_->graph.positions.contains(c));
     // A click on nothing only clears the selection.
     Click(view, {390, 290});
-    QCOMPARE(project_->graph.positions.size(), std::size_t{2});
+    QCOMPARE(Counts().first, 2);
     QCOMPARE(host_.selection().selectedPosition, -1);
   }
 
   void setRealPositionTakesNumbersAndEmptyFields() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     const std::int32_t id = project_->AddImagePoint(0, {100, 100});
     project_->graph.SetRealCoords(id, {1.23456, -2.0004, 99999});
     host_.selection().selectedPosition = id;
 
+    // Opens the dialog on the selected position and runs `use` in it; gives the fields' texts
+    // as it opened.
+    const auto inDialog = [&](const std::function<void(RealPositionDialog&)>& use) {
+      QStringList shown;
+      WhenOpened([&](QWidget* opened) {
+        auto* dialog = qobject_cast<RealPositionDialog*>(opened);
+        QVERIFY(dialog != nullptr);
+        for (int axis = 0; axis < 3; ++axis) shown << dialog->field(axis)->text();
+        use(*dialog);
+      });
+      view.SetRealPosition();
+      return shown;
+    };
+    const auto coords = [&] { return project_->graph.positions.at(id).coords; };
+
     // The dialog shows thousandths, an unknown coordinate as an empty field; an empty field
     // is read back as unknown.
-    QStringList shown;
-    WhenOpened([&](QWidget* opened) {
-      auto* dialog = qobject_cast<RealPositionDialog*>(opened);
-      QVERIFY(dialog != nullptr);
-      for (int axis = 0; axis < 3; ++axis) shown << dialog->field(axis)->text();
-      dialog->field(0)->setText("12.5");
-      dialog->field(1)->setText("");
-      dialog->field(2)->setText(" -3 ");
-      dialog->accept();
+    const QStringList shown = inDialog([](RealPositionDialog& dialog) {
+      dialog.field(0)->setText("12.5");
+      dialog.field(1)->setText("");
+      dialog.field(2)->setText(" -3 ");
+      dialog.accept();
     });
-    view.SetRealPosition();
     QCOMPARE(shown, (QStringList{"1.235", "-2", ""}));
-    QCOMPARE(project_->graph.positions.at(id).coords, (std::array<double, 3>{12.5, 99999, -3}));
+    QCOMPARE(coords(), (std::array<double, 3>{12.5, 99999, -3}));
     QVERIFY(project_->graph.IsReal(id));
 
     // Text that is not a number is refused and the dialog stays open.
     bool stayedOpen = false;
-    WhenOpened([&](QWidget* opened) {
-      auto* dialog = qobject_cast<RealPositionDialog*>(opened);
-      QVERIFY(dialog != nullptr);
-      dialog->field(1)->setText("4,5");
+    inDialog([&](RealPositionDialog& dialog) {
+      dialog.field(1)->setText("4,5");
       WhenOpened([](QWidget* box) {
         QVERIFY(qobject_cast<QMessageBox*>(box) != nullptr);
         static_cast<QMessageBox*>(box)->accept();
       });
-      dialog->accept();
-      stayedOpen = dialog->isVisible();
-      dialog->reject();
+      dialog.accept();
+      stayedOpen = dialog.isVisible();
+      dialog.reject();
     });
-    view.SetRealPosition();
     QVERIFY(stayedOpen);
-    QCOMPARE(project_->graph.positions.at(id).coords, (std::array<double, 3>{12.5, 99999, -3}));
+    QCOMPARE(coords(), (std::array<double, 3>{12.5, 99999, -3}));
 
     // A typed 9.7 shows as typed, and OK on fields left as they are changes nothing.
     project_->graph.SetRealCoords(id, {9.7, 0.1 + 0.2, -0.0001});
     const int modified = host_.modified;
-    WhenOpened([&](QWidget* opened) {
-      auto* dialog = qobject_cast<RealPositionDialog*>(opened);
-      QVERIFY(dialog != nullptr);
-      shown.clear();
-      for (int axis = 0; axis < 3; ++axis) shown << dialog->field(axis)->text();
-      dialog->accept();
-    });
-    view.SetRealPosition();
-    QCOMPARE(shown, (QStringList{"9.7", "0.3", "0"}));
-    QCOMPARE(project_->graph.positions.at(id).coords,
-             (std::array<double, 3>{9.7, 0.1 + 0.2, -0.0001}));
+    QCOMPARE(inDialog([](RealPositionDialog& dialog) { dialog.accept(); }),
+             (QStringList{"9.7", "0.3", "0"}));
+    QCOMPARE(coords(), (std::array<double, 3>{9.7, 0.1 + 0.2, -0.0001}));
     QCOMPARE(host_.modified, modified);
   }
 
   void contextMenuOffersTheModes() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     project_->AddImagePoint(0, {100, 100});
-    QStringList texts;
-    QList<bool> enabled, checked;
+    // Each entry's text, " grey" when disabled, " checked" when checked.
+    QStringList entries;
     auto inspect = [&](QWidget* opened) {
       auto* menu = qobject_cast<QMenu*>(opened);
       QVERIFY(menu != nullptr);
-      texts.clear();
-      enabled.clear();
-      checked.clear();
+      entries.clear();
       for (QAction* action : menu->actions()) {
-        texts << action->text();
-        enabled << action->isEnabled();
-        checked << action->isChecked();
+        entries << action->text() + (action->isEnabled() ? "" : " grey") +
+                       (action->isChecked() ? " checked" : "");
       }
       menu->close();
     };
+    // Nothing under the mouse: no position to give coordinates to.
     view.SetMode(Img::kDelete);
     WhenOpened(inspect);
     QTest::mousePress(view.viewport(), Qt::RightButton, {}, At(view, {300, 200}));
-    QCOMPARE(texts, (QStringList{"&Add", "&Move", "&Delete", "&Select", "", "Set real position", "",
-                                 "&Stereo move"}));
-    QCOMPARE(checked, (QList<bool>{false, false, true, false, false, false, false, false}));
-    // Nothing under the mouse: no position to give coordinates to.
-    QCOMPARE(enabled[5], false);
-
+    QCOMPARE(entries, (QStringList{"&Add", "&Move", "&Delete checked", "&Select", "",
+                                   "Set real position grey", "", "&Stereo move"}));
     view.SetCursorAlive(true);
     WhenOpened(inspect);
     QTest::mousePress(view.viewport(), Qt::RightButton, {}, At(view, {102, 98}));
-    QCOMPARE(enabled[5], true);
-    QCOMPARE(checked[7], true);
+    QCOMPARE(entries.mid(5), (QStringList{"Set real position", "", "&Stereo move checked"}));
   }
 
   void cursorFollowsIntoTheOtherPhotos() {
@@ -657,19 +655,12 @@ class ImgTest : public QObject {
   }
 
   void markerMovesRepaintOnlyItsArea() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     view.DrawCursorMarker();
     Hover(view, {100, 100});
     QVERIFY(view.markerShown());
     QTest::qWait(20);
-    struct PaintRecorder : QObject {
-      QRegion painted;
-      bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
-        return false;
-      }
-    } recorder;
+    PaintRecorder recorder;
     view.viewport()->installEventFilter(&recorder);
     Hover(view, {300, 200});
     QTRY_VERIFY(!recorder.painted.isEmpty());
@@ -684,8 +675,7 @@ class ImgTest : public QObject {
   // A drag repaints the area the dragged position's mark and label leave, however wide the
   // label, and a press paints each view once.
   void editsRepaintWhatChangedOnce() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     Img& other = ShowView(0);
     modrin::views2d::ViewSettings settings = view.settings();
     settings.showIds = true;
@@ -710,13 +700,7 @@ class ImgTest : public QObject {
     QCOMPARE(labelPixels(), 0);
 
     // Paints during a press, before the program returns to its event loop.
-    struct PaintCounter : QObject {
-      std::map<QObject*, int> paints;
-      bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++paints[watched];
-        return false;
-      }
-    } counter;
+    PaintRecorder counter;
     for (Img* v : {&view, &other}) v->viewport()->installEventFilter(&counter);
     view.SetMode(Img::kDelete);
     QTest::mousePress(view.viewport(), Qt::LeftButton, {}, At(view, {300, 50}));
@@ -728,8 +712,7 @@ class ImgTest : public QObject {
 
   // The lock state is asked for on key and focus events, never on a mouse move.
   void capsLockIsReadOnKeysAndFocusOnly() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     int reads = 0;
     const auto previous = modrin::views2d::SetCapsLockReader([&]() -> std::optional<bool> {
       ++reads;
@@ -745,8 +728,7 @@ class ImgTest : public QObject {
   }
 
   void helpAdvisesTheNextStep() {
-    AddPhoto(*project_, 400, 300);
-    Img& view = ShowView(0);
+    Img& view = ShowPhoto();
     view.HelpRequest();
     QCOMPARE(host_.prompt, QString("Image not calibrated. Run the calibration process"));
     QCOMPARE(host_.helpTopic, QString("GettingStarted.html#CalibrationStep"));

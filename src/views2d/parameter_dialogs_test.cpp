@@ -79,12 +79,19 @@ QStringList Items(const QComboBox* combo) {
 }
 
 // What the Cell size box shows: "width height diagonal ratio".
-QString Shown(const QDialog& dialog) {
+QString Shown(const QWidget& dialog) {
   return QStringList{Control(dialog, Camera::kWidthId)->text(),
                      Control(dialog, Camera::kHeightId)->text(),
                      Control(dialog, Camera::kDiagonalId)->text(),
                      Control<QComboBox>(dialog, Camera::kRatioId)->currentText()}
       .join(' ');
+}
+
+// Types into a field of the camera dialog as TypeAndLeave; gives what the Cell size box shows
+// then.
+QString TypeAndShow(QLineEdit* edit, const QString& text) {
+  TypeAndLeave(edit, text);
+  return Shown(*edit->window());
 }
 
 // A camera's sensor in the database as "width x height" in millimetres; "none" when unknown.
@@ -145,14 +152,11 @@ class ParameterDialogsTest : public QObject {
     QLineEdit* height = Control(*dialog, Camera::kHeightId);
     TypeAndLeave(width, "5.756");
     QCOMPARE(QApplication::focusWidget(), height);
-    TypeAndLeave(height, "4.294");
-    QCOMPARE(Shown(*dialog), QString("5.76 4.29 7.18 4:3"));
+    QCOMPARE(TypeAndShow(height, "4.294"), QString("5.76 4.29 7.18 4:3"));
     QCOMPARE(Size(dialog->workingCopy(), "Cam"), QString("5.76 x 4.29"));
     // The nearest ratio, not the one below; with no height none is near enough.
-    TypeAndLeave(width, "8");
-    QCOMPARE(Shown(*dialog), QString("8.00 4.29 9.08 16:9"));
-    TypeAndLeave(height, "0");
-    QCOMPARE(Shown(*dialog), QString("8.00 0.00 8.00 "));
+    QCOMPARE(TypeAndShow(width, "8"), QString("8.00 4.29 9.08 16:9"));
+    QCOMPARE(TypeAndShow(height, "0"), QString("8.00 0.00 8.00 "));
     // Nothing reaches the live database before OK.
     QCOMPARE(Size(project_->cameraDatabase, "Cam"), QString("36.00 x 24.00"));
   }
@@ -173,23 +177,19 @@ class ParameterDialogsTest : public QObject {
 
     QVERIFY(ChooseItem(ratio, "16:9"));
     QCOMPARE(Shown(*dialog), QString("6.26 3.52 7.18 16:9"));
-    TypeAndLeave(diagonal, "10");
-    QCOMPARE(Shown(*dialog), QString("8.72 4.90 10.00 16:9"));
+    QCOMPARE(TypeAndShow(diagonal, "10"), QString("8.72 4.90 10.00 16:9"));
     QCOMPARE(Size(dialog->workingCopy(), "Cam"), QString("8.72 x 4.90"));
 
     // A typed ratio counts when the diagonal is left; the nearest listed one shows then.
     typeRatio("5:4");
-    TypeAndLeave(diagonal, "10");
-    QCOMPARE(Shown(*dialog), QString("7.81 6.25 10.00 4:3"));
+    QCOMPARE(TypeAndShow(diagonal, "10"), QString("7.81 6.25 10.00 4:3"));
     // Read as sscanf's "%d:%d": blanks before a number, anything after the second.
     typeRatio(" 1: 1 mm");
-    TypeAndLeave(diagonal, "10");
-    QCOMPARE(Shown(*dialog), QString("7.07 7.07 10.00 1:1"));
+    QCOMPARE(TypeAndShow(diagonal, "10"), QString("7.07 7.07 10.00 1:1"));
     // No ratio in the text: the sides stay and the diagonal is theirs again.
     for (const char* bad : {"16x9", "4:0", "abc", "16 :9", ":9", "-16:9", "0:1", ""}) {
       typeRatio(bad);
-      TypeAndLeave(diagonal, "20");
-      QVERIFY2(Shown(*dialog) == "7.07 7.07 10.00 1:1", bad);
+      QVERIFY2(TypeAndShow(diagonal, "20") == "7.07 7.07 10.00 1:1", bad);
     }
   }
 
@@ -254,8 +254,8 @@ class ParameterDialogsTest : public QObject {
     QCOMPARE(Control<QComboBox>(*dialog, Camera::kCameraId)->count(), 0);
     QCOMPARE(Shown(*dialog), QString("0.00 0.00 0.00 "));
     TypeAndLeave(Control(*dialog, Camera::kWidthId), "36");
-    TypeAndLeave(Control(*dialog, Camera::kHeightId), "24");
-    QCOMPARE(Shown(*dialog), QString("36.00 24.00 43.27 3:2"));
+    QCOMPARE(TypeAndShow(Control(*dialog, Camera::kHeightId), "24"),
+             QString("36.00 24.00 43.27 3:2"));
     QTest::mouseClick(Button(*dialog, Camera::kOkId), Qt::LeftButton);
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
     QCOMPARE(project_->cameraDatabase.size(), std::size_t{0});
@@ -266,8 +266,7 @@ class ParameterDialogsTest : public QObject {
     auto dialog = OpenCameraDialog();
     QLineEdit* width = Control(*dialog, Camera::kWidthId);
     // Letters, signs, exponents and commas are refused as they are typed.
-    TypeAndLeave(width, "x-1e2,5");
-    QCOMPARE(Shown(*dialog), QString("125.00 24.00 127.28 16:9"));
+    QCOMPARE(TypeAndShow(width, "x-1e2,5"), QString("125.00 24.00 127.28 16:9"));
     // A text that is no number yet, or above the largest side, gives way to the last number.
     for (const char* unfinished : {"", ".", "1001"}) {
       QTest::mouseClick(width, Qt::LeftButton);
@@ -294,8 +293,8 @@ class ParameterDialogsTest : public QObject {
     auto dialog = OpenCameraDialog();
     QCOMPARE(Shown(*dialog), QString("36.00 24.00 43.27 3:2"));
     TypeAndLeave(Control(*dialog, Camera::kWidthId), "5.76");
-    TypeAndLeave(Control(*dialog, Camera::kHeightId), "4,29");  // the comma is refused
-    QCOMPARE(Shown(*dialog), QString("5.76 429.00 429.04 1:1"));
+    QCOMPARE(TypeAndShow(Control(*dialog, Camera::kHeightId), "4,29"),
+             QString("5.76 429.00 429.04 1:1"));  // the comma is refused
   }
 
   void getFromImagesReadsTheLoadedJpegs() {
