@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -58,11 +59,14 @@ void AddObjects(Project& project, const std::vector<std::string>& names, int cur
 void TypeLabel(QLineEdit* editor, const QString& text) {
   editor->selectAll();
   QTest::keyClicks(editor, text);
+  const QPointer<QLineEdit> open(editor);
   QTest::keyClick(editor, Qt::Key_Return);
-  // The view ignores a press that arrives before the event loop has turned once after an
-  // editor closed (it takes it for the click that closed the editor); a user's next click
-  // always comes later.
-  QTest::qWait(1);
+  // The editor closes at a later turn of the event loop, and the view ignores a press that
+  // arrives before the loop has turned once more (it takes it for the click that closed the
+  // editor); a user's next click always comes later. On a loaded machine one short wait may
+  // see only the first of those turns.
+  QTRY_VERIFY(open.isNull() || !open->isVisible());
+  QTest::qWait(10);
 }
 
 // A point on the item's row right of its check box, where a click selects without ticking.
