@@ -434,7 +434,7 @@ std::string Project::Write() const {
   for (const auto& object : objects) {
     out += "Object: \"";
     // A quote inside would end the name early when the file is read again.
-    out += IsStorableObjectName(object->name) ? object->name : StorableObjectName(object->name);
+    out += StorableObjectName(object->name);
     out += "\"\n";
     WriteObject(*object, out);
   }
