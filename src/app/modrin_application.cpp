@@ -25,6 +25,9 @@ ModrinApplication::~ModrinApplication() = default;
 void ModrinApplication::Start(const QString& projectPath) {
   frame_ = std::make_unique<CMainFrame>(*this);
   frame_->show();
+  // A window manager gives the new window the keys; without one (a bare X server) the window
+  // would stay inactive, and its shortcuts, menus' access keys and F1 would not answer.
+  frame_->activateWindow();
   LoadCameraDatabase();
   if (projectPath.isEmpty()) return;
   document_.SetModified(true);
