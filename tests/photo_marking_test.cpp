@@ -1,24 +1,28 @@
 // A user's first session: start the program, load three photos, mark the corners of a square
 // in two of them with Shift-clicks closing the loop, type the corners' real coordinates, save;
-// the file must be the golden one, and opening it again must show the same marks.
+// the file must be the golden one, and opening it again must show the same marks. And the
+// house's corners marked from an empty program with one click per corner in each photo.
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "app/commands.h"
@@ -113,6 +117,13 @@ class PhotoMarkingTest : public QObject {
     // The click must land on that very pixel.
     [&] { QCOMPARE(view.PixelAt(at), pixel); }();
     return at;
+  }
+
+  // Scrolls the view so that pixel `pixel` shows in its middle.
+  static void ScrollTo(Img& view, ImagePoint pixel) {
+    const QPoint shift = view.WindowPosition(pixel) - view.viewport()->rect().center();
+    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->value() + shift.x());
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + shift.y());
   }
 
   static void Hover(Img& view, ImagePoint pixel) {
@@ -260,6 +271,68 @@ class PhotoMarkingTest : public QObject {
           ShowsMark(frontShot, front->view()->WindowPosition(position.imagePoints.at(0)), colour));
       QVERIFY(
           ShowsMark(sideShot, side->view()->WindowPosition(position.imagePoints.at(1)), colour));
+    }
+  }
+
+  // Three of the house's photos loaded into an empty program; three corners marked in all of
+  // them with one click each: the first click in a photo adds the corner, the click in each
+  // other photo marks the selected corner there.
+  void marksCornersWithOneClickPerPhoto() {
+    const QString house = QString(qgetenv("MODRIN_SOURCE_DIR")) + "/examples/house/";
+    QStringList photos;
+    for (const char* name : {"photo1.jpg", "photo2.jpg", "photo5.jpg"}) {
+      QVERIFY(QFile::copy(house + name, dir_->filePath(name)));
+      photos << dir_->filePath(name);
+    }
+    dialogs_->images = photos;
+    app_->mainFrame().action(command::kLoadImages)->trigger();
+    QCOMPARE(app_->project().photos.size(), std::size_t{3});
+    std::array<Img*, 3> views{};
+    for (int i = 0; i < 3; ++i) {
+      ImgFrame* frame = PhotoFrame(i);
+      QVERIFY(frame != nullptr);
+      QCOMPARE(frame->photo(), i);
+      TypeZoom(*frame, "100");
+      views[static_cast<std::size_t>(i)] = frame->view();
+    }
+
+    // The corners' pixels in the three photos, as the house sample marks them.
+    const std::array<std::array<ImagePoint, 3>, 3> corners{{
+        {{{714, 395}, {501, 461}, {1022, 323}}},
+        {{{1121, 449}, {971, 352}, {1087, 400}}},
+        {{{714, 716}, {493, 666}, {1020, 714}}},
+    }};
+    int clicks = 0;
+    for (const auto& corner : corners) {
+      for (std::size_t photo = 0; photo < 3; ++photo) {
+        Img& view = *views[photo];
+        ScrollTo(view, corner[photo]);
+        Hover(view, corner[photo]);
+        if (photo > 0) {
+          QCOMPARE(app_->mainFrame().promptText(),
+                   QString("Click marks position %1 in %2; Esc for a new position")
+                       .arg(app_->mainFrame().selection().selectedPosition)
+                       .arg(QFileInfo(photos[static_cast<int>(photo)]).fileName()));
+        }
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, At(view, corner[photo]));
+        ++clicks;
+      }
+    }
+    QCOMPARE(clicks, 9);
+
+    const QString saved = dir_->filePath("corners.mpj");
+    dialogs_->saveName = saved;
+    app_->mainFrame().action(command::kSaveAs)->trigger();
+    dialogs_->openName = saved;
+    app_->mainFrame().action(command::kOpen)->trigger();
+    const auto& positions = app_->project().graph.positions;
+    QCOMPARE(positions.size(), std::size_t{3});
+    std::size_t n = 0;
+    for (const auto& [id, position] : positions) {
+      const std::map<std::int32_t, ImagePoint> expected{
+          {0, corners[n][0]}, {1, corners[n][1]}, {2, corners[n][2]}};
+      QVERIFY2(position.imagePoints == expected, qPrintable(QString::number(id)));
+      ++n;
     }
   }
 };

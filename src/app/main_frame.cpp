@@ -39,8 +39,11 @@ namespace {
 
 enum class Enabling { Always, WhileModified, WhileObjects };
 
-// The second status-bar pane is as wide as this text.
-constexpr char kCoordinatesPaneText[] = "------- Real coordinates -------";
+// The second status-bar pane is as wide as this text: a photo name, the pixel under the pointer
+// and the 3D cursor, as the photo views show them. Fixed, so the panes do not shift as the
+// numbers change.
+constexpr char kCoordinatesPaneText[] =
+    "photo_name_of_20.jpg  x 99999  y 99999   -9999.999, -9999.999, -9999.999";
 constexpr char kReady[] = "Ready";
 
 // The child identifier of the root node inside the main window.

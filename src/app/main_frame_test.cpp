@@ -222,10 +222,11 @@ class MainFrameTest : public QObject {
     }
     QCOMPARE(ioButtons, (QStringList{"57601", "57603", "-", "57605", "57606", "32871"}));
 
-    // The coordinates pane holds its text whole.
+    // The coordinates pane holds the pointer's text whole: photo, pixel and 3D point.
     const QFontMetrics metrics(frame.coordinatesPane()->font());
     QVERIFY(frame.coordinatesPane()->width() >=
-            metrics.horizontalAdvance("------- Real coordinates -------"));
+            metrics.horizontalAdvance("DSC_20261208_1234.jpg  x 6000  y 4000   -1234.567,  "
+                                      "-123.456,    12.345"));
   }
 
   void acceleratorsAndUnboundKeys() {

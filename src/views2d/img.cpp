@@ -204,6 +204,8 @@ void Img::RefreshCursor(Qt::KeyboardModifiers modifiers) {
     viewport()->setCursor(cursors_.cursor(kind));
   }
   emit edgeChainingShown(chaining);
+  // A held mode key changes what the next click does.
+  ShowClickPrompt();
 }
 
 // Coordinates
@@ -374,7 +376,7 @@ void Img::PaintBase(const QRegion& region) {
   painter.translate(-scroll);
   const QRect exposed = region.boundingRect().translated(scroll);
   PaintMarks(painter, exposed);
-  if (settings_.showIds) PaintLabels(painter, exposed);
+  PaintLabels(painter, exposed);
 }
 
 void Img::PaintPicture(QPainter& painter, const QRegion& exposed) const {
@@ -432,7 +434,7 @@ void Img::PaintMarks(QPainter& painter, const QRect& exposed) const {
   for (const auto& object : project_->objects) {
     if (!object->current) continue;
     for (std::int32_t id : object->positionIds) {
-      if (id == shared_.selectedPosition && shared_.dragging) continue;
+      if (id == shared_.selectedPosition && shared_.Dragged()) continue;
       ImagePoint point;
       if (!graph.GetImagePoint(id, photoIndex_, point)) continue;
       const QPoint at = DocumentPosition(point);
@@ -456,7 +458,7 @@ void Img::PaintMarks(QPainter& painter, const QRect& exposed) const {
     // An edge is drawn once per current object that holds both of its ends.
     edges.clear();
     for (const auto& [id, edge] : graph.edges) {
-      if (shared_.dragging &&
+      if (shared_.Dragged() &&
           (edge.first == shared_.selectedPosition || edge.second == shared_.selectedPosition)) {
         continue;
       }
@@ -484,7 +486,7 @@ void Img::PaintLabels(QPainter& painter, const QRect& exposed) const {
   for (const auto& object : project_->objects) {
     if (!object->current) continue;
     for (std::int32_t id : object->positionIds) {
-      if (id == shared_.selectedPosition && shared_.dragging) continue;
+      if (!ShowsLabel(id) || (id == shared_.selectedPosition && shared_.Dragged())) continue;
       ImagePoint point;
       if (!graph.GetImagePoint(id, photoIndex_, point)) continue;
       const QRect box = LabelRect(DocumentPosition(point), id);
@@ -532,7 +534,7 @@ void Img::PaintMarker(QPainter& painter) const {
 bool Img::ShowsRubberBand() const {
   // The edges to the dragged position's neighbours follow the mouse in the view dragged in
   // and in the views the position follows into.
-  return shared_.dragging && (hasFocus() || cursorAlive_);
+  return shared_.Dragged() && (hasFocus() || cursorAlive_);
 }
 
 void Img::ToggleMarker() {
@@ -638,8 +640,14 @@ void Img::AddToDirtyRect(const ImagePoint& point, std::int32_t id) {
   const QPoint at = WindowPosition(point);
   QRect area = SquareAround(at, margin);
   // A label starts at the point and may be wider than the margin.
-  if (settings_.showIds && id >= 0) area |= LabelRect(at, id).adjusted(-1, -1, 1, 1);
+  if (id >= 0 && ShowsLabel(id)) area |= LabelRect(at, id).adjusted(-1, -1, 1, 1);
   dirtyRect_ = dirtyRect_.isNull() ? area : dirtyRect_.united(area);
+}
+
+bool Img::ShowsLabel(std::int32_t id) const {
+  // The selected position's id shows in every view that marks it, so the views' prompt
+  // ("Click marks position 12 ...") can be matched to a mark.
+  return settings_.showIds || id == shared_.selectedPosition;
 }
 
 QRect Img::LabelRect(const QPoint& at, std::int32_t id) const {
@@ -700,11 +708,76 @@ void Img::TrackCursor(const QPoint& point) {
   cursorPoint_ = PixelAt(point);
   ComputeCursor3D();
   MirrorCursor();
-  if (cursor3DValid_) {
-    host_.ShowCoordinates(QString::asprintf("%9.3f, %9.3f, %9.3f", shared_.cursor3D[0],
-                                            shared_.cursor3D[1], shared_.cursor3D[2]));
-  }
+  host_.ShowCoordinates(PointerText());
   ToggleMarkers();
+}
+
+QString Img::PointerText() const {
+  if (!HasPicture()) return {};
+  QString name = QString::fromStdString(model::FileNamePart(photo()->path));
+  if (name.size() > kPointerNameLength) {
+    const qsizetype tail = kPointerNameLength / 2;
+    name = name.left(kPointerNameLength - tail - 1) + QChar(0x2026) + name.right(tail);
+  }
+  QString text =
+      QString::asprintf("%s  x %d  y %d", qUtf8Printable(name), cursorPoint_.x, cursorPoint_.y);
+  if (cursor3DValid_) {
+    text += QString::asprintf("   %9.3f, %9.3f, %9.3f", shared_.cursor3D[0], shared_.cursor3D[1],
+                              shared_.cursor3D[2]);
+  }
+  return text;
+}
+
+// What a click does
+
+bool Img::CanMarkHere(std::int32_t id) const {
+  if (project_ == nullptr || !HasPicture() || id < 0) return false;
+  ImagePoint point;
+  return project_->graph.positions.contains(id) && project_->IsInCurrentObject(id) &&
+         !project_->graph.GetImagePoint(id, photoIndex_, point);
+}
+
+QString Img::ClickPrompt() const {
+  if (mode_ != kAdd || !CanMarkHere(shared_.selectedPosition)) return {};
+  // A click on another position's mark selects that one instead.
+  std::int32_t hit = -1;
+  if (project_->FindPositionInCurrentObject(photoIndex_, PickTolerance(), cursorPoint_, hit)) {
+    return {};
+  }
+  return QString::asprintf("Click marks position %d in %s; Esc for a new position",
+                           shared_.selectedPosition, model::FileNamePart(photo()->path).c_str());
+}
+
+void Img::ShowClickPrompt() {
+  const QString text = pointerOver_ ? ClickPrompt() : QString();
+  // Only a prompt of the view's own is taken back, and only when it changes.
+  if (text == shownPrompt_) return;
+  shownPrompt_ = text;
+  host_.ShowPrompt(text);
+}
+
+void Img::MarkSelectedHere(std::int32_t previous, bool chaining) {
+  const std::int32_t id = shared_.selectedPosition;
+  project_->MoveImagePoint(id, photoIndex_, cursorPoint_);
+  project_->graph.ComputePosition(id);
+  // The position selected before this one stays the start of the next chained edge.
+  shared_.previousPosition = previous;
+  ImagePoint point;
+  if (chaining && previous >= 0 && previous != id && project_->IsInCurrentObject(previous) &&
+      project_->graph.GetImagePoint(previous, photoIndex_, point)) {
+    shared_.selectedEdge = project_->AddEdge(previous, id);
+  }
+}
+
+void Img::ClearSelection() {
+  InvalidateAllAroundSelection();
+  QueueAllRegions();
+  shared_.selectedPosition = shared_.selectedEdge = shared_.previousPosition = -1;
+  shared_.dragging = shared_.dragMoved = false;
+  RebuildAllNeighbours();
+  RepaintAllRegions();
+  ToggleMarkers();
+  ShowClickPrompt();
 }
 
 // Mouse
@@ -712,7 +785,13 @@ void Img::TrackCursor(const QPoint& point) {
 bool Img::viewportEvent(QEvent* event) {
   // The context menu comes from the right button press itself.
   if (event->type() == QEvent::ContextMenu) return true;
-  return QAbstractScrollArea::viewportEvent(event);
+  const bool handled = QAbstractScrollArea::viewportEvent(event);
+  // The prompt of what a click here would do goes with the pointer.
+  if (event->type() == QEvent::Leave) {
+    pointerOver_ = false;
+    ShowClickPrompt();
+  }
+  return handled;
 }
 
 void Img::mousePressEvent(QMouseEvent* event) {
@@ -736,9 +815,13 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
   ToggleMarkers();
   InvalidateAllAroundSelection();
 
+  const std::int32_t selectedBefore = shared_.selectedPosition;
+  const std::int32_t previousBefore = shared_.previousPosition;
   shared_.previousPosition = shared_.selectedPosition;
   shared_.selectedPosition = -1;
   shared_.selectedEdge = -1;
+  pressPoint_ = point;
+  shared_.dragMoved = false;
   // The areas the press changes are painted together once it is handled.
   QueueAllRegions();
 
@@ -759,8 +842,20 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
                                                 shared_.selectedEdge);
   }
 
-  if (mode_ == kAdd && !positionHit) {
+  const bool chaining = EdgeChainingActive(modifiers);
+  // A position selected in another view and not marked here is marked at the click: one click
+  // per photo marks one scene point in all of them.
+  const bool marksSelected = mode_ == kAdd && !positionHit && CanMarkHere(selectedBefore);
+  bool changed = false;
+  if (marksSelected) {
+    edgeHit = false;
+    shared_.selectedEdge = -1;
+    shared_.selectedPosition = selectedBefore;
+    MarkSelectedHere(previousBefore, chaining);
+    changed = true;
+  } else if (mode_ == kAdd && !positionHit) {
     shared_.selectedPosition = project_->AddImagePoint(photoIndex_, cursorPoint_);
+    changed = true;
     PlaceSelected();
     if (edgeHit && shared_.selectedPosition >= 0) {
       model::PositionGraph::Coords xyz{};
@@ -774,10 +869,10 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
     }
   }
 
-  const bool chaining = EdgeChainingActive(modifiers);
-  if (!edgeHit && mode_ == kAdd && chaining && shared_.previousPosition >= 0 &&
+  if (!marksSelected && !edgeHit && mode_ == kAdd && chaining && shared_.previousPosition >= 0 &&
       shared_.selectedPosition >= 0 && shared_.previousPosition != shared_.selectedPosition) {
     shared_.selectedEdge = project_->AddEdge(shared_.previousPosition, shared_.selectedPosition);
+    changed = true;
   }
 
   if (mode_ == kDelete && (positionHit || edgeHit)) {
@@ -794,24 +889,43 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
     QueueAllRegions();
   }
 
+  // The press only selects; the selected position moves once the pointer goes past the drag
+  // distance (StartDrag).
   shared_.dragging =
       shared_.selectedPosition >= 0 && (mode_ == kAdd || (mode_ == kMove && positionHit));
-  if (shared_.dragging) {
-    graph.InvalidateComputed(shared_.selectedPosition);
-    host_.MarkModified();
-  }
+  if (changed) host_.MarkModified();
 
   RebuildAllNeighbours();
   InvalidateAllAroundSelection();
   RepaintAllRegions();
   ToggleMarkers();
+  ShowClickPrompt();
+}
+
+bool Img::PastDragDistance(const QPoint& point) const {
+  return (point - pressPoint_).manhattanLength() > QApplication::startDragDistance();
+}
+
+void Img::StartDrag() {
+  shared_.dragMoved = true;
+  project_->graph.InvalidateComputed(shared_.selectedPosition);
+  host_.MarkModified();
+  // The mark and its edges give way to the marker and its rubber band.
+  RebuildAllNeighbours();
+  InvalidateAllAroundSelection();
+  RepaintAllRegions();
 }
 
 void Img::mouseMoveEvent(QMouseEvent* event) {
   if (project_ == nullptr || !HasPicture()) return QAbstractScrollArea::mouseMoveEvent(event);
   TakeFocus();
+  const QPoint point = event->position().toPoint();
+  // A drag goes on past the view's edges; the prompt is for the pointer over the photo.
+  pointerOver_ = viewport()->rect().contains(point);
+  if (shared_.dragging && !shared_.dragMoved && PastDragDistance(point)) StartDrag();
   RefreshCursor(event->modifiers());
-  TrackCursor(event->position().toPoint());
+  TrackCursor(point);
+  ShowClickPrompt();
 }
 
 void Img::mouseReleaseEvent(QMouseEvent* event) {
@@ -825,7 +939,9 @@ void Img::mouseReleaseEvent(QMouseEvent* event) {
 void Img::OnLeftButtonUp(const QPoint& point) {
   TrackCursor(point);
   ToggleMarkers();
-  if (shared_.dragging) {
+  if (shared_.dragging && !shared_.dragMoved && PastDragDistance(point)) StartDrag();
+  // A click without a drag leaves the position where it was.
+  if (shared_.Dragged()) {
     TrackCursor(point);
     const int tolerance = PickTolerance();
     std::int32_t hit = -1;
@@ -841,11 +957,12 @@ void Img::OnLeftButtonUp(const QPoint& point) {
     PlaceSelected();
   }
   repeatTimer_.stop();
-  shared_.dragging = false;
+  shared_.dragging = shared_.dragMoved = false;
   InvalidateAllAroundSelection();
   RepaintAllRegions();
   host_.Refresh3D();
   ToggleMarkers();
+  ShowClickPrompt();
 }
 
 void Img::ShowContextMenu(const QPoint& point) {
@@ -970,6 +1087,13 @@ void Img::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_G:
       if (!event->isAutoRepeat()) SetCursorAlive(!cursorAlive_);
       break;
+    case Qt::Key_Escape:
+      // The next Add click makes a new position instead of marking the selected one here.
+      if (shared_.selectedPosition < 0 && shared_.selectedEdge < 0) {
+        return QAbstractScrollArea::keyPressEvent(event);
+      }
+      ClearSelection();
+      break;
     case Qt::Key_Plus:
       if (!keypad) return QAbstractScrollArea::keyPressEvent(event);
       MultiplyZoom(1.1f, ZoomAnchor());
@@ -1048,7 +1172,7 @@ void Img::focusOutEvent(QFocusEvent* event) {
   if (project_ == nullptr || !HasPicture()) return;
   repeatTimer_.stop();
   // A drag ends without placing the position; the rubber band goes with it.
-  shared_.dragging = false;
+  shared_.dragging = shared_.dragMoved = false;
   ToggleMarkers();
   InvalidateAllAroundSelection();
   RepaintAllRegions();

@@ -57,6 +57,8 @@ class Img : public QAbstractScrollArea {
   static constexpr int kPickRadius = 5;
   // The keyboard and the wheel zoom past the zoom box's 500 %, up to this.
   static constexpr float kMaxFreeZoom = 64.0f;
+  // Longer photo names are shortened in the middle in the pointer text.
+  static constexpr int kPointerNameLength = 24;
 
   // Making a view starts the shared selection afresh. The host outlives the view.
   explicit Img(ViewHost& host, QWidget* parent = nullptr);
@@ -114,6 +116,13 @@ class Img : public QAbstractScrollArea {
   QPoint WindowPosition(const model::ImagePoint& point) const;
   // Picking tolerance in image pixels at the present zoom.
   int PickTolerance() const;
+
+  // What a left click at the cursor point does when it marks the selected position in this
+  // photo ("Click marks position 12 in photo3.jpg; Esc for a new position"); empty otherwise.
+  QString ClickPrompt() const;
+  // The status text of the pointer: the photo's name, the pixel under it (y from the bottom
+  // row) and, in a calibrated photo, the 3D cursor.
+  QString PointerText() const;
 
   // Help on this view: the advice for the next step in the status bar, and its help page.
   void HelpRequest();
@@ -215,6 +224,17 @@ class Img : public QAbstractScrollArea {
   void AddToDirtyRect(const model::ImagePoint& point, std::int32_t id);
   // Where the label of position `id` is drawn for a mark at `at`.
   QRect LabelRect(const QPoint& at, std::int32_t id) const;
+  bool ShowsLabel(std::int32_t id) const;
+  // Position `id` exists in a current object and has no mark in this photo.
+  bool CanMarkHere(std::int32_t id) const;
+  // Marks the selected position at the cursor point; with chaining, joins it to `previous`
+  // when that is marked here too.
+  void MarkSelectedHere(std::int32_t previous, bool chaining);
+  void ClearSelection();
+  // Shows ClickPrompt while the pointer is over the view; takes back the view's own prompt.
+  void ShowClickPrompt();
+  bool PastDragDistance(const QPoint& point) const;
+  void StartDrag();
   void OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers);
   void OnLeftButtonUp(const QPoint& point);
   void ShowContextMenu(const QPoint& point);
@@ -265,6 +285,11 @@ class Img : public QAbstractScrollArea {
     float zoom;
   };
   std::optional<ZoomHold> zoomHold_;
+  // Where the left button went down, to tell a click from a drag.
+  QPoint pressPoint_;
+  // The pointer is over the viewport, and the prompt this view put in the status bar.
+  bool pointerOver_ = false;
+  QString shownPrompt_;
   // Dirty areas waiting for the next RepaintRegion.
   QRegion queuedRepaint_;
 };

@@ -143,6 +143,30 @@ class ImgTest : public QObject {
             static_cast<int>(project_->graph.edges.size())};
   }
 
+  // Scrolls the view so that pixel `pixel` shows at window point (200, 150).
+  static void ScrollTo(Img& view, ImagePoint pixel) {
+    const QPoint shift = At(view, pixel) - QPoint(200, 150);
+    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->value() + shift.x());
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + shift.y());
+  }
+
+  // Red pixels (the label colour) below and beside the mark of pixel `pixel`, where its id label is
+  // drawn.
+  static int LabelPixels(Img& view, ImagePoint pixel) {
+    const QImage shot = view.viewport()->grab().toImage();
+    int count = 0;
+    const int beside = view.settings().pointSize + view.settings().pointWidth + 1;
+    const QRect area(At(view, pixel) + QPoint(-1, beside), QSize(80, 24));
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      for (int x = area.left(); x <= area.right(); ++x) {
+        // Text is smoothed: a thin glyph may have no pixel of the full colour.
+        const QColor seen(shot.pixel(x, y));
+        count += seen.red() > 160 && seen.green() < 60 && seen.blue() < 60;
+      }
+    }
+    return count;
+  }
+
   bool HasEdge(std::int32_t a, std::int32_t b) const {
     std::int32_t edge = -1;
     return project_->graph.FindEdge(std::min(a, b), std::max(a, b), edge);
@@ -387,8 +411,8 @@ class ImgTest : public QObject {
     Click(view, {51, 49}, Qt::ShiftModifier);
     QCOMPARE(Counts(), (std::pair{3, 3}));
     QCOMPARE(host_.selection().selectedPosition, first);
-    // A click that hits the position drags it too: it stays where it was released.
-    QCOMPARE(PointOf(first), (ImagePoint{51, 49}));
+    // A click that hits the position only selects it.
+    QCOMPARE(PointOf(first), (ImagePoint{50, 50}));
 
     // The Edge mode button chains without Shift.
     view.SetEdgeMode(true);
@@ -428,8 +452,10 @@ class ImgTest : public QObject {
     const std::int32_t other = project_->AddImagePoint(0, {300, 50});
     project_->AddEdge(dragged, other);
 
-    // Dropped on itself: nothing merges, the position stays.
-    Drag(view, {50, 50}, {52, 51});
+    // Dragged away and dropped back on itself: nothing merges, the position is placed there.
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, At(view, {50, 50}));
+    Hover(view, {90, 80});
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, At(view, {52, 51}));
     QCOMPARE(Counts(), (std::pair{3, 1}));
     QCOMPARE(PointOf(dragged), (ImagePoint{52, 51}));
 
@@ -449,6 +475,118 @@ class ImgTest : public QObject {
     Click(view, {350, 250});
     QCOMPARE(Counts(), (std::pair{2, 1}));
     QCOMPARE(host_.selection().selectedPosition, -1);
+  }
+
+  // A press and release within the drag distance selects a mark and leaves its pixel as it
+  // was, at any zoom, in Add and in Move mode; only a drag past the distance moves it.
+  void onlyADragMovesAMark() {
+    Img& view = ShowPhoto(2000, 1500);
+    const ImagePoint home{1000, 700};
+    const std::int32_t id = project_->AddImagePoint(0, home);
+    const std::int32_t end = project_->AddImagePoint(0, {1000, 900});
+    project_->AddEdge(id, end);
+    const QPoint jitter(3, -2);
+    const QPoint drag(20, 0);
+    for (float zoom : {0.2f, 2.0f}) {
+      for (int mode : {Img::kAdd, Img::kMove}) {
+        const QString what = QString("zoom %1 mode %2").arg(zoom).arg(mode);
+        view.SetMode(mode);
+        view.SetZoom(zoom);
+        ScrollTo(view, home);
+        const int modified = host_.modified;
+        const QPoint at = At(view, home) + QPoint(1, 1);
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, at);
+        QMouseEvent move(QEvent::MouseMove, at + jitter, view.viewport()->mapToGlobal(at + jitter),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &move);
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at + jitter);
+        QVERIFY2(PointOf(id) == home, qPrintable(what));
+        QCOMPARE(host_.selection().selectedPosition, id);
+        QCOMPARE(host_.modified, modified);
+        QCOMPARE(Counts(), (std::pair{2, 1}));
+
+        // An edge click in Move mode selects the edge and moves neither end.
+        if (mode == Img::kMove) {
+          Click(view, {1000, 800});
+          QVERIFY(host_.selection().selectedEdge >= 0);
+          QVERIFY2(PointOf(id) == home && PointOf(end) == (ImagePoint{1000, 900}),
+                   qPrintable(what));
+        }
+
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, at);
+        Hover(view, home);
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at + drag);
+        QVERIFY2(PointOf(id) == view.PixelAt(at + drag), qPrintable(what));
+        QVERIFY(host_.modified > modified);
+        project_->MoveImagePoint(id, 0, home);
+      }
+    }
+  }
+
+  // The position selected in one view is marked by the next Add click in a view whose photo
+  // lacks it, and stays selected: one click per photo marks a scene point in all of them.
+  void aClickMarksTheSelectedPositionInEachPhoto() {
+    modrin::model::Photo& left = AddPhoto(*project_, 600, 400);
+    modrin::model::Photo& right = AddPhoto(*project_, 600, 400);
+    AddPhoto(*project_, 400, 300).path = "/photos/a_rather_long_photo_name_here.jpg";
+    Calibrate(*project_, left, -2);
+    Calibrate(*project_, right, 2);
+    Img& leftView = ShowView(0, {700, 500});
+    Img& rightView = ShowView(1, {700, 500});
+    Img& plainView = ShowView(2);
+    const modrin::engine::Vec3 corner{0.7, 1.5, 0.4};
+
+    Click(leftView, PixelOf(left, corner));
+    const std::int32_t a = host_.selection().selectedPosition;
+    Hover(rightView, PixelOf(right, corner));
+    QCOMPARE(rightView.ClickPrompt(),
+             QString("Click marks position %1 in p2.jpg; Esc for a new position").arg(a));
+    QCOMPARE(leftView.ClickPrompt(), QString());
+    Click(rightView, PixelOf(right, corner));
+    Click(plainView, {100, 100});
+    QCOMPARE(Counts(), (std::pair{1, 0}));
+    QCOMPARE(host_.selection().selectedPosition, a);
+    QCOMPARE(PointOf(a, 1), PixelOf(right, corner));
+    QCOMPARE(PointOf(a, 2), (ImagePoint{100, 100}));
+    // A long photo name is shortened in the middle.
+    QCOMPARE(host_.coordinates,
+             QString("a_rather_lo") + QChar(0x2026) + "ame_here.jpg  x 100  y 100");
+    // Computed from the two calibrated photos.
+    modrin::model::PositionGraph::Coords xyz{};
+    QVERIFY(project_->graph.GetCoords(a, xyz));
+    QVERIFY2(std::abs(xyz[0] - 0.7) < 0.05 && std::abs(xyz[2] - 0.4) < 0.05,
+             qPrintable(QString::asprintf("%g %g %g", xyz[0], xyz[1], xyz[2])));
+    // The selected position's id shows in every view that marks it, labels on or off.
+    QVERIFY(!rightView.settings().showIds);
+    QVERIFY(LabelPixels(rightView, PixelOf(right, corner)) > 0);
+
+    // Where the selected position is marked, a click adds a new one; a Shift click in the next
+    // photo marks it and joins it to the one selected before, marked there too.
+    Click(leftView, {400, 100});
+    const std::int32_t b = host_.selection().selectedPosition;
+    QVERIFY(b != a);
+    QVERIFY(LabelPixels(rightView, PixelOf(right, corner)) == 0);
+    Click(rightView, {420, 110}, Qt::ShiftModifier);
+    QCOMPARE(Counts(), (std::pair{2, 1}));
+    QVERIFY(HasEdge(a, b));
+    QCOMPARE(PointOf(b, 1), (ImagePoint{420, 110}));
+    // In the third photo `a` is marked, `b` is not: a chained mark of `b` joins it again.
+    Click(plainView, {200, 100}, Qt::ShiftModifier);
+    QCOMPARE(Counts(), (std::pair{2, 1}));
+    QCOMPARE(PointOf(b, 2), (ImagePoint{200, 100}));
+
+    // A click on another position's mark selects that one; Escape forgets the selection, and
+    // the next click adds a new position.
+    Click(leftView, {500, 300});
+    const std::int32_t c = host_.selection().selectedPosition;
+    Click(rightView, PointOf(a, 1));
+    QCOMPARE(host_.selection().selectedPosition, a);
+    QCOMPARE(PointOf(c, 1), (ImagePoint{-1, -1}));
+    host_.selection().selectedPosition = c;
+    QTest::keyClick(&rightView, Qt::Key_Escape);
+    QCOMPARE(host_.selection().selectedPosition, -1);
+    Click(rightView, {50, 50});
+    QCOMPARE(Counts(), (std::pair{4, 1}));
   }
 
   void deleteModeAndHeldKeys() {
@@ -624,9 +762,11 @@ class ImgTest : public QObject {
     QVERIFY(leftView.cursor3DValid());
     QVERIFY(std::abs(rightView.cursorPoint().x - inRight.x) <= 1);
     QVERIFY(std::abs(rightView.cursorPoint().y - inRight.y) <= 1);
-    // The status bar shows the 3D cursor: the ground point, to within the ground a pixel or two
-    // covers there.
-    const QStringList xyz = host_.coordinates.split(", ");
+    // The status bar shows the photo, the pixel and the 3D cursor: the ground point, to within
+    // the ground a pixel or two covers there.
+    const QString pixelText = QString::asprintf("p1.jpg  x %d  y %d   ", inLeft.x, inLeft.y);
+    QVERIFY2(host_.coordinates.startsWith(pixelText), qPrintable(host_.coordinates));
+    const QStringList xyz = host_.coordinates.mid(pixelText.size()).split(", ");
     QCOMPARE(xyz.size(), 3);
     QCOMPARE(xyz[0].size(), 9);
     QVERIFY2(std::abs(xyz[0].toDouble() - 0.7) < 0.04, qPrintable(host_.coordinates));
@@ -636,9 +776,11 @@ class ImgTest : public QObject {
     QCOMPARE(plainView.cursorPoint(),
              (ImagePoint{std::min(inLeft.x, 299), std::min(inLeft.y, 199)}));
 
-    // From the uncalibrated photo, every other view gets the pixel itself.
+    // From the uncalibrated photo, every other view gets the pixel itself; the status bar the
+    // pixel alone.
     Hover(plainView, {120, 80});
     QVERIFY(!plainView.cursor3DValid());
+    QCOMPARE(host_.coordinates, QString("p3.jpg  x 120  y 80"));
     QCOMPARE(leftView.cursorPoint(), (ImagePoint{120, 80}));
     QCOMPARE(rightView.cursorPoint(), (ImagePoint{120, 80}));
 
@@ -683,21 +825,10 @@ class ImgTest : public QObject {
     project_->graph.lastPositionId = 123455;
     const std::int32_t id = project_->AddImagePoint(0, {100, 150});
     view.Redraw();
-    auto labelPixels = [&] {
-      const QImage shot = view.viewport()->grab().toImage();
-      int count = 0;
-      const QRect area(At(view, {100, 150}) + QPoint(8, 0), QSize(80, 24));
-      for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-          count += QColor(shot.pixel(x, y)) == settings.labelColour;
-        }
-      }
-      return count;
-    };
-    QVERIFY(labelPixels() > 0);
+    QVERIFY(LabelPixels(view, {100, 150}) > 0);
     Drag(view, {100, 150}, {300, 50});
     QCOMPARE(PointOf(id), (ImagePoint{300, 50}));
-    QCOMPARE(labelPixels(), 0);
+    QCOMPARE(LabelPixels(view, {100, 150}), 0);
 
     // Paints during a press, before the program returns to its event loop.
     PaintRecorder counter;

@@ -15,16 +15,19 @@ struct SharedSelection {
   std::int32_t selectedPosition = -1;  // -1: none
   std::int32_t selectedEdge = -1;      // -1: none
   std::int32_t previousPosition = -1;  // selected before the last click
-  bool dragging = false;               // the selected position is being dragged
-  double cursorHeight = 0;             // z of the world plane the 3D cursor lies on
+  bool dragging = false;               // the press may drag the selected position
+  bool dragMoved = false;   // and the pointer went past the drag distance since: it follows
+  double cursorHeight = 0;  // z of the world plane the 3D cursor lies on
   std::array<double, 3> cursor3D{0, 0, 0};
 
   // What a newly made view starts from; the cursor point itself stays.
   void Reset() {
     selectedPosition = selectedEdge = previousPosition = -1;
-    dragging = false;
+    dragging = dragMoved = false;
     cursorHeight = 0;
   }
+  // The selected position follows the mouse: drawn as the marker and its rubber band only.
+  bool Dragged() const { return dragging && dragMoved; }
 };
 
 // What the photo views need of the window around them. The main window implements it; tests
