@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
 FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz exif_fuzz layout_string_fuzz
 
-.PHONY: all deps build run run-headless screenshot package test test-default test-asan test-fuzz \
+.PHONY: all deps build run run-headless screenshot help-screenshots package test test-default test-asan test-fuzz \
   test-clang test-package clean format
 
 all: build
@@ -42,6 +42,15 @@ run-headless:
 screenshot: build
 	bash scripts/screenshot.sh build/src/app/modrin examples/house docs/screenshot.png \
 	  build/src/cli/modrin-cli
+
+# The pictures of the Getting started help page, made by its walk-through in the real window
+# on a virtual display, with settings kept apart from the user's own.
+help-screenshots: build
+	rm -rf build/help-shots-home && mkdir -p build/help-shots-home
+	xvfb-run -a -s "-screen 0 1280x1024x24" env HOME=$(CURDIR)/build/help-shots-home \
+	  XDG_CONFIG_HOME=$(CURDIR)/build/help-shots-home/config QT_QPA_PLATFORM=xcb LC_ALL=C \
+	  MODRIN_SOURCE_DIR=$(CURDIR) MODRIN_HELP_SHOTS=$(CURDIR)/src/app/help \
+	  ./build/tests/e2e_getting_started
 
 test: deps test-default test-asan test-fuzz test-clang test-package
 

@@ -154,8 +154,8 @@ void CalibrateEveryPhoto(ModrinApplication& app, bool keep) {
 }
 
 // In the first photo view at zoom 2 (typed into the zoom box), clicks every mark of the photo
-// where it is drawn, as a user picking the marks does: in Add mode each click takes the mark
-// under it and drops it where it was clicked, so a mark drawn off its pixel would move.
+// where it is drawn, as a user picking the marks does: each click must pick the mark under it
+// and leave it where it is, or the model would differ from the command line's.
 void ClickEveryMarkAtZoom2(ModrinApplication& app) {
   auto* frame = FirstFrame<modrin::views2d::ImgFrame>(app.mainFrame());
   QVERIFY(frame != nullptr);

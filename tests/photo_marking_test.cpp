@@ -29,17 +29,23 @@
 #include "app/main_frame.h"
 #include "app/modrin_application.h"
 #include "app/testing/scripted_dialogs.h"
+#include "app/testing/window_actions.h"
 #include "model/project.h"
 #include "views2d/img.h"
 #include "views2d/img_frame.h"
 #include "views2d/real_position_dialog.h"
 
 using modrin::app::ModrinApplication;
+using modrin::app::testing::Hover;
 using modrin::app::testing::ScriptedDialogs;
+using modrin::app::testing::ScrollTo;
+using modrin::app::testing::SetRealPosition;
+using modrin::app::testing::TypeZoom;
 using modrin::model::ImagePoint;
 using modrin::views2d::Img;
 using modrin::views2d::ImgFrame;
 namespace command = modrin::app::command;
+constexpr auto At = modrin::app::testing::PixelPoint;
 
 namespace {
 
@@ -62,14 +68,6 @@ void WritePhoto(const QString& path, ImagePoint offset) {
   painter.fillRect(QRect(topLeft, QSize(121, 101)), QColor(60, 60, 70));
   painter.end();
   QVERIFY(image.save(path, "PNG"));
-}
-
-void WhenOpened(std::function<void(QWidget*)> act) {
-  QTimer::singleShot(0, [act] {
-    QWidget* opened = QApplication::activePopupWidget();
-    if (opened == nullptr) opened = QApplication::activeModalWidget();
-    act(opened);
-  });
 }
 
 // Some pixel of the mark square around `at` (half side 2) has `colour`; the edges, drawn after
@@ -95,71 +93,7 @@ class PhotoMarkingTest : public QObject {
 
  private:
   ImgFrame* PhotoFrame(int n) const {
-    int found = 0;
-    for (QWidget* frame : app_->mainFrame().frames()) {
-      if (auto* photoFrame = qobject_cast<ImgFrame*>(frame)) {
-        if (found++ == n) return photoFrame;
-      }
-    }
-    return nullptr;
-  }
-
-  // The zoom box as a user sets it: the text typed, then Enter.
-  static void TypeZoom(ImgFrame& frame, const QString& text) {
-    QLineEdit* edit = frame.zoomBox()->lineEdit();
-    edit->selectAll();
-    QTest::keyClicks(edit, text);
-    QTest::keyClick(edit, Qt::Key_Return);
-  }
-
-  static QPoint At(const Img& view, ImagePoint pixel) {
-    const QPoint at = view.WindowPosition(pixel);
-    // The click must land on that very pixel.
-    [&] { QCOMPARE(view.PixelAt(at), pixel); }();
-    return at;
-  }
-
-  // Scrolls the view so that pixel `pixel` shows in its middle.
-  static void ScrollTo(Img& view, ImagePoint pixel) {
-    const QPoint shift = view.WindowPosition(pixel) - view.viewport()->rect().center();
-    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->value() + shift.x());
-    view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + shift.y());
-  }
-
-  static void Hover(Img& view, ImagePoint pixel) {
-    const QPoint at = view.WindowPosition(pixel);
-    QMouseEvent move(QEvent::MouseMove, at, view.viewport()->mapToGlobal(at), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(view.viewport(), &move);
-  }
-
-  // Right-click on the position at `pixel`, "Set real position", type `xyz`, OK.
-  static void SetRealPosition(Img& view, ImagePoint pixel, const QString& xyz) {
-    WhenOpened([xyz](QWidget* opened) {
-      auto* menu = qobject_cast<QMenu*>(opened);
-      QVERIFY(menu != nullptr);
-      WhenOpened([xyz](QWidget* dialogWidget) {
-        auto* dialog = qobject_cast<modrin::views2d::RealPositionDialog*>(dialogWidget);
-        QVERIFY(dialog != nullptr);
-        const QStringList values = xyz.split(' ');
-        for (int axis = 0; axis < 3; ++axis) {
-          dialog->field(axis)->selectAll();
-          QTest::keyClicks(dialog->field(axis), values[axis]);
-        }
-        QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
-        QTest::mouseClick(ok, Qt::LeftButton);
-      });
-      for (QAction* action : menu->actions()) {
-        if (action->text() == "Set real position") {
-          QVERIFY(action->isEnabled());
-          menu->close();
-          action->trigger();
-          return;
-        }
-      }
-      QFAIL("no Set real position");
-    });
-    QTest::mousePress(view.viewport(), Qt::RightButton, {}, At(view, pixel));
+    return modrin::app::testing::PhotoFrame(app_->mainFrame(), n);
   }
 
   std::unique_ptr<QTemporaryDir> dir_;
