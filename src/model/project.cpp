@@ -187,4 +187,27 @@ StepAdvice Project::NextStepAdvice(std::int32_t photo) const {
   return {0, "", "2Dviews.html"};
 }
 
+std::vector<std::int32_t> Project::CalibrationPositions(std::int32_t photo,
+                                                        bool borrowComputed) const {
+  std::vector<std::int32_t> ids;
+  for (const auto& [id, position] : graph.positions) {
+    if (position.isReal && position.imagePoints.contains(photo)) ids.push_back(id);
+  }
+  if (!borrowComputed || ids.size() >= 2) return ids;
+  // A photo short of real positions borrows the computed ones that a calibrated photo sees too.
+  const auto seenInCalibratedPhoto = [&](const Position& position) {
+    return std::any_of(
+        position.imagePoints.begin(), position.imagePoints.end(), [&](const auto& entry) {
+          const std::int32_t other = entry.first;
+          return other != photo && other >= 0 && static_cast<std::size_t>(other) < photos.size() &&
+                 photos[other]->camera.calibrated;
+        });
+  };
+  for (const auto& [id, position] : graph.positions) {
+    if (position.isReal || !position.isComputed || !position.imagePoints.contains(photo)) continue;
+    if (seenInCalibratedPhoto(position)) ids.push_back(id);
+  }
+  return ids;
+}
+
 }  // namespace modrin::model

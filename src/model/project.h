@@ -66,6 +66,11 @@ class Project {
                                std::int32_t& id) const;
   StepAdvice NextStepAdvice(std::int32_t photo) const;
 
+  // The positions a calibration of `photo` goes by, in id order: the real positions marked in
+  // it and, when fewer than two are and `borrowComputed`, also the computed positions marked in
+  // it that a calibrated photo sees as well. Positions without coordinates are never among them.
+  std::vector<std::int32_t> CalibrationPositions(std::int32_t photo, bool borrowComputed) const;
+
   // The project file body after the header line. Write returns the text; Read parses it with
   // the grammar of `version` (below 3.0: the older two-photo format). Read returns false when
   // the file is refused for its size (see ReadProject); the project is then partly filled.
