@@ -164,9 +164,17 @@ StepAdvice Project::NextStepAdvice(std::int32_t photo) const {
     return {1, "No Image. First add images to the project", "GettingStarted.html#ModelingStep"};
   }
   if (objects.empty()) return {2, "No Object. Add an object in the Object List", "ObjectList.html"};
-  const bool calibrated = photo >= 0 && static_cast<std::size_t>(photo) < photos.size() &&
-                          photos[photo]->camera.calibrated;
-  if (!calibrated) {
+  const bool known = photo >= 0 && static_cast<std::size_t>(photo) < photos.size();
+  if (!known || !photos[photo]->camera.calibrated) {
+    // The run would not try a photo with too few positions to go by; the advice counts the real
+    // ones, which the user marks, though borrowed computed ones may make up the number.
+    if (known && CalibrationPositions(photo, true).size() < engine::kMinControlPoints) {
+      return {3,
+              std::to_string(CalibrationPositions(photo, false).size()) + " of at least " +
+                  std::to_string(engine::kMinControlPoints) +
+                  " points with real coordinates are marked in this photo",
+              "GettingStarted.html#CalibrationStep"};
+    }
     return {3, "Image not calibrated. Run the calibration process",
             "GettingStarted.html#CalibrationStep"};
   }

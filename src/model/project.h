@@ -64,6 +64,8 @@ class Project {
                                    const ImagePoint& point, std::int32_t& id) const;
   bool FindEdgeInCurrentObject(std::int32_t photo, std::int32_t tolerance, const ImagePoint& point,
                                std::int32_t& id) const;
+  // What F1 in the view of `photo` advises: the first missing step of the work. An uncalibrated
+  // photo with fewer calibration positions than a pose needs is told how many it has.
   StepAdvice NextStepAdvice(std::int32_t photo) const;
 
   // The positions a calibration of `photo` goes by, in id order: the real positions marked in

@@ -748,9 +748,17 @@ class ImgTest : public QObject {
 
   void helpAdvisesTheNextStep() {
     Img& view = ShowPhoto();
-    view.HelpRequest();
-    QCOMPARE(host_.prompt, QString("Image not calibrated. Run the calibration process"));
-    QCOMPARE(host_.helpTopic, QString("GettingStarted.html#CalibrationStep"));
+    for (int marked = 0; marked <= 3; ++marked) {
+      view.HelpRequest();
+      QCOMPARE(host_.prompt,
+               marked < 3 ? QString("%1 of at least 3 points with real coordinates are marked in "
+                                    "this photo")
+                                .arg(marked)
+                          : QString("Image not calibrated. Run the calibration process"));
+      QCOMPARE(host_.helpTopic, QString("GettingStarted.html#CalibrationStep"));
+      project_->graph.SetRealCoords(project_->AddImagePoint(0, {10 + 20 * marked, 10}),
+                                    {double(marked), 0, 0});
+    }
   }
 };
 
