@@ -137,20 +137,23 @@ T* FirstFrame(modrin::app::CMainFrame& frame) {
   return nullptr;
 }
 
-// Runs the calibration dialog on every photo, then presses OK or Cancel.
+// Runs the calibration dialog on every photo, then presses OK or Cancel. On the uncalibrated
+// house the dialog opens with every photo ticked, so Calibration is all it takes.
 void CalibrateEveryPhoto(ModrinApplication& app, bool keep) {
   bool ran = false;
+  bool allTicked = false;
   QTimer::singleShot(0, [&] {
     auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
     if (dialog == nullptr) return;
     ran = true;
-    ClickCheckBox(*dialog->imagesPage()->tree(), dialog->imagesPage()->root());
+    allTicked = dialog->imagesPage()->root()->checkState(0) == Qt::Checked;
     QTest::mouseClick(dialog->calibrationButton(), Qt::LeftButton);
     QTest::mouseClick(keep ? dialog->okButton() : dialog->cancelButton(), Qt::LeftButton);
     if (dialog->isVisible()) dialog->reject();
   });
   app.mainFrame().action(command::kCalibration)->trigger();
   QVERIFY(ran);
+  QVERIFY(allTicked);
 }
 
 // In the first photo view at zoom 2 (typed into the zoom box), clicks every mark of the photo

@@ -8,6 +8,7 @@
 
 #include "app/calibration_list_page.h"
 #include "app/images_page.h"
+#include "engine/reconstruction.h"
 #include "model/project.h"
 
 namespace modrin::app {
@@ -43,6 +44,13 @@ CalibrationDialog::CalibrationDialog(model::Project& project, CalibrationHost& h
   for (const auto& [id, position] : project_.graph.positions) {
     if (!position.isReal) computedBackup_.push_back({id, position.coords, position.isComputed});
   }
+  // Ticked at the start: the photos a run would solve unasked, so that Calibration then OK is
+  // all a new project needs. Cancel puts the earlier ticks back with the cameras.
+  const std::vector<bool> toCalibrate = engine::PhotosToCalibrate(project_);
+  for (std::size_t i = 0; i < project_.photos.size(); ++i) {
+    project_.photos[i]->camera.pending = toCalibrate[i];
+  }
+  imagesPage_->Refresh();
 
   tabs_->addTab(imagesPage_, "Status");
   tabs_->addTab(listPage_, "Advanced");

@@ -34,10 +34,11 @@ class CalibrationHost {
   virtual void ShowHelpTopic(const QString& topic) = 0;
 };
 
-// "Photo calibration parameters": the photos to calibrate ("Status"), the poses in a table
-// ("Advanced"), and the run. Changes go straight into the photos' cameras; Cancel puts every
-// camera and every computed coordinate back as they were when the dialog opened, OK keeps
-// them, drops the coordinates computed from the earlier poses and updates the 3D views.
+// "Photo calibration parameters": the photos to calibrate ("Status"), ticked at the start as
+// engine::PhotosToCalibrate chooses them, the poses in a table ("Advanced"), and the run. Changes
+// go straight into the photos' cameras; Cancel puts every camera and every computed coordinate back
+// as they were when the dialog opened, OK keeps them, drops the coordinates computed from the
+// earlier poses and updates the 3D views.
 class CalibrationDialog : public QDialog {
   Q_OBJECT
 

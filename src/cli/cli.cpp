@@ -347,7 +347,8 @@ bool ParsePhotoList(std::string_view text, std::vector<std::size_t>& photos, std
   return true;
 }
 
-// Which photos the run solves. False with a message when a listed index is not a photo.
+// Which photos the run is to solve; it tries those of them that are ready, so by default it
+// solves engine::PhotosToCalibrate. False with a message when a listed index is not a photo.
 bool ChoosePhotos(const model::Project& project, const CalibrateOptions& calibrate,
                   std::vector<bool>& chosen, std::string& error) {
   const std::size_t count = project.photos.size();
@@ -430,27 +431,33 @@ std::string SolveLine(const std::string& label, const model::Photo& photo,
          PadLeft(rms ? Fixed(*rms, 2) : "-", 6) + " px  " + PadLeft(Fixed(seconds, 2), 6) + " s\n";
 }
 
-// Why a chosen photo was not solved, read from the state the run left (the engine solves a
-// pending photo with a picture, a camera model and two or more correspondences whose real
-// points can fix a pose).
-std::string NotSolvedReason(const model::Photo& photo, bool stopped) {
-  if (!photo.HasImage()) return "no picture";
-  if (photo.camera.cameraEntry == nullptr) {
-    return "no camera model (its picture carries no EXIF camera model)";
-  }
-  if (photo.camera.CountCorrespondences() < 2) {
-    return "fewer than 2 marked points with known coordinates";
-  }
-  switch (engine::CheckControlPoints(photo.camera.correspondences)) {
-    case engine::ControlPointProblem::kNoPointWithTwoKnownCoordinates:
-      return "no marked point has more than one known coordinate";
-    case engine::ControlPointProblem::kOnOneLine:
-      return "the marked points with two or three known coordinates lie on one line";
-    case engine::ControlPointProblem::kFewerThanTwoFullyKnown:
-      return "fewer than 2 different marked points with x, y and z known";
-    case engine::ControlPointProblem::kTooFewKnownCoordinates:
-      return "too few known coordinates to fix the pose";
-    case engine::ControlPointProblem::kNone:
+// Why a chosen photo was not solved: what kept the run from trying it, or that the run did not
+// reach it.
+std::string NotSolvedReason(const engine::CalibrationReadiness& readiness, bool stopped) {
+  using Readiness = engine::CalibrationReadiness;
+  switch (readiness.obstacle) {
+    case Readiness::kNoPicture:
+      return "no picture";
+    case Readiness::kNoCameraModel:
+      return "no camera model (its picture carries no EXIF camera model)";
+    case Readiness::kTooFewPoints:
+      return "fewer than " + std::to_string(engine::kMinControlPoints) +
+             " marked points with known coordinates";
+    case Readiness::kControlPoints:
+      switch (readiness.problem) {
+        case engine::ControlPointProblem::kNoPointWithTwoKnownCoordinates:
+          return "no marked point has more than one known coordinate";
+        case engine::ControlPointProblem::kOnOneLine:
+          return "the marked points with two or three known coordinates lie on one line";
+        case engine::ControlPointProblem::kFewerThanTwoFullyKnown:
+          return "fewer than 2 different marked points with x, y and z known";
+        case engine::ControlPointProblem::kTooFewKnownCoordinates:
+          return "too few known coordinates to fix the pose";
+        case engine::ControlPointProblem::kNone:
+          break;
+      }
+      break;
+    case Readiness::kReady:
       break;
   }
   return stopped ? "not reached, the run was stopped" : "not reached";
@@ -488,11 +495,15 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   if (!ChoosePhotos(project, calibrate, chosen, error)) return Fail(err, error);
 
   // Every line about a photo starts with its label, padded to one width so the columns align.
+  // Whether the run can try a photo is settled before it starts: it builds the correspondences
+  // once, from the photos calibrated then.
   std::vector<std::string> labels(project.photos.size());
+  std::vector<engine::CalibrationReadiness> readiness(project.photos.size());
   std::size_t labelWidth = 0;
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     project.photos[i]->camera.pending = chosen[i];
     if (!chosen[i]) continue;
+    readiness[i] = engine::CheckCalibrationReadiness(project, i);
     labels[i] = PhotoLabel(i, *project.photos[i]);
     labelWidth = std::max(labelWidth, labels[i].size());
   }
@@ -537,7 +548,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     if (!chosen[i] || solved[i]) continue;
     out << PadRight(labels[i], labelWidth)
-        << "  not solved: " << NotSolvedReason(*project.photos[i], summary.stopped) << '\n';
+        << "  not solved: " << NotSolvedReason(readiness[i], summary.stopped) << '\n';
   }
   out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
       << (interrupted ? ", cancelled\n" : "\n");

@@ -294,22 +294,18 @@ TEST_F(CliTest, CalibrateSolvesTheChosenPhotosAndSaves) {
 }
 
 TEST_F(CliTest, CalibrateNamesControlPointsThatCannotFixAPose) {
-  // Photo 0 marks real points on one line, photo 1 points whose height alone is known.
+  // Photo 0 marks real points on one line, photo 1 points whose height alone is known, photo 2
+  // two points.
   const std::string input = dir.File("degenerate.mpj");
-  ASSERT_TRUE(WriteFileText(input,
-                            "Modrin file version 3.00\n"
-                            "Image: \"" +
-                                dir.File("a.jpg") +
-                                "\"\n"
-                                "Image: \"" +
-                                dir.File("a.jpg") +
-                                "\"\n"
-                                "Positions:\n"
-                                "\t1: U R(0.000,0.000,0.000) 0(10,10)\n"
-                                "\t2: U R(1.000,1.000,1.000) 0(20,20)\n"
-                                "\t3: U R(2.000,2.000,2.000) 0(30,30)\n"
-                                "\t4: U R(99999.000,99999.000,1.000) 1(10,10)\n"
-                                "\t5: U R(99999.000,99999.000,2.000) 1(20,30)\n"));
+  const std::string image = "Image: \"" + dir.File("a.jpg") + "\"\n";
+  ASSERT_TRUE(WriteFileText(input, "Modrin file version 3.00\n" + image + image + image +
+                                       "Positions:\n"
+                                       "\t1: U R(0.000,0.000,0.000) 0(10,10) 2(10,10)\n"
+                                       "\t2: U R(1.000,1.000,1.000) 0(20,20) 2(20,30)\n"
+                                       "\t3: U R(2.000,2.000,2.000) 0(30,30)\n"
+                                       "\t4: U R(99999.000,99999.000,1.000) 1(10,10)\n"
+                                       "\t5: U R(99999.000,99999.000,2.000) 1(20,30)\n"
+                                       "\t6: U R(99999.000,99999.000,3.000) 1(30,20)\n"));
   const std::string saved = dir.File("out.mpj");
   CliRun run = RunCli({"calibrate", input, "-o", saved});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -317,6 +313,7 @@ TEST_F(CliTest, CalibrateNamesControlPointsThatCannotFixAPose) {
             "Photo 0: a.jpg  not solved: the marked points with two or three known coordinates "
             "lie on one line\n"
             "Photo 1: a.jpg  not solved: no marked point has more than one known coordinate\n"
+            "Photo 2: a.jpg  not solved: fewer than 3 marked points with known coordinates\n"
             "Solves: 0, accepted: 0\n"
             "Saved " +
                 saved + "\n");

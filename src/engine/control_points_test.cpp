@@ -22,6 +22,16 @@ TEST(CheckControlPointsTest, ThreeFullyKnownPointsOffOneLineFixThePose) {
   EXPECT_EQ(Check({{0, 0, 0}, {10, 0, 0}, {10, 8, 0}, {0, 8, 5}, {U, U, 2}}), Problem::kNone);
 }
 
+TEST(CheckControlPointsTest, FewerThanTheMinimumNeverFixThePose) {
+  // Every kind of pair: two places, a place and a line, two lines, whatever their layout.
+  ASSERT_EQ(kMinControlPoints, 3u);
+  const std::vector<std::vector<Vec3>> pairs{{{0, 0, 0}, {4, 3, 2}},
+                                             {{0, 0, 0}, {4, U, 2}},
+                                             {{0, 0, 0}, {4, 3, U}},
+                                             {{1, U, 0}, {U, 3, 2}}};
+  for (const auto& pair : pairs) EXPECT_NE(Check(pair), Problem::kNone);
+}
+
 TEST(CheckControlPointsTest, EverythingKnownOnOneLine) {
   // Fully known points on a slanted line, also as typed with three decimals; coincident
   // points and a single one.

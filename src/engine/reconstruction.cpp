@@ -10,70 +10,58 @@
 namespace modrin::engine {
 namespace {
 
-bool HasPhoto(const model::Project& project, std::int32_t index) {
-  return index >= 0 && static_cast<std::size_t>(index) < project.photos.size() &&
-         project.photos[index]->HasImage();
-}
-
-// Every image point of a position with real coordinates becomes a correspondence of its
-// photo. A photo without its picture cannot turn pixels into normalized points and gets none.
-void AddRealCorrespondences(model::Project& project) {
-  for (const auto& [id, position] : project.graph.positions) {
-    if (!position.isReal) continue;
-    const Vec3 real{position.coords[0], position.coords[1], position.coords[2]};
-    for (const auto& [index, point] : position.imagePoints) {
-      if (!HasPhoto(project, index)) continue;
-      model::Photo& photo = *project.photos[index];
-      photo.camera.AddCorrespondence(model::PixelToNormalized(photo, point.x, point.y), real);
-    }
+// The correspondences of photo `index` from its calibration positions. A photo without its
+// picture cannot turn pixels into normalized points and gets none.
+std::vector<Correspondence> BuildCorrespondences(const model::Project& project, std::size_t index,
+                                                 bool borrowComputed) {
+  const model::Photo& photo = *project.photos[index];
+  std::vector<Correspondence> correspondences;
+  if (!photo.HasImage()) return correspondences;
+  const auto photoIndex = static_cast<std::int32_t>(index);
+  for (const std::int32_t id : project.CalibrationPositions(photoIndex, borrowComputed)) {
+    const model::Position& position = project.graph.positions.at(id);
+    const model::ImagePoint& point = position.imagePoints.at(photoIndex);
+    correspondences.push_back({model::PixelToNormalized(photo, point.x, point.y),
+                               {position.coords[0], position.coords[1], position.coords[2]}});
   }
-}
-
-bool SeenInOtherCalibratedPhoto(const model::Project& project, const model::Position& position,
-                                std::int32_t photo) {
-  for (const auto& [index, point] : position.imagePoints) {
-    if (index != photo && index >= 0 && static_cast<std::size_t>(index) < project.photos.size() &&
-        project.photos[index]->camera.calibrated) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// A pending photo with too few real points borrows the computed positions that a calibrated
-// photo also sees. Real positions were added already, and positions without coordinates would
-// only mislead the search, so both are left out.
-void AddComputedCorrespondences(model::Project& project, std::int32_t index) {
-  model::Photo& photo = *project.photos[index];
-  for (const auto& [id, position] : project.graph.positions) {
-    if (position.isReal || !position.isComputed) continue;
-    const auto point = position.imagePoints.find(index);
-    if (point == position.imagePoints.end()) continue;
-    if (!SeenInOtherCalibratedPhoto(project, position, index)) continue;
-    photo.camera.AddCorrespondence(
-        model::PixelToNormalized(photo, point->second.x, point->second.y),
-        {position.coords[0], position.coords[1], position.coords[2]});
-  }
+  return correspondences;
 }
 
 // A photo whose control points cannot fix its pose is not tried: a search would only accept
-// some pose among the many that match them. It keeps its pose and flags.
-bool ReadyToCalibrate(const CameraRecord& camera) {
-  return camera.cameraEntry != nullptr && camera.pending && camera.CountCorrespondences() >= 2 &&
-         CheckControlPoints(camera.correspondences) == ControlPointProblem::kNone;
+// some pose among the many that match them.
+CalibrationReadiness Readiness(const model::Photo& photo,
+                               const std::vector<Correspondence>& correspondences) {
+  if (!photo.HasImage()) return {CalibrationReadiness::kNoPicture};
+  if (photo.camera.cameraEntry == nullptr) return {CalibrationReadiness::kNoCameraModel};
+  if (correspondences.size() < kMinControlPoints) return {CalibrationReadiness::kTooFewPoints};
+  const ControlPointProblem problem = CheckControlPoints(correspondences);
+  if (problem != ControlPointProblem::kNone) {
+    return {CalibrationReadiness::kControlPoints, problem};
+  }
+  return {};
 }
 
 }  // namespace
 
+CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, std::size_t index) {
+  return Readiness(*project.photos[index], BuildCorrespondences(project, index, true));
+}
+
+std::vector<bool> PhotosToCalibrate(const model::Project& project) {
+  std::vector<bool> chosen(project.photos.size());
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    chosen[i] =
+        !project.photos[i]->camera.calibrated && CheckCalibrationReadiness(project, i).ready();
+  }
+  return chosen;
+}
+
 CalibrationRunSummary RunCalibration(model::Project& project,
                                      const CalibrationRunOptions& options) {
-  for (auto& photo : project.photos) photo->camera.ClearCorrespondences();
-  AddRealCorrespondences(project);
+  // Borrowed correspondences are built before any solve, from the photos calibrated already.
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
-    const model::Photo& photo = *project.photos[i];
-    if (photo.camera.pending && photo.camera.CountCorrespondences() < 2 && photo.HasImage()) {
-      AddComputedCorrespondences(project, static_cast<std::int32_t>(i));
-    }
+    CameraRecord& camera = project.photos[i]->camera;
+    camera.correspondences = BuildCorrespondences(project, i, camera.pending);
   }
 
   // Passes repeat while one calibrates a photo, so that a photo whose search was cancelled
@@ -83,7 +71,9 @@ CalibrationRunSummary RunCalibration(model::Project& project,
     calibratedAny = false;
     for (std::size_t i = 0; i < project.photos.size(); ++i) {
       model::Photo& photo = *project.photos[i];
-      if (!ReadyToCalibrate(photo.camera)) continue;
+      if (!photo.camera.pending || !Readiness(photo, photo.camera.correspondences).ready()) {
+        continue;
+      }
       if (options.stopRequested && options.stopRequested()) {
         summary.stopped = true;
         break;

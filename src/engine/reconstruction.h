@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <functional>
+#include <vector>
 
 #include "engine/calibration.h"
+#include "engine/control_points.h"
 
 namespace modrin::model {
 class Project;
@@ -32,12 +34,36 @@ struct CalibrationRunSummary {
   bool stopped = false;  // stopRequested ended the run before a photo it would have solved
 };
 
-// Builds every photo's correspondences from the positions with real coordinates, then solves
-// in passes: each pass calibrates, in photo order, the pending photos that have a camera model
-// and two or more correspondences whose real points can fix a pose (CheckControlPoints; the
-// others keep their pose and flags), then computes the positions seen in two calibrated photos;
-// passes repeat while one calibrates a photo. Correspondences are built once, so a repeated
-// pass changes a result only where the previous solve was cancelled.
+// Whether a calibration run can try a photo, and if not, what stops it.
+struct CalibrationReadiness {
+  enum Obstacle {
+    kReady,
+    kNoPicture,
+    kNoCameraModel,
+    kTooFewPoints,   // fewer than kMinControlPoints correspondences
+    kControlPoints,  // their real points cannot fix a pose: `problem` says why
+  };
+  Obstacle obstacle = kReady;
+  ControlPointProblem problem = ControlPointProblem::kNone;
+
+  bool ready() const { return obstacle == kReady; }
+};
+
+// Checks photo `index` of the project as it is, with the correspondences a run would give it
+// were it pending (those of Project::CalibrationPositions, borrowed ones included).
+CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, std::size_t index);
+
+// The photos to calibrate when the user has not chosen: every photo not calibrated yet that a
+// run can try. These are the photos `modrin-cli calibrate` solves without options, and the
+// ones the calibration dialog ticks when it opens.
+std::vector<bool> PhotosToCalibrate(const model::Project& project);
+
+// Builds every photo's correspondences from its Project::CalibrationPositions (borrowing only
+// for a pending photo), then solves in passes: each pass calibrates, in photo order, the
+// pending photos that are ready (CheckCalibrationReadiness; the others keep their pose and
+// flags), then computes the positions seen in two calibrated photos; passes repeat while one
+// calibrates a photo. Correspondences are built once, so a repeated pass changes a result only
+// where the previous solve was cancelled.
 CalibrationRunSummary RunCalibration(model::Project& project,
                                      const CalibrationRunOptions& options = {});
 

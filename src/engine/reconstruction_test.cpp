@@ -279,6 +279,59 @@ TEST(RunCalibrationTest, PhotosWhoseControlPointsCannotFixAPoseAreNotTried) {
   EXPECT_EQ(heights.orientation, heightsBefore.orientation);
 }
 
+TEST(PhotosToCalibrateTest, TheUncalibratedPhotosARunCanTry) {
+  SceneProject scene;
+  AddBoxScene(scene);
+  using Readiness = CalibrationReadiness;
+  constexpr double U = UnknownCoordinate;
+  struct Case {
+    Readiness::Obstacle obstacle;
+    ControlPointProblem problem;
+    bool chosen;
+  };
+  // Photo 0 of the box is calibrated already; 1 and 2 are ready.
+  std::vector<Case> expected{{Readiness::kReady, ControlPointProblem::kNone, false},
+                             {Readiness::kReady, ControlPointProblem::kNone, true},
+                             {Readiness::kReady, ControlPointProblem::kNone, true}};
+  scene.project.photos[0]->camera.calibrated = true;
+  const auto addPhoto = [&](const std::vector<Vec3>& real, Case outcome) {
+    scene.AddPhoto(testing::MakeCamera(0.03, {-12, 20, 8}, {0.3, 0, 0.8}));
+    const int photo = static_cast<int>(scene.project.photos.size()) - 1;
+    for (const Vec3& p : real) scene.Mark(p, {photo}, true);
+    expected.push_back(outcome);
+    return photo;
+  };
+  const std::vector<Vec3> corners{{0, 0, 0}, {10, 0, 0}, {10, 8, 5}};
+  addPhoto({corners[0], corners[1]}, {Readiness::kTooFewPoints, ControlPointProblem::kNone, false});
+  addPhoto(
+      {{U, U, 1}, {U, U, 2}, {U, U, 3}},
+      {Readiness::kControlPoints, ControlPointProblem::kNoPointWithTwoKnownCoordinates, false});
+  const int noModel =
+      addPhoto(corners, {Readiness::kNoCameraModel, ControlPointProblem::kNone, false});
+  scene.project.photos[noModel]->camera.cameraEntry = nullptr;
+  const int noPicture =
+      addPhoto(corners, {Readiness::kNoPicture, ControlPointProblem::kNone, false});
+  scene.project.photos[noPicture]->levels.clear();
+  // One real point makes up the number with the computed positions that calibrated photo 0
+  // sees too.
+  const int borrowing =
+      addPhoto({corners[0]}, {Readiness::kReady, ControlPointProblem::kNone, true});
+  for (const Vec3& p : {Vec3{2, 3, 1}, Vec3{7, 2, 4}, Vec3{4, 6, 2}}) {
+    model::Position& position = scene.project.graph.positions[scene.Mark(p, {0, borrowing}, false)];
+    position.isComputed = true;
+    position.coords = {p.x, p.y, p.z};
+  }
+
+  const std::vector<bool> chosen = PhotosToCalibrate(scene.project);
+  ASSERT_EQ(chosen.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const Readiness readiness = CheckCalibrationReadiness(scene.project, i);
+    EXPECT_EQ(readiness.obstacle, expected[i].obstacle) << "photo " << i;
+    EXPECT_EQ(readiness.problem, expected[i].problem) << "photo " << i;
+    EXPECT_EQ(chosen[i], expected[i].chosen) << "photo " << i;
+  }
+}
+
 TEST(UpdateModelTest, FindsFacesAndBuildsEveryObjectForEveryPhoto) {
   SceneProject scene;
   scene.AddPhoto(testing::MakeCamera(0.03, {0, -20, 0}, {0, 0, 0}));

@@ -164,9 +164,17 @@ StepAdvice Project::NextStepAdvice(std::int32_t photo) const {
     return {1, "No Image. First add images to the project", "GettingStarted.html#ModelingStep"};
   }
   if (objects.empty()) return {2, "No Object. Add an object in the Object List", "ObjectList.html"};
-  const bool calibrated = photo >= 0 && static_cast<std::size_t>(photo) < photos.size() &&
-                          photos[photo]->camera.calibrated;
-  if (!calibrated) {
+  const bool known = photo >= 0 && static_cast<std::size_t>(photo) < photos.size();
+  if (!known || !photos[photo]->camera.calibrated) {
+    // The run would not try a photo with too few positions to go by; the advice counts the real
+    // ones, which the user marks, though borrowed computed ones may make up the number.
+    if (known && CalibrationPositions(photo, true).size() < engine::kMinControlPoints) {
+      return {3,
+              std::to_string(CalibrationPositions(photo, false).size()) + " of at least " +
+                  std::to_string(engine::kMinControlPoints) +
+                  " points with real coordinates are marked in this photo",
+              "GettingStarted.html#CalibrationStep"};
+    }
     return {3, "Image not calibrated. Run the calibration process",
             "GettingStarted.html#CalibrationStep"};
   }
@@ -185,6 +193,29 @@ StepAdvice Project::NextStepAdvice(std::int32_t photo) const {
             "GettingStarted.html#CalibrationStep"};
   }
   return {0, "", "2Dviews.html"};
+}
+
+std::vector<std::int32_t> Project::CalibrationPositions(std::int32_t photo,
+                                                        bool borrowComputed) const {
+  std::vector<std::int32_t> ids;
+  for (const auto& [id, position] : graph.positions) {
+    if (position.isReal && position.imagePoints.contains(photo)) ids.push_back(id);
+  }
+  if (!borrowComputed || ids.size() >= 2) return ids;
+  // A photo short of real positions borrows the computed ones that a calibrated photo sees too.
+  const auto seenInCalibratedPhoto = [&](const Position& position) {
+    return std::any_of(
+        position.imagePoints.begin(), position.imagePoints.end(), [&](const auto& entry) {
+          const std::int32_t other = entry.first;
+          return other != photo && other >= 0 && static_cast<std::size_t>(other) < photos.size() &&
+                 photos[other]->camera.calibrated;
+        });
+  };
+  for (const auto& [id, position] : graph.positions) {
+    if (position.isReal || !position.isComputed || !position.imagePoints.contains(photo)) continue;
+    if (seenInCalibratedPhoto(position)) ids.push_back(id);
+  }
+  return ids;
 }
 
 }  // namespace modrin::model

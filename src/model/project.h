@@ -64,7 +64,14 @@ class Project {
                                    const ImagePoint& point, std::int32_t& id) const;
   bool FindEdgeInCurrentObject(std::int32_t photo, std::int32_t tolerance, const ImagePoint& point,
                                std::int32_t& id) const;
+  // What F1 in the view of `photo` advises: the first missing step of the work. An uncalibrated
+  // photo with fewer calibration positions than a pose needs is told how many it has.
   StepAdvice NextStepAdvice(std::int32_t photo) const;
+
+  // The positions a calibration of `photo` goes by, in id order: the real positions marked in
+  // it and, when fewer than two are and `borrowComputed`, also the computed positions marked in
+  // it that a calibrated photo sees as well. Positions without coordinates are never among them.
+  std::vector<std::int32_t> CalibrationPositions(std::int32_t photo, bool borrowComputed) const;
 
   // The project file body after the header line. Write returns the text; Read parses it with
   // the grammar of `version` (below 3.0: the older two-photo format). Read returns false when

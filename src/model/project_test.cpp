@@ -228,7 +228,8 @@ TEST(ProjectTest, NextStepAdviceStopsAtTheFirstMissingStep) {
   project.AddPhoto();
   expectAdvice(0, 2, "No Object. Add an object in the Object List", "ObjectList.html");
   Object& wall = project.AddObject("Wall");
-  expectAdvice(0, 3, notCalibrated, calibrationTopic);
+  expectAdvice(0, 3, "0 of at least 3 points with real coordinates are marked in this photo",
+               calibrationTopic);
   project.photos[0]->camera.calibrated = true;
   expectAdvice(1, 3, notCalibrated, calibrationTopic);
   expectAdvice(0, 2, "No Object selected. Select an object in the Object List", "ObjectList.html");
@@ -243,6 +244,59 @@ TEST(ProjectTest, NextStepAdviceStopsAtTheFirstMissingStep) {
                calibrationTopic);
   door.AddPosition(real);
   expectAdvice(0, 0, "", "2Dviews.html");
+}
+
+TEST(ProjectTest, NextStepAdviceCountsThePointsAnUncalibratedPhotoLacks) {
+  // Photo 0 is uncalibrated and photo 1 calibrated. A position seen by photo 1 too is computed
+  // from it; the others are seen by photo 0 alone (`real` in photo 1 counts for photo 1 only).
+  struct Case {
+    int real;                      // real positions marked in photo 0
+    int computedSeenByCalibrated;  // computed positions marked in photos 0 and 1
+    int computedSeenAlone;         // computed positions marked in photo 0 only
+    int realElsewhere;             // real positions marked in photo 1 only
+    const char* advice;
+  };
+  const char* notCalibrated = "Image not calibrated. Run the calibration process";
+  const Case cases[] = {
+      {0, 0, 0, 3, "0 of at least 3 points with real coordinates are marked in this photo"},
+      {2, 0, 5, 0, "2 of at least 3 points with real coordinates are marked in this photo"},
+      {3, 0, 0, 0, notCalibrated},
+      // With fewer than two real positions the calibration borrows computed ones that a
+      // calibrated photo sees; with two it does not.
+      {1, 2, 0, 0, notCalibrated},
+      {0, 2, 0, 0, "0 of at least 3 points with real coordinates are marked in this photo"},
+      {1, 1, 4, 0, "1 of at least 3 points with real coordinates are marked in this photo"},
+      {2, 4, 0, 0, "2 of at least 3 points with real coordinates are marked in this photo"},
+  };
+  for (const Case& c : cases) {
+    Project project;
+    project.AddPhoto();
+    project.AddPhoto().camera.calibrated = true;
+    AddCurrentObject(project, "Wall");
+    std::int32_t x = 0;
+    const auto mark = [&](int count, std::vector<std::int32_t> photos, bool real) {
+      for (int i = 0; i < count; ++i, ++x) {
+        std::int32_t id = -1;
+        for (const std::int32_t photo : photos) {
+          if (id == -1) {
+            id = project.AddImagePoint(photo, {x, 0});
+          } else {
+            project.graph.SetImagePoint(id, photo, {x, 0});
+          }
+        }
+        if (real) project.graph.SetRealCoords(id, {double(x), 0, 1});
+        project.graph.positions.at(id).isComputed = !real;
+      }
+    };
+    mark(c.real, {0}, true);
+    mark(c.computedSeenByCalibrated, {0, 1}, false);
+    mark(c.computedSeenAlone, {0}, false);
+    mark(c.realElsewhere, {1}, true);
+    const StepAdvice advice = project.NextStepAdvice(0);
+    EXPECT_EQ(advice.text, c.advice) << c.real << " " << c.computedSeenByCalibrated;
+    EXPECT_EQ(advice.step, 3);
+    EXPECT_EQ(advice.helpTopic, "GettingStarted.html#CalibrationStep");
+  }
 }
 
 }  // namespace

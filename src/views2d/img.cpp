@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/geometry/camera.h"
+#include "engine/geometry/camera_record.h"
 #include "model/photo.h"
 #include "model/project.h"
 #include "model/project_document.h"
@@ -1002,14 +1003,18 @@ void Img::SetRealPosition() {
   if (project_ == nullptr || !HasPicture()) return;
   const std::int32_t id = shared_.selectedPosition;
   if (!project_->graph.positions.contains(id)) return;
-  model::PositionGraph::Coords xyz{};
-  if (!project_->graph.GetCoords(id, xyz)) xyz = {0, 0, 0};
+  // Only typed coordinates are offered: computed ones shown here would become typed ones on OK
+  // without the user having given them. What is not known shows as an empty field.
+  model::PositionGraph::Coords xyz;
+  xyz.fill(engine::UnknownCoordinate);
+  if (project_->graph.IsReal(id)) project_->graph.GetCoords(id, xyz);
   RealPositionDialog dialog(xyz, this);
   dialog.adjustSize();
   dialog.move(viewport()->mapToGlobal(WindowPosition(cursorPoint_) + QPoint(5, 0)));
   if (dialog.exec() != QDialog::Accepted) return;
-  // OK on a control point left as it was changes nothing.
-  if (project_->graph.IsReal(id) && dialog.coordinates() == xyz) return;
+  // OK on fields left as they were changes nothing: a control point stays as it is, and a
+  // position given no coordinate does not become one.
+  if (dialog.coordinates() == xyz) return;
   project_->graph.SetRealCoords(id, dialog.coordinates());
   host_.MarkModified();
   InvalidateAllAroundSelection();

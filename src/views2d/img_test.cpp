@@ -683,6 +683,7 @@ class ImgTest : public QObject {
     // The dialog shows thousandths, an unknown coordinate as an empty field; an empty field
     // is read back as unknown.
     const QStringList shown = inDialog([](RealPositionDialog& dialog) {
+      QCOMPARE(dialog.windowTitle(), QString("Set real position"));
       dialog.field(0)->setText("12.5");
       dialog.field(1)->setText("");
       dialog.field(2)->setText(" -3 ");
@@ -714,6 +715,24 @@ class ImgTest : public QObject {
              (QStringList{"9.7", "0.3", "0"}));
     QCOMPARE(coords(), (std::array<double, 3>{9.7, 0.1 + 0.2, -0.0001}));
     QCOMPARE(host_.modified, modified);
+
+    // A position without typed coordinates opens empty, computed ones not offered as typed:
+    // OK on it changes nothing, and Z typed alone leaves X and Y unknown.
+    const std::int32_t computed = project_->AddImagePoint(0, {200, 100});
+    project_->graph.positions.at(computed).coords = {4, 5, 6};
+    project_->graph.positions.at(computed).isComputed = true;
+    host_.selection().selectedPosition = computed;
+    QCOMPARE(inDialog([](RealPositionDialog& dialog) { dialog.accept(); }),
+             (QStringList{"", "", ""}));
+    QVERIFY(!project_->graph.IsReal(computed));
+    QCOMPARE(host_.modified, modified);
+    inDialog([](RealPositionDialog& dialog) {
+      dialog.field(2)->setText("2.5");
+      dialog.accept();
+    });
+    QVERIFY(project_->graph.IsReal(computed));
+    QCOMPARE(project_->graph.positions.at(computed).coords,
+             (std::array<double, 3>{99999, 99999, 2.5}));
   }
 
   void contextMenuOffersTheModes() {
@@ -860,9 +879,17 @@ class ImgTest : public QObject {
 
   void helpAdvisesTheNextStep() {
     Img& view = ShowPhoto();
-    view.HelpRequest();
-    QCOMPARE(host_.prompt, QString("Image not calibrated. Run the calibration process"));
-    QCOMPARE(host_.helpTopic, QString("GettingStarted.html#CalibrationStep"));
+    for (int marked = 0; marked <= 3; ++marked) {
+      view.HelpRequest();
+      QCOMPARE(host_.prompt,
+               marked < 3 ? QString("%1 of at least 3 points with real coordinates are marked in "
+                                    "this photo")
+                                .arg(marked)
+                          : QString("Image not calibrated. Run the calibration process"));
+      QCOMPARE(host_.helpTopic, QString("GettingStarted.html#CalibrationStep"));
+      project_->graph.SetRealCoords(project_->AddImagePoint(0, {10 + 20 * marked, 10}),
+                                    {double(marked), 0, 0});
+    }
   }
 };
 

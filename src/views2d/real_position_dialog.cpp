@@ -15,9 +15,7 @@ namespace modrin::views2d {
 
 RealPositionDialog::RealPositionDialog(const std::array<double, 3>& shown, QWidget* parent)
     : QDialog(parent), coordinates_(shown) {
-  // A small box beside the clicked point, without a title.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
-  setWindowTitle(QString());
+  setWindowTitle(tr("Set real position"));
   auto* form = new QFormLayout;
   const char* labels[] = {"X", "Y", "Z"};
   const int ids[] = {kXField, kYField, kZField};

@@ -9,9 +9,9 @@ class QLineEdit;
 
 namespace modrin::views2d {
 
-// The small untitled dialog asking for a position's real X, Y and Z. A field left empty
-// stands for a coordinate that is not given (99999); any other text must be a number, written
-// with a decimal point whatever the language of the desktop.
+// "Set real position": the small dialog asking for a position's real X, Y and Z. A field left
+// empty stands for a coordinate that is not given (99999); any other text must be a number,
+// written with a decimal point whatever the language of the desktop.
 class RealPositionDialog : public QDialog {
   Q_OBJECT
 
@@ -20,7 +20,7 @@ class RealPositionDialog : public QDialog {
   static constexpr int kYField = 1074;
   static constexpr int kZField = 1075;
 
-  // Shows `shown` to thousandths.
+  // Shows `shown` to thousandths, 99999 as an empty field.
   explicit RealPositionDialog(const std::array<double, 3>& shown, QWidget* parent = nullptr);
 
   // Once the dialog was accepted: the coordinates typed, and for a field left as it was shown

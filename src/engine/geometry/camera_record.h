@@ -14,6 +14,10 @@ namespace modrin::engine {
 // Marks a coordinate of a real point that the user left empty.
 inline constexpr double UnknownCoordinate = 99999;
 
+// The fewest correspondences whose real points can fix a pose: three fully known points off
+// one line. Two never do (see control_points.cpp), so a photo with fewer is not tried.
+inline constexpr std::size_t kMinControlPoints = 3;
+
 // A marked image point in normalized coordinates and the world point it shows.
 struct Correspondence {
   Vec2 image;
