@@ -97,12 +97,13 @@ ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>&
     std::vector<DrawVertex>& vertices = entries[i].vertices;
     vertices.clear();
     ForEachTriangle(project, i, [&](const model::MeshTriangle& triangle) {
+      const auto& n = triangle.normal;
       for (int k = 0; k < 3; ++k) {
         const model::MeshVertex& v = *triangle.Corner(k);
         // The model's z axis points up on the screen and its y axis into the screen.
         vertices.push_back({static_cast<float>(v.u), static_cast<float>(v.v),
-                            static_cast<float>(v.nx), static_cast<float>(v.nz),
-                            static_cast<float>(-v.ny), static_cast<float>(v.x - c[0]),
+                            static_cast<float>(n[0]), static_cast<float>(n[2]),
+                            static_cast<float>(-n[1]), static_cast<float>(v.x - c[0]),
                             static_cast<float>(v.z - c[2]), static_cast<float>(-(v.y - c[1]))});
       }
     });

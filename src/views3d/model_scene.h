@@ -15,8 +15,8 @@ class Project;
 namespace modrin::views3d {
 
 // One corner of a drawn triangle in OpenGL's interleaved T2F_N3F_V3F layout: texture
-// coordinates, normal, position. The view's axes: x right, y up (the model's z), z towards the
-// eye (minus the model's y), centred on the model's bounding box.
+// coordinates, the triangle's normal, position. The view's axes: x right, y up (the model's
+// z), z towards the eye (minus the model's y), centred on the model's bounding box.
 struct DrawVertex {
   float s = 0, t = 0;
   float nx = 0, ny = 0, nz = 0;

@@ -86,7 +86,7 @@ TEST(ArraysTest, CornersInViewAxesAroundTheBoxCentre) {
       EXPECT_FLOAT_EQ(d->x, static_cast<float>(v.x - 0.5));
       EXPECT_FLOAT_EQ(d->y, static_cast<float>(v.z - 0.5));
       EXPECT_FLOAT_EQ(d->z, static_cast<float>(-v.y));
-      // The model's normal (0, -1, 0) faces the eye.
+      // The square's normal, (0, -1, 0) toward the side its marks show, faces the eye.
       EXPECT_EQ((std::array<float, 3>{d->nx, d->ny, d->nz}), (std::array<float, 3>{0, 0, 1}));
     }
   }
