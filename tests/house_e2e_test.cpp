@@ -187,9 +187,9 @@ TEST_F(HouseRoad, CalibratesReconstructsAndExports) {
   EXPECT_EQ(CountLines(objText, "f .*"), triangles);
   EXPECT_EQ(CountLines(testing::ReadFileText(dir.File("house.mtl")), "newmtl .*"), 6u);
   EXPECT_EQ(CountLines(wrlText, "  Shape \\{"), meshes);
-  // Points and texture points: six blanks, then numbers; index lines: five blanks in
-  // coordIndex, four in texCoordIndex.
-  EXPECT_EQ(CountLines(wrlText, "      -?[0-9].*,"), 2 * vertices);
+  // Points, texture points and the triangles' normals: six blanks, then numbers; index lines:
+  // five blanks in coordIndex, four in texCoordIndex.
+  EXPECT_EQ(CountLines(wrlText, "      -?[0-9].*,"), 2 * vertices + triangles);
   EXPECT_EQ(CountLines(wrlText, "     [0-9]+, [0-9]+, [0-9]+, -1,"), triangles);
   EXPECT_EQ(CountLines(wrlText, "    [0-9]+, [0-9]+, [0-9]+, -1,"), triangles);
 

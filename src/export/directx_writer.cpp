@@ -31,20 +31,18 @@ void EndElement(std::string& out, std::size_t i, std::size_t n) {
   out += i + 1 < n ? ",\n" : ";\n";
 }
 
-void AppendFaces(std::string& out, const model::ObjectPhotoMesh& mesh, const char* indent) {
-  const std::size_t count = mesh.triangleCount();
+// A list of `count` elements, one per line after the count: `write` appends an element's
+// numbers.
+template <typename Range, typename Write>
+void AppendList(std::string& out, const Range& elements, std::size_t count, const char* indent,
+                Write write) {
   out += indent;
   AppendNumber(out, static_cast<int>(count));
   out += ";\n";
   std::size_t i = 0;
-  for (const model::MeshTriangle& triangle : mesh.triangles()) {
+  for (const auto& element : elements) {
     out += indent;
-    out += "3;";
-    for (int k = 0; k < 3; ++k) {
-      if (k > 0) out += ',';
-      AppendNumber(out, VertexNumber(triangle.Corner(k)));
-    }
-    out += ';';
+    write(element);
     EndElement(out, i++, count);
   }
 }
@@ -53,15 +51,31 @@ void AppendFaces(std::string& out, const model::ObjectPhotoMesh& mesh, const cha
 template <typename Write>
 void AppendVertexList(std::string& out, const model::ObjectPhotoMesh& mesh, const char* indent,
                       Write write) {
-  const auto vertices = mesh.vertices();
-  out += indent;
-  AppendNumber(out, static_cast<int>(vertices.size()));
-  out += ";\n";
-  for (std::size_t i = 0; i < vertices.size(); ++i) {
-    out += indent;
-    write(*vertices[i]);
-    EndElement(out, i, vertices.size());
-  }
+  AppendList(out, mesh.vertices(), mesh.vertices().size(), indent,
+             [&](const model::MeshVertex* vertex) { write(*vertex); });
+}
+
+// One triangle per line: `write` appends its numbers.
+template <typename Write>
+void AppendTriangleList(std::string& out, const model::ObjectPhotoMesh& mesh, const char* indent,
+                        Write write) {
+  AppendList(out, mesh.triangles(), mesh.triangleCount(), indent, write);
+}
+
+// The triangles as faces of three indices: the corners' vertex numbers, or with `ownNumber`
+// the triangle's place in the list at every corner.
+void AppendFaces(std::string& out, const model::ObjectPhotoMesh& mesh, const char* indent,
+                 bool ownNumber = false) {
+  int number = 0;
+  AppendTriangleList(out, mesh, indent, [&](const model::MeshTriangle& triangle) {
+    out += "3;";
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0) out += ',';
+      AppendNumber(out, ownNumber ? number : VertexNumber(triangle.Corner(k)));
+    }
+    out += ';';
+    ++number;
+  });
 }
 
 // A string in quotes; the file's strings know no escapes, so quotes are dropped and
@@ -82,23 +96,18 @@ void WriteMesh(std::string& out, const model::ObjectPhotoMesh& mesh, const std::
     AppendVector(out, {v.x, v.y, v.z});
   });
   AppendFaces(out, mesh, "  ");
+  // One normal per triangle: every corner of a face takes the face's own.
   out += "  MeshNormals {\n";
-  AppendVertexList(out, mesh, "   ", [&](const model::MeshVertex& v) {
-    AppendVector(out, {v.nx, v.ny, v.nz});
+  AppendTriangleList(out, mesh, "   ", [&](const model::MeshTriangle& triangle) {
+    AppendVector(out, {triangle.normal[0], triangle.normal[1], triangle.normal[2]});
   });
-  AppendFaces(out, mesh, "   ");
+  AppendFaces(out, mesh, "   ", true);
   out += "  }\n  MeshTextureCoords {\n";
   AppendVertexList(out, mesh, "   ", [&](const model::MeshVertex& v) {
     AppendVector(out, {v.u, 1 - v.v});
   });
-  out += "  }\n  MeshMaterialList {\n   1;\n   ";
-  const std::size_t count = mesh.triangleCount();
-  AppendNumber(out, static_cast<int>(count));
-  out += ";\n";
-  for (std::size_t i = 0; i < count; ++i) {
-    out += "   0";
-    EndElement(out, i, count);
-  }
+  out += "  }\n  MeshMaterialList {\n   1;\n";
+  AppendTriangleList(out, mesh, "   ", [&](const model::MeshTriangle&) { out += '0'; });
   out +=
       "   Material {\n"
       "    1.000000;1.000000;1.000000;1.000000;;\n"

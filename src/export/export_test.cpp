@@ -1,13 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <locale>
+#include <sstream>
+#include <string>
+#include <vector>
 
+#include "engine/reconstruction.h"
 #include "export/directx_writer.h"
 #include "export/obj_writer.h"
 #include "export/save_model.h"
 #include "export/vrml_writer.h"
 #include "mesh/mesh_builder.h"
 #include "model/project.h"
+#include "model/project_document.h"
 #include "square_project.h"
 #include "temp_dir.h"
 
@@ -22,14 +33,16 @@ TEST(ObjWriterTest, GroupsPerObjectAndPhotoWithRunningIndices) {
   const ObjModel model = WriteObjModel(square.project, "/out/model.v1.obj");
   EXPECT_EQ(model.mtlPath, "/out/model.v1.mtl");
   EXPECT_TRUE(model.objText.starts_with("mtllib model.v1.mtl\n"));
-  // Four groups; B's photo-0 group starts after A's four vertices.
+  // Four groups; B's photo-0 group starts after A's four vertices and its two triangles'
+  // normals.
   for (const char* group : {"g A_0\n", "g A_1\n", "g B_0\n", "g B_1\n"}) {
     EXPECT_NE(model.objText.find(group), std::string::npos) << group;
   }
   EXPECT_NE(model.objText.find("usemtl back\n"), std::string::npos);
   const std::size_t groupB = model.objText.find("g B_0\n");
-  EXPECT_NE(model.objText.find(" 5/5/5", groupB), std::string::npos);
-  EXPECT_EQ(model.objText.find(" 9/9/9"), std::string::npos);
+  EXPECT_NE(model.objText.find(" 5/5/4", groupB), std::string::npos);
+  EXPECT_EQ(model.objText.find(" 9/9/"), std::string::npos);
+  EXPECT_EQ(model.objText.find("/5\n"), std::string::npos);
   EXPECT_NE(model.mtlText.find("newmtl front\n"), std::string::npos);
   EXPECT_NE(model.mtlText.find("map_Kd C:\\photos\\front.jpg\n"), std::string::npos);
 }
@@ -98,6 +111,199 @@ TEST(SaveModelTest, FormatByExtensionAndFailuresReported) {
   model::Project empty;
   ASSERT_TRUE(SaveModel(empty, dir.File("empty.x")).ok);
   EXPECT_EQ(std::filesystem::file_size(dir.File("empty.x")), 0u);
+}
+
+// A triangle as a model file gives it: its corners, the normal at each, and the photo whose
+// texture it carries.
+struct FileTriangle {
+  int photo = -1;
+  std::array<engine::Vec3, 3> corners;
+  std::array<engine::Vec3, 3> normals;
+};
+
+// The numbers and words of a model text, with `separators` read as spaces.
+std::vector<std::string> Words(const std::string& text, const std::string& separators) {
+  std::string spaced = text;
+  for (char& c : spaced) {
+    if (separators.find(c) != std::string::npos) c = ' ';
+  }
+  std::istringstream in(spaced);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+double Number(const std::string& word) {
+  std::istringstream in(word);
+  in.imbue(std::locale::classic());
+  double value = 0;
+  in >> value;
+  return value;
+}
+
+// The vectors of a list from `at` on, `n` of them; `at` moves past them.
+std::vector<engine::Vec3> Vectors(const std::vector<std::string>& words, std::size_t& at,
+                                  std::size_t n) {
+  std::vector<engine::Vec3> vectors;
+  for (std::size_t i = 0; i < n; ++i, at += 3) {
+    vectors.push_back({Number(words.at(at)), Number(words.at(at + 1)), Number(words.at(at + 2))});
+  }
+  return vectors;
+}
+
+// "g OBJECT_PHOTO" groups of "f v/t/n" triangles over running v and vn lists.
+std::vector<FileTriangle> ReadObj(const std::string& text, const model::Project&) {
+  std::vector<engine::Vec3> points, normals;
+  std::vector<FileTriangle> triangles;
+  int photo = -1;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> words = Words(line, "/");
+    if (words.empty()) continue;
+    std::size_t at = 1;
+    if (words[0] == "v") points.push_back(Vectors(words, at, 1)[0]);
+    if (words[0] == "vn") normals.push_back(Vectors(words, at, 1)[0]);
+    if (words[0] == "g") photo = std::atoi(words[1].substr(words[1].rfind('_') + 1).c_str());
+    if (words[0] != "f") continue;
+    FileTriangle& triangle = triangles.emplace_back();
+    triangle.photo = photo;
+    for (int k = 0; k < 3; ++k) {
+      triangle.corners[k] = points.at(std::atoi(words[1 + 3 * k].c_str()) - 1);
+      triangle.normals[k] = normals.at(std::atoi(words[3 + 3 * k].c_str()) - 1);
+    }
+  }
+  return triangles;
+}
+
+// The photo whose file a texture reference ends with.
+int PhotoOf(const std::string& reference, const model::Project& project) {
+  for (std::size_t p = 0; p < project.photos.size(); ++p) {
+    if (reference.ends_with(model::FileNamePart(project.photos[p]->path))) {
+      return static_cast<int>(p);
+    }
+  }
+  return -1;
+}
+
+// Shapes of "url", "point [...]" and "coordIndex [...]" with one normal per face.
+std::vector<FileTriangle> ReadVrml(const std::string& text, const model::Project& project) {
+  const std::vector<std::string> words = Words(text, ",\"");
+  std::vector<FileTriangle> triangles;
+  int photo = -1;
+  std::vector<engine::Vec3> points;
+  std::vector<std::array<int, 3>> faces;
+  for (std::size_t at = 0; at < words.size(); ++at) {
+    if (words[at] == "url") photo = PhotoOf(words[at + 1], project);
+    if (words[at] == "Coordinate") {
+      at += 4;  // Coordinate { point [
+      const std::size_t end = std::find(words.begin() + at, words.end(), "]") - words.begin();
+      points = Vectors(words, at, (end - at) / 3);
+    }
+    if (words[at] == "coordIndex") {
+      faces.clear();
+      for (at += 2; words[at] != "]"; at += 4) {
+        faces.push_back({std::atoi(words[at].c_str()), std::atoi(words[at + 1].c_str()),
+                         std::atoi(words[at + 2].c_str())});
+      }
+    }
+    if (words[at] == "Normal") {
+      at += 4;  // Normal { vector [
+      for (const std::array<int, 3>& face : faces) {
+        FileTriangle& triangle = triangles.emplace_back();
+        triangle.photo = photo;
+        const engine::Vec3 normal = Vectors(words, at, 1)[0];
+        for (int k = 0; k < 3; ++k) {
+          triangle.corners[k] = points.at(face[k]);
+          triangle.normals[k] = normal;
+        }
+      }
+    }
+  }
+  return triangles;
+}
+
+// Meshes of vertices and faces, then MeshNormals of normals and faces that index them, then
+// the texture's file name.
+std::vector<FileTriangle> ReadDirectX(const std::string& text, const model::Project& project) {
+  const std::vector<std::string> words = Words(text, ";,\"");
+  std::vector<FileTriangle> triangles;
+  for (std::size_t at = 0; at < words.size(); ++at) {
+    if (words[at] != "Mesh") continue;
+    at += 3;  // Mesh NAME {
+    auto vectors = [&] {
+      const std::size_t n = std::atoi(words.at(at++).c_str());
+      return Vectors(words, at, n);
+    };
+    auto faces = [&] {
+      std::vector<std::array<int, 3>> list(std::atoi(words.at(at++).c_str()));
+      for (auto& face : list) {
+        for (int k = 0; k < 3; ++k) face[k] = std::atoi(words.at(at + 1 + k).c_str());
+        at += 4;  // 3 a b c
+      }
+      return list;
+    };
+    const std::vector<engine::Vec3> points = vectors();
+    const std::vector<std::array<int, 3>> corners = faces();
+    at += 2;  // MeshNormals {
+    const std::vector<engine::Vec3> normals = vectors();
+    const std::vector<std::array<int, 3>> normalFaces = faces();
+    at = std::find(words.begin() + at, words.end(), "TextureFilename") - words.begin();
+    const int photo = PhotoOf(words.at(at + 2), project);
+    for (std::size_t f = 0; f < corners.size(); ++f) {
+      FileTriangle& triangle = triangles.emplace_back();
+      triangle.photo = photo;
+      for (int k = 0; k < 3; ++k) {
+        triangle.corners[k] = points.at(corners[f][k]);
+        triangle.normals[k] = normals.at(normalFaces.at(f)[k]);
+      }
+    }
+  }
+  return triangles;
+}
+
+// The house sample, every photo calibrated, with its meshes. Every triangle of every format
+// carries at each corner a unit normal at right angles to its sides, on the side of the camera
+// whose photo gives its texture, where the corners also turn counter-clockwise (the front face
+// of the files' readers).
+TEST(ModelNormalsTest, HouseTrianglesFaceTheirPhotosCamera) {
+  model::DocumentHost host;
+  model::ProjectDocument document(host);
+  const std::string sample = std::string(std::getenv("MODRIN_SOURCE_DIR")) + "/examples/house";
+  ASSERT_TRUE(document.OpenPath(sample + "/house.mpj").ok());
+  model::Project& house = document.project();
+  for (auto& photo : house.photos) photo->camera.pending = true;
+  engine::RunCalibration(house);
+  mesh::UpdateModelWithMeshes(house);
+
+  const struct {
+    const char* format;
+    std::string text;
+    std::function<std::vector<FileTriangle>(const std::string&, const model::Project&)> read;
+  } files[] = {
+      {"OBJ", WriteObjModel(house, "house.obj").objText, ReadObj},
+      {"VRML", WriteVrmlModel(house), ReadVrml},
+      {"DirectX", WriteDirectXModel(house), ReadDirectX},
+  };
+  for (const auto& file : files) {
+    const std::vector<FileTriangle> triangles = file.read(file.text, house);
+    EXPECT_EQ(triangles.size(), 14u) << file.format;
+    for (const FileTriangle& triangle : triangles) {
+      ASSERT_GE(triangle.photo, 0) << file.format;
+      const engine::CameraRecord& camera = house.photos[triangle.photo]->camera;
+      ASSERT_TRUE(camera.calibrated);
+      const auto& [a, b, c] = triangle.corners;
+      const engine::Vec3 centre = (a + b + c) / 3;
+      for (const engine::Vec3& normal : triangle.normals) {
+        EXPECT_NEAR(normal.SquaredLength(), 1, 1e-5) << file.format;
+        for (const engine::Vec3& side : {b - a, c - b, a - c}) {
+          EXPECT_LT(std::abs(engine::Dot(normal, side)) / std::sqrt(side.SquaredLength()), 1e-6)
+              << file.format << ", photo " << triangle.photo;
+        }
+        EXPECT_GT(engine::Dot(normal, camera.translation - centre), 0) << file.format;
+        EXPECT_GT(engine::Dot(normal, engine::Cross(b - a, c - a)), 0) << file.format;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -37,32 +37,39 @@ void AppendLine(std::string& out, const char* tag, std::initializer_list<double>
 
 }  // namespace
 
-void WriteObjGroup(const model::ObjectPhotoMesh& mesh, std::string& obj, int& base,
+void WriteObjGroup(const model::ObjectPhotoMesh& mesh, std::string& obj, ObjIndexBase& base,
                    const std::string& objectName, int groupNumber,
                    const std::string& materialName) {
   obj += "#Vertices\n";
   for (const model::MeshVertex* v : mesh.vertices()) AppendLine(obj, "v", {v->x, v->y, v->z});
   obj += "#Normals\n";
-  for (const model::MeshVertex* v : mesh.vertices()) AppendLine(obj, "vn", {v->nx, v->ny, v->nz});
+  for (const model::MeshTriangle& triangle : mesh.triangles()) {
+    const auto& n = triangle.normal;
+    AppendLine(obj, "vn", {n[0], n[1], n[2]});
+  }
   obj += "#Texture coordinates\n";
   for (const model::MeshVertex* v : mesh.vertices()) AppendLine(obj, "vt", {v->u, v->v});
   obj += "#Polygons\n";
   obj += "g " + objectName + "_";
   AppendNumber(obj, groupNumber);
   obj += "\nusemtl " + materialName + "\n";
+  int normal = base.normal;
   for (const model::MeshTriangle& triangle : mesh.triangles()) {
     obj += 'f';
     for (int k = 0; k < 3; ++k) {
-      const int index = base + VertexNumber(triangle.Corner(k));
+      const int index = base.vertex + VertexNumber(triangle.Corner(k));
       obj += ' ';
-      for (int repeat = 0; repeat < 3; ++repeat) {
-        if (repeat > 0) obj += '/';
-        AppendNumber(obj, index);
-      }
+      AppendNumber(obj, index);
+      obj += '/';
+      AppendNumber(obj, index);
+      obj += '/';
+      AppendNumber(obj, normal);
     }
     obj += '\n';
+    ++normal;
   }
-  base += static_cast<int>(mesh.vertices().size());
+  base.vertex += static_cast<int>(mesh.vertices().size());
+  base.normal = normal;
 }
 
 ObjModel WriteObjModel(const model::Project& project, const std::string& objPath) {
@@ -74,7 +81,7 @@ ObjModel WriteObjModel(const model::Project& project, const std::string& objPath
   for (const auto& photo : project.photos) {
     materials.push_back(WriteMaterial(model.mtlText, photo->path));
   }
-  int base = 1;
+  ObjIndexBase base;
   for (const auto& object : project.objects) {
     if (!object->current) continue;
     for (std::size_t j = 0; j < object->photoMeshes.size() && j < materials.size(); ++j) {

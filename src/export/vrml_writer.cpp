@@ -65,7 +65,13 @@ void WriteVrmlShape(const model::ObjectPhotoMesh& mesh, std::string& out,
   for (const model::MeshVertex* v : mesh.vertices()) AppendPoint(out, {v->x, v->y, v->z});
   out += "     ]\n    }\n    coordIndex [\n";
   AppendTriangleIndices(out, mesh, "     ");
-  out += "    ]\n    texCoord TextureCoordinate {\n     point [\n";
+  // One normal per triangle, in triangle order.
+  out += "    ]\n    normalPerVertex FALSE\n    normal Normal {\n     vector [\n";
+  for (const model::MeshTriangle& triangle : mesh.triangles()) {
+    const auto& n = triangle.normal;
+    AppendPoint(out, {n[0], n[1], n[2]});
+  }
+  out += "     ]\n    }\n    texCoord TextureCoordinate {\n     point [\n";
   for (const model::MeshVertex* v : mesh.vertices()) AppendPoint(out, {v->u, v->v});
   out += "     ]\n    }\n    texCoordIndex [\n";
   AppendTriangleIndices(out, mesh, "    ");

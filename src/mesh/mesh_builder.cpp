@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/geometry/vec.h"
 #include "engine/parallel_work.h"
 #include "engine/reconstruction.h"
 #include "mesh/triangulation.h"
@@ -73,6 +75,8 @@ std::uint64_t PixelKey(const model::ImagePoint& pixel) {
   return static_cast<std::uint64_t>(x) << 32 | y;
 }
 
+engine::Vec3 WorldPoint(const MeshVertex& vertex) { return {vertex.x, vertex.y, vertex.z}; }
+
 // Builds the cleared `mesh` of `photo` from the marked positions (ascending id) and the faces
 // traced in this photo (in face order).
 void BuildMesh(ObjectPhotoMesh& mesh, const model::Photo& photo, std::span<const Marked> marked,
@@ -93,7 +97,6 @@ void BuildMesh(ObjectPhotoMesh& mesh, const model::Photo& photo, std::span<const
     record.y = mark.pixel.y;
     record.u = normalized.x + 0.5;
     record.v = normalized.y + 0.5;
-    record.ny = -1;
     scratch.vertexOf[key.mark] = mesh.AddVertex(record);
   }
   auto vertexFor = [&](std::int32_t id) -> MeshVertex* {
@@ -121,6 +124,7 @@ void BuildMesh(ObjectPhotoMesh& mesh, const model::Photo& photo, std::span<const
     vertex->y = marked[i].position->coords[1];
     vertex->z = marked[i].position->coords[2];
   }
+  SetTriangleNormals(mesh, photo.camera);
 }
 
 // What every mesh of one model update reads from the graph, taken in once: the known positions
@@ -198,6 +202,29 @@ void BuildPhotoMeshes(model::Project& project, int p, const UpdateMarks& marks,
 }
 
 }  // namespace
+
+void SetTriangleNormals(ObjectPhotoMesh& mesh, const engine::CameraRecord& camera) {
+  // Below this sine of the angle between two sides the corners count as one line.
+  constexpr double kFlat = 1e-9;
+  for (model::MeshTriangle& triangle : mesh.triangles()) {
+    const engine::Vec3 a = WorldPoint(*triangle.Corner(0));
+    const engine::Vec3 ab = WorldPoint(*triangle.Corner(1)) - a;
+    const engine::Vec3 ac = WorldPoint(*triangle.Corner(2)) - a;
+    const engine::Vec3 toCamera = camera.translation - (a + (ab + ac) / 3);
+    engine::Vec3 normal = engine::Cross(ab, ac);
+    const double length = std::sqrt(normal.SquaredLength());
+    if (std::isfinite(length) &&
+        length > kFlat * std::sqrt(ab.SquaredLength() * ac.SquaredLength())) {
+      normal = normal / length;
+      if (camera.calibrated && engine::Dot(normal, toCamera) < 0) normal = normal * -1;
+    } else {
+      const double distance = std::sqrt(toCamera.SquaredLength());
+      const bool towardCamera = camera.calibrated && distance > 0 && std::isfinite(distance);
+      normal = towardCamera ? toCamera / distance : engine::Vec3{0, 0, 1};
+    }
+    triangle.normal = {normal.x, normal.y, normal.z};
+  }
+}
 
 void BuildObjectPhotoMesh(model::Object& object, int photoIndex,
                           const std::set<engine::Face, engine::FaceOrder>& faces) {

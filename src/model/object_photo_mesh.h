@@ -52,7 +52,6 @@ class OutgoingHalfEdges {
 struct MeshVertexRecord {
   double x = 0, y = 0, z = 0;
   double u = 0, v = 0;  // texture coordinates in the photo, in [0, 1], v up from the bottom row
-  double nx = 0, ny = 0, nz = 0;
 };
 
 // A mesh vertex: its fields and its place in the mesh.
@@ -101,7 +100,8 @@ class ElementPool {
 
 // A triangle of three half-edges e0 = a -> b, e1 = b -> c, e2 = c -> a. The builder makes them
 // counter-clockwise (positive area with x to the right and y up), or flat where points meet a
-// side exactly.
+// side exactly. The normal belongs to the triangle, not to its corners: the faces of one mesh
+// that meet at a corner need not lie in one plane.
 struct MeshTriangle {
   // Corner k is edges[k]->from; the vertex opposite edges[k] is edges[(k + 1) % 3]->to.
   MeshVertex* Corner(int k) const { return edges[static_cast<std::size_t>(k)]->from; }
@@ -111,6 +111,9 @@ struct MeshTriangle {
   std::size_t slot() const { return slot_; }
 
   std::array<MeshHalfEdge*, 3> edges{};
+  // Unit length, world axes, on the side the mesh's photo sees; set by the mesh builder once
+  // the corners have their world coordinates, (0, 0, 0) until then.
+  std::array<double, 3> normal{};
 
  private:
   friend class ObjectPhotoMesh;

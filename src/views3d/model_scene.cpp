@@ -16,6 +16,16 @@ namespace {
 
 constexpr int kLargestTextureSide = 1024;
 
+constexpr double kRadiansPerDegree = std::numbers::pi / 180;
+
+// Turns the pair (a, b) by `degrees` from a toward b.
+void Rotate(double& a, double& b, float degrees) {
+  const double c = std::cos(degrees * kRadiansPerDegree), s = std::sin(degrees * kRadiansPerDegree);
+  const double turnedA = a * c - b * s;
+  b = a * s + b * c;
+  a = turnedA;
+}
+
 // The meshes drawn for photo `photo`: every current object's, in object order.
 template <typename Visit>
 void ForEachTriangle(const model::Project& project, std::size_t photo, Visit visit) {
@@ -97,12 +107,13 @@ ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>&
     std::vector<DrawVertex>& vertices = entries[i].vertices;
     vertices.clear();
     ForEachTriangle(project, i, [&](const model::MeshTriangle& triangle) {
+      const auto& n = triangle.normal;
       for (int k = 0; k < 3; ++k) {
         const model::MeshVertex& v = *triangle.Corner(k);
         // The model's z axis points up on the screen and its y axis into the screen.
         vertices.push_back({static_cast<float>(v.u), static_cast<float>(v.v),
-                            static_cast<float>(v.nx), static_cast<float>(v.nz),
-                            static_cast<float>(-v.ny), static_cast<float>(v.x - c[0]),
+                            static_cast<float>(n[0]), static_cast<float>(n[2]),
+                            static_cast<float>(-n[1]), static_cast<float>(v.x - c[0]),
                             static_cast<float>(v.z - c[2]), static_cast<float>(-(v.y - c[1]))});
       }
     });
@@ -110,20 +121,57 @@ ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>&
   return box;
 }
 
-float FitDistance(const ModelBox& box, double fovy, double aspect) {
+std::array<double, 3> Turned(const ViewPose& pose, const std::array<double, 3>& point) {
+  auto [x, y, z] = point;
+  // OpenGL applies the rotation given last first.
+  Rotate(x, y, pose.rotZ);
+  Rotate(z, x, pose.rotY);
+  Rotate(y, z, pose.rotX);
+  return {x, y, z};
+}
+
+ViewPose HomeTurn(const model::Project& project, const ModelBox& box) {
+  constexpr float kLowestHomeElevation = 20.0f;
+  const auto first = std::find_if(project.photos.begin(), project.photos.end(),
+                                  [](const auto& photo) { return photo->camera.calibrated; });
+  if (box.empty() || first == project.photos.end()) return {30.0f, -30.0f, 0};
+  const engine::Vec3& eye = (*first)->camera.translation;
+  const double dx = eye.x - box.center[0], dy = eye.y - box.center[1], dz = eye.z - box.center[2];
+  // In the view's axes the eye lies at (dx, dz, -dy): turned about the upright axis into the
+  // view's y-z plane, then tilted onto the view's z axis.
+  const auto degrees = [](double radians) {
+    return static_cast<float>(radians / kRadiansPerDegree);
+  };
+  return {std::max(kLowestHomeElevation, degrees(std::atan2(dz, std::hypot(dx, dy)))),
+          degrees(std::atan2(-dx, -dy)), 0};
+}
+
+float FitDistance(const ModelBox& box, const ViewPose& turn, double fovy, double aspect) {
   if (box.empty()) return -10.0f;
-  const double t = std::tan(fovy / 2 * std::numbers::pi / 180);
+  const double t = std::tan(fovy / 2 * kRadiansPerDegree) * kFitShare;
   const double hx = (box.max[0] - box.min[0]) / 2;
   const double hy = (box.max[1] - box.min[1]) / 2;
   const double hz = (box.max[2] - box.min[2]) / 2;
-  return static_cast<float>(-std::max(hz / t, hx / (aspect * t)) - hy);
+  // Each corner, at depth distance - z before the eye, needs |x| <= t * aspect * depth and
+  // |y| <= t * depth.
+  double distance = 0;
+  for (const double sx : {-1.0, 1.0}) {
+    for (const double sy : {-1.0, 1.0}) {
+      for (const double sz : {-1.0, 1.0}) {
+        const auto [x, y, z] = Turned(turn, {sx * hx, sz * hz, -sy * hy});
+        distance = std::max(distance, z + std::max(std::abs(x) / (aspect * t), std::abs(y) / t));
+      }
+    }
+  }
+  return static_cast<float>(-distance);
 }
 
-bool OutgrowsFit(const ModelBox& fitted, const ModelBox& box, double fovy, double aspect) {
+bool OutgrowsFit(const ModelBox& fitted, const ModelBox& box, const ViewPose& turn, double fovy,
+                 double aspect) {
   if (box.empty()) return false;
   if (fitted.empty()) return true;
   // Both distances are worked out the same way, so a box of the same size gives the same one.
-  return FitDistance(box, fovy, aspect) < FitDistance(fitted, fovy, aspect);
+  return FitDistance(box, turn, fovy, aspect) < FitDistance(fitted, turn, fovy, aspect);
 }
 
 void SetDepthRange(const ModelBox& box, float zDist, Projection& projection) {

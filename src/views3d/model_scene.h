@@ -15,8 +15,8 @@ class Project;
 namespace modrin::views3d {
 
 // One corner of a drawn triangle in OpenGL's interleaved T2F_N3F_V3F layout: texture
-// coordinates, normal, position. The view's axes: x right, y up (the model's z), z towards the
-// eye (minus the model's y), centred on the model's bounding box.
+// coordinates, the triangle's normal, position. The view's axes: x right, y up (the model's
+// z), z towards the eye (minus the model's y), centred on the model's bounding box.
 struct DrawVertex {
   float s = 0, t = 0;
   float nx = 0, ny = 0, nz = 0;
@@ -65,13 +65,23 @@ std::vector<PhotoDrawEntry> CreateEntries(const model::Project& project);
 ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>& entries);
 
 // The eye and projection of the view: the model turned by rotX, rotY, rotZ (degrees, about the
-// view's x, y, z axes) and moved zDist along the view's z axis.
+// view's x, y, z axes) and moved zDist along the view's z axis. Turned as OpenGL applies them,
+// z first: with rotZ at 0, rotY turns the model about its upright axis and rotX then tilts it
+// toward the eye, so rotX is the eye's elevation above the model's horizon.
 struct ViewPose {
   float rotX = 0, rotY = 0, rotZ = 0;
   float zDist = -10.0f;
 
   bool operator==(const ViewPose&) const = default;
 };
+
+// The elevation a turn may reach: from straight below (-90) to straight above (90), so the
+// model never turns over.
+inline constexpr float kLowestElevation = -90.0f;
+inline constexpr float kHighestElevation = 90.0f;
+
+// The share of the view's half-width and half-height that a fitted model's box reaches.
+inline constexpr double kFitShare = 0.85;
 
 struct Projection {
   double fovy = 45.0;  // degrees, vertical
@@ -80,15 +90,26 @@ struct Projection {
   double zFar = 100.0;
 };
 
-// The distance at which the whole box shows in a view of the given field and aspect: the box's
-// front face just fills the view.
-float FitDistance(const ModelBox& box, double fovy, double aspect);
+// A point given in the view's axes relative to the box centre, turned by the pose's rotation
+// as the view draws it.
+std::array<double, 3> Turned(const ViewPose& pose, const std::array<double, 3>& point);
+
+// The turn the view starts from and goes back to (Home, Full screen): the model seen from the
+// side of the camera of the first calibrated photo, at least 20 degrees above the horizon so
+// that its top shows; from above and in front (30 degrees up, 30 to the right) when no photo
+// is calibrated or the model is empty. zDist is left at its default.
+ViewPose HomeTurn(const model::Project& project, const ModelBox& box);
+
+// The distance at which the whole box shows in a view of the given field and aspect, turned
+// as `turn` is: every corner within kFitShare of the view's half-width and half-height.
+float FitDistance(const ModelBox& box, const ViewPose& turn, double fovy, double aspect);
 
 // Whether a model whose box is now `box` has grown out of the view last fitted to `fitted`:
-// it needs the eye farther away than that fit put it (at the view's field and aspect as they
-// are now), or the fit was made with nothing to show. A box that shrinks or keeps its size,
-// wherever its centre moved, still shows whole, centred in the view.
-bool OutgrowsFit(const ModelBox& fitted, const ModelBox& box, double fovy, double aspect);
+// it needs the eye farther away than that fit put it (at the view's turn, field and aspect as
+// they are now), or the fit was made with nothing to show. A box that shrinks or keeps its
+// size, wherever its centre moved, still shows whole, centred in the view.
+bool OutgrowsFit(const ModelBox& fitted, const ModelBox& box, const ViewPose& turn, double fovy,
+                 double aspect);
 
 // The near and far planes for the box seen from `zDist`: a tenth of the distance to the box's
 // near face and ten times the distance to its far face.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -86,7 +87,7 @@ TEST(ArraysTest, CornersInViewAxesAroundTheBoxCentre) {
       EXPECT_FLOAT_EQ(d->x, static_cast<float>(v.x - 0.5));
       EXPECT_FLOAT_EQ(d->y, static_cast<float>(v.z - 0.5));
       EXPECT_FLOAT_EQ(d->z, static_cast<float>(-v.y));
-      // The model's normal (0, -1, 0) faces the eye.
+      // The square's normal, (0, -1, 0) toward the side its marks show, faces the eye.
       EXPECT_EQ((std::array<float, 3>{d->nx, d->ny, d->nz}), (std::array<float, 3>{0, 0, 1}));
     }
   }
@@ -116,23 +117,37 @@ TEST(ArraysTest, PhotoWithoutPictureHasNoTexture) {
   EXPECT_TRUE(entries[1].vertices.empty());
 }
 
-// The box's front face just fills the view: its height decides in a square view, its width in
-// a narrow one; the depth range brackets the box.
-TEST(FitTest, FrontFaceFillsTheViewAndDepthRangeBracketsTheBox) {
+// Unturned, the box's front face fills kFitShare of the view: its height decides in a square
+// view, its width in a narrow one. Turned, every corner keeps within that share, and one
+// reaches it. The depth range brackets the box.
+TEST(FitTest, BoxFillsItsShareOfTheViewAndDepthRangeBracketsTheBox) {
   const ModelBox box = Box({-1, -0.5, -2}, {1, 0.5, 2});
-  const double t = std::tan(22.5 * std::numbers::pi / 180);
-  EXPECT_FLOAT_EQ(FitDistance(box, 45, 1.0), static_cast<float>(-2 / t - 0.5));
-  EXPECT_FLOAT_EQ(FitDistance(box, 45, 0.25), static_cast<float>(-1 / (0.25 * t) - 0.5));
+  const double t = std::tan(22.5 * std::numbers::pi / 180) * kFitShare;
+  const ViewPose unturned;
+  EXPECT_FLOAT_EQ(FitDistance(box, unturned, 45, 1.0), static_cast<float>(-2 / t - 0.5));
+  EXPECT_FLOAT_EQ(FitDistance(box, unturned, 45, 0.25), static_cast<float>(-1 / (0.25 * t) - 0.5));
+
+  for (const ViewPose& turn : {ViewPose{30, -30, 0}, ViewPose{-90, 200, 15}, ViewPose{5, 91, 0}}) {
+    const float zDist = FitDistance(box, turn, 45, 1.5);
+    double widest = 0;
+    for (int corner = 0; corner < 8; ++corner) {
+      const double x = corner & 1 ? 1 : -1, y = corner & 2 ? 0.5 : -0.5, z = corner & 4 ? 2 : -2;
+      const auto [vx, vy, vz] = Turned(turn, {x, z, -y});
+      const double depth = -(vz + zDist);
+      widest = std::max({widest, std::abs(vx) / (depth * 1.5 * t), std::abs(vy) / (depth * t)});
+    }
+    EXPECT_NEAR(widest, 1, 1e-6) << turn.rotX << " " << turn.rotY;
+  }
 
   Projection projection;
-  const float zDist = FitDistance(box, 45, 1.0);
+  const float zDist = FitDistance(box, unturned, 45, 1.0);
   SetDepthRange(box, zDist, projection);
   EXPECT_NEAR(projection.zNear, (-0.5 - zDist) * 0.1, 1e-6);
   EXPECT_NEAR(projection.zFar, (0.5 - zDist) * 10.0, 1e-6);
 
   // A box of one point, or none, still gives a depth range OpenGL accepts.
   const ModelBox point = Box({3, 3, 3}, {3, 3, 3});
-  SetDepthRange(point, FitDistance(point, 45, 1.0), projection);
+  SetDepthRange(point, FitDistance(point, unturned, 45, 1.0), projection);
   EXPECT_GT(projection.zNear, 0);
   EXPECT_GT(projection.zFar, projection.zNear);
   SetDepthRange(ModelBox{}, -10, projection);
@@ -158,10 +173,13 @@ TEST(FitTest, RefitOnlyWhenTheBoxOutgrowsTheFit) {
       {"taller, beyond the width's share", Box({0, 0, 0}, {8, 6, 5}), true},
       {"taller, within the width's share", Box({0, 0, 0}, {8, 6, 3.5}), false},
   };
-  for (const auto& c : cases) EXPECT_EQ(OutgrowsFit(fitted, c.box, 45, 2.0), c.refit) << c.what;
+  const ViewPose unturned;
+  for (const auto& c : cases) {
+    EXPECT_EQ(OutgrowsFit(fitted, c.box, unturned, 45, 2.0), c.refit) << c.what;
+  }
   // A fit made before there was anything to show shows nothing of a model that appears.
-  EXPECT_TRUE(OutgrowsFit(ModelBox{}, fitted, 45, 2.0));
-  EXPECT_FALSE(OutgrowsFit(ModelBox{}, ModelBox{}, 45, 2.0));
+  EXPECT_TRUE(OutgrowsFit(ModelBox{}, fitted, unturned, 45, 2.0));
+  EXPECT_FALSE(OutgrowsFit(ModelBox{}, ModelBox{}, unturned, 45, 2.0));
 }
 
 }  // namespace

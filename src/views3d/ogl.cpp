@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QSurfaceFormat>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -124,19 +125,23 @@ void Ogl::CreateTextures(const model::Project& project) {
 
 void Ogl::BuildArrays(const model::Project& project) {
   box_ = views3d::BuildArrays(project, photoEntries_);
+  homeTurn_ = HomeTurn(project, box_);
 }
 
 void Ogl::BuildDisplayLists() { listsStale_ = true; }
 
 void Ogl::FitView() {
-  pose_.zDist = FitDistance(box_, projection_.fovy, projection_.aspect);
+  pose_.zDist = FitDistance(box_, pose_, projection_.fovy, projection_.aspect);
   fittedBox_ = box_;
+  fittedPose_ = pose_;
   UpdateProjection();
 }
 
 void Ogl::ResetView() {
+  pose_.rotX = homeTurn_.rotX;
+  pose_.rotY = homeTurn_.rotY;
+  pose_.rotZ = homeTurn_.rotZ;
   FitView();
-  pose_.rotX = pose_.rotY = pose_.rotZ = 0;
 }
 
 void Ogl::UpdateProjection() {
@@ -166,6 +171,12 @@ void Ogl::initializeGL() {
 void Ogl::resizeGL(int w, int h) {
   if (h < 1) return;
   projection_.aspect = static_cast<double>(w) / h;
+  // A view that nothing has moved since its fit stays fitted to its new shape; among others
+  // the first one, which may be fitted before the view has its size.
+  if (pose_ == fittedPose_) {
+    pose_.zDist = FitDistance(box_, pose_, projection_.fovy, projection_.aspect);
+    fittedPose_ = pose_;
+  }
   SetDepthRange(box_, pose_.zDist, projection_);
 }
 
@@ -272,8 +283,9 @@ void Ogl::mouseMoveEvent(QMouseEvent* event) {
     pose_.zDist += static_cast<float>(move.y()) * kZoomSpeed;
   } else {
     setCursor(rotateCursor_);
-    pose_.rotY += static_cast<float>(move.x()) * kRotSpeed;
-    pose_.rotX += static_cast<float>(move.y()) * kRotSpeed;
+    pose_.rotY += static_cast<float>(move.x()) * DragRate();
+    pose_.rotX = std::clamp(pose_.rotX + static_cast<float>(move.y()) * DragRate(),
+                            kLowestElevation, kHighestElevation);
   }
   moved_ = true;
   StartTimer();
@@ -326,8 +338,7 @@ void Ogl::keyPressEvent(QKeyEvent* event) {
       timer_.stop();
       return;
     case Qt::Key_Home:
-      FitView();
-      pose_.rotX = pose_.rotY = pose_.rotZ = 0;
+      ResetView();
       break;
     case Qt::Key_Shift:
       if (hasContent() && (QGuiApplication::mouseButtons() & Qt::LeftButton)) {
@@ -354,7 +365,12 @@ void Ogl::timerEvent(QTimerEvent* event) {
   }
   const bool turning = velocity_ != kStill;
   if (turning) {
+    // A tilt stops at straight above or below instead of turning the model over.
     pose_.rotX += velocity_.rotX;
+    if (pose_.rotX < kLowestElevation || pose_.rotX > kHighestElevation) {
+      pose_.rotX = std::clamp(pose_.rotX, kLowestElevation, kHighestElevation);
+      velocity_.rotX = 0;
+    }
     pose_.rotY += velocity_.rotY;
     pose_.rotZ += velocity_.rotZ;
     pose_.zDist += velocity_.zDist;

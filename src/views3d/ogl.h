@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QOpenGLWidget>
 #include <QPoint>
+#include <algorithm>
 #include <vector>
 
 #include "views3d/model_scene.h"
@@ -31,17 +32,19 @@ class Ogl : public QOpenGLWidget {
   void ReleaseGL();
   // One texture and one entry per photo of the project as it is now.
   void CreateTextures(const model::Project& project);
-  // The entries' vertices from the current objects' meshes, and the model's box.
+  // The entries' vertices from the current objects' meshes, the model's box and the turn
+  // ResetView goes back to.
   void BuildArrays(const model::Project& project);
   // The display lists are compiled again from the entries at the next paint.
   void BuildDisplayLists();
-  // The whole model in view, at the rotation it has.
+  // The whole model in view with a margin, at the rotation it has. The fit is kept through
+  // resizes until something moves the model.
   void FitView();
-  // The whole model in view, unturned.
+  // The whole model in view with a margin, turned back to the home turn (HomeTurn).
   void ResetView();
   // Whether the arrays last built hold a model too large for the view as last fitted.
   bool OutgrewFit() const {
-    return OutgrowsFit(fittedBox_, box_, projection_.fovy, projection_.aspect);
+    return OutgrowsFit(fittedBox_, box_, pose_, projection_.fovy, projection_.aspect);
   }
   // The depth range for the box as it stands, then an immediate redraw.
   void UpdateProjection();
@@ -61,8 +64,11 @@ class Ogl : public QOpenGLWidget {
   const Projection& projection() const { return projection_; }
   bool timerRunning() const { return timer_.isActive(); }
 
-  static constexpr float kRotSpeed = 1.5f;   // degrees per pixel of drag and per key press
+  static constexpr float kRotSpeed = 1.5f;   // degrees per timer tick added by a key press
   static constexpr float kZoomSpeed = 0.1f;  // zDist units per pixel of shift-drag and per key
+  // Degrees per pixel of drag, either way: a drag across the whole width turns the model half
+  // round.
+  float DragRate() const { return 180.0f / static_cast<float>(std::max(1, width())); }
 
  protected:
   void initializeGL() override;
@@ -93,9 +99,11 @@ class Ogl : public QOpenGLWidget {
 
   bool wireframe_ = false;
   bool autoRedraw_ = true;
-  ModelBox box_;        // empty until the first arrays are built
-  ModelBox fittedBox_;  // the box the last fit was made for
+  ModelBox box_;         // empty until the first arrays are built
+  ModelBox fittedBox_;   // the box the last fit was made for
+  ViewPose fittedPose_;  // the pose the last fit left
   ViewPose pose_;
+  ViewPose homeTurn_;              // the rotation ResetView turns to
   ViewPose velocity_{0, 0, 0, 0};  // added to the pose on every timer tick
   bool moved_ = false;             // a drag or wheel turn moved the model since the last tick
   Projection projection_;

@@ -24,7 +24,7 @@ class OglFrame : public QMainWindow {
   enum UpdateFlag {
     kInitialize = 1,   // textures and entries made again from the project's photos
     kUpdateModel = 2,  // coordinates, faces and meshes recomputed
-    kFit = 4,          // the model fitted into the view, unturned
+    kFit = 4,          // the model fitted into the view, turned back to its home turn
   };
 
   explicit OglFrame(QWidget* parent = nullptr);

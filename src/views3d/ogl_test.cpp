@@ -8,8 +8,10 @@
 #include <QApplication>
 #include <QCursor>
 #include <QImage>
+#include <QMatrix4x4>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVector3D>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -22,6 +24,8 @@
 #include "views3d/ogl_frame.h"
 
 using modrin::views3d::DrawVertex;
+using modrin::views3d::FitDistance;
+using modrin::views3d::HomeTurn;
 using modrin::views3d::Ogl;
 using modrin::views3d::OglFrame;
 using modrin::views3d::ViewPose;
@@ -40,14 +44,36 @@ const ViewPose kStill{0, 0, 0, 0};
 
 bool IsWhite(QRgb pixel) { return qRed(pixel) > 250 && qGreen(pixel) > 250 && qBlue(pixel) > 250; }
 
-// Where a view-space point lands in the view's picture, for the pose with no rotation.
+// The view's eye transform as OpenGL makes it from the pose: moved, then turned about x, y, z.
+QMatrix4x4 EyeFromView(const ViewPose& pose) {
+  QMatrix4x4 matrix;
+  matrix.translate(0, 0, pose.zDist);
+  matrix.rotate(pose.rotX, 1, 0, 0);
+  matrix.rotate(pose.rotY, 0, 1, 0);
+  matrix.rotate(pose.rotZ, 0, 0, 1);
+  return matrix;
+}
+
+// Where a view-space point lands in the view: x and y from -1 to 1 across the picture, y up.
+QPointF DeviceCoordinates(const Ogl& view, const QVector3D& point) {
+  const auto& p = view.projection();
+  QMatrix4x4 projection;
+  projection.perspective(static_cast<float>(p.fovy), static_cast<float>(p.aspect),
+                         static_cast<float>(p.zNear), static_cast<float>(p.zFar));
+  return (projection * EyeFromView(view.pose())).map(point).toPointF();
+}
+
+// Where a view-space point lands in the view's picture.
 QPoint Projected(const Ogl& view, const DrawVertex& vertex, QSize size) {
-  const double t = std::tan(view.projection().fovy / 2 * std::numbers::pi / 180);
-  const double depth = -(vertex.z + view.pose().zDist);
-  const double x = vertex.x / (depth * t * view.projection().aspect);
-  const double y = vertex.y / (depth * t);
-  return {static_cast<int>((x + 1) / 2 * size.width()),
-          static_cast<int>((1 - y) / 2 * size.height())};
+  const QPointF device = DeviceCoordinates(view, {vertex.x, vertex.y, vertex.z});
+  return {static_cast<int>((device.x() + 1) / 2 * size.width()),
+          static_cast<int>((1 - device.y()) / 2 * size.height())};
+}
+
+// The horizontal direction and the elevation, in degrees, of a model-space direction.
+QPointF AzimuthAndElevation(double x, double y, double z) {
+  const double degrees = 180 / std::numbers::pi;
+  return {std::atan2(y, x) * degrees, std::atan2(z, std::hypot(x, y)) * degrees};
 }
 
 // The share of pixels that are not white, and their bounding rectangle.
@@ -87,10 +113,12 @@ class OglTest : public QObject {
   void initTestCase();
   void drawsTheHouseWhereItProjects();
   void wireframeDrawsTheTriangleSides();
+  void firstViewShowsTheWholeModelFromTheFirstPhoto();
   void fullScreenFitsTheTurnedModel();
   void withoutContentOnlyKeysAct();
   void timerDrawsOnlyWhileTheModelTurns();
   void mouseTurnsAndZooms();
+  void elevationStopsStraightAboveAndBelow();
   void updateFitsAGrownModelAgain();
 
  private:
@@ -189,12 +217,66 @@ void OglTest::wireframeDrawsTheTriangleSides() {
   QCOMPARE(view.grabFramebuffer(), faces);
 }
 
+// The first view of the calibrated house: every corner of the model's box within the middle
+// 90 % of the view, some near its edge, and the eye on the side of the first photo's camera,
+// raised at least 20 degrees, not the head-on default. Resizes keep a view nothing has moved
+// fitted, and leave a turned one as it is.
+void OglTest::firstViewShowsTheWholeModelFromTheFirstPhoto() {
+  ShowFrame();
+  Ogl& view = *frame_->view();
+  const auto& box = view.box();
+  auto widestCorner = [&] {
+    double widest = 0;
+    for (int corner = 0; corner < 8; ++corner) {
+      const double x = corner & 1 ? box.max[0] : box.min[0];
+      const double y = corner & 2 ? box.max[1] : box.min[1];
+      const double z = corner & 4 ? box.max[2] : box.min[2];
+      const QPointF device =
+          DeviceCoordinates(view, QVector3D(static_cast<float>(x - box.center[0]),
+                                            static_cast<float>(z - box.center[2]),
+                                            static_cast<float>(box.center[1] - y)));
+      widest = std::max({widest, std::abs(device.x()), std::abs(device.y())});
+    }
+    return widest;
+  };
+  // Fitted: every corner within 90 % of the view, one beyond 70 %.
+  auto checkFitted = [&](const char* when) {
+    const double widest = widestCorner();
+    QVERIFY2(widest <= 0.9 && widest > 0.7, qPrintable(QString("%1: %2").arg(when).arg(widest)));
+  };
+  checkFitted("first view");
+  const QVector3D eye = EyeFromView(view.pose()).inverted().map(QVector3D(0, 0, 0));
+  const QPointF seen = AzimuthAndElevation(eye.x(), -eye.z(), eye.y());
+  const modrin::engine::Vec3& camera = document_->project().photos[0]->camera.translation;
+  const QPointF photo = AzimuthAndElevation(camera.x - box.center[0], camera.y - box.center[1],
+                                            camera.z - box.center[2]);
+  QVERIFY2(std::abs(seen.x() - photo.x()) < 0.5,
+           qPrintable(QString("%1 %2").arg(seen.x()).arg(photo.x())));
+  QVERIFY2(std::abs(seen.y() - std::max(20.0, photo.y())) < 0.5,
+           qPrintable(QString("%1 %2").arg(seen.y()).arg(photo.y())));
+
+  // Made narrow before anything moved it, the view stays fitted; once turned, it stays as the
+  // user left it.
+  frame_->resize(200, 340);
+  QTRY_COMPARE(view.width(), 200);
+  checkFitted("made narrow");
+  DragTo(view, QPoint(10, 0));
+  const ViewPose turned = view.pose();
+  frame_->resize(420, 340);
+  QTRY_COMPARE(view.width(), 420);
+  QCOMPARE(view.pose(), turned);
+  frame_->resize(200, 340);
+  QTRY_COMPARE(view.width(), 200);
+  frame_->fullScreenAction()->trigger();
+  checkFitted("Full screen when narrow");
+}
+
 void OglTest::fullScreenFitsTheTurnedModel() {
   ShowFrame();
   Ogl& view = *frame_->view();
   QRect fitted;
   ModelShare(view.grabFramebuffer(), &fitted);
-  // Zoomed in and turned, then Full screen: unturned and whole again; Home does the same.
+  // Zoomed in and turned, then Full screen: turned back and whole again; Home does the same.
   auto zoomAndTurn = [&view] {
     for (int i = 0; i < 40; ++i) QTest::keyClick(&view, Qt::Key_Up);
     QTest::keyClick(&view, Qt::Key_5, Qt::KeypadModifier);
@@ -210,8 +292,8 @@ void OglTest::fullScreenFitsTheTurnedModel() {
   zoomAndTurn();
   QTest::keyClick(&view, Qt::Key_Home);
   QCOMPARE(view.grabFramebuffer(), shot);
-  // The box's front face just fills the view in one direction, centred in the other.
-  QVERIFY2(bounds.width() >= shot.width() * 0.9 || bounds.height() >= shot.height() * 0.9,
+  // The model is drawn whole, clear of the edges, near the middle.
+  QVERIFY2(shot.rect().adjusted(4, 4, -4, -4).contains(bounds),
            qPrintable(QString("%1 x %2").arg(bounds.width()).arg(bounds.height())));
   QVERIFY(std::abs(bounds.center().x() - shot.width() / 2) < shot.width() / 8);
 }
@@ -287,32 +369,65 @@ void OglTest::timerDrawsOnlyWhileTheModelTurns() {
   QCOMPARE(view.velocity(), kStill);
 }
 
-// Each drag move and wheel turn moves the model and draws it.
+// Each drag move and wheel turn moves the model and draws it. A drag turns the model by 180
+// degrees per view width, either way.
 void OglTest::mouseTurnsAndZooms() {
   ShowFrame();
   Ogl& view = *frame_->view();
   // The pointer's own move arrives before the press, and the frames drawn so far are done.
   QCursor::setPos(view.mapToGlobal(QPoint(10, 10)));
   QTest::qWait(100);
-  QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(100, 100));
+  QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(0, 100));
   QSignalSpy frames(&view, &Ogl::frameSwapped);
-  DragTo(view, {110, 96});
-  QCOMPARE(view.pose().rotY, 15.0f);
-  QCOMPARE(view.pose().rotX, -6.0f);
+  const ViewPose start = view.pose();
+  const float rate = 180.0f / static_cast<float>(view.width());
+  DragTo(view, {10, 96});
+  QCOMPARE(view.pose().rotY, start.rotY + 10 * rate);
+  QCOMPARE(view.pose().rotX, start.rotX - 4 * rate);
   QCOMPARE(view.cursor().shape(), Qt::BitmapCursor);
   QTRY_VERIFY(!frames.isEmpty());
   frames.clear();
-  const float zDist = view.pose().zDist;
-  DragTo(view, {110, 106}, Qt::ShiftModifier);
-  QCOMPARE(view.pose(), (ViewPose{-6.0f, 15.0f, 0, zDist + 1.0f}));
+  const ViewPose turned = view.pose();
+  DragTo(view, {10, 106}, Qt::ShiftModifier);
+  QCOMPARE(view.pose(), (ViewPose{turned.rotX, turned.rotY, 0, turned.zDist + 1.0f}));
   QTRY_VERIFY(!frames.isEmpty());
   frames.clear();
-  QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(110, 106));
+  // Across the whole width: half round.
+  DragTo(view, {10 + view.width(), 106});
+  QVERIFY(std::abs(view.pose().rotY - (turned.rotY + 180)) < 1e-3f);
+  QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(10 + view.width(), 106));
   QCOMPARE(view.cursor().shape(), Qt::ArrowCursor);
   // A wheel notch moves the model 1.2 units nearer.
+  const float zDist = view.pose().zDist;
   TurnWheel(view, 120);
-  QCOMPARE(view.pose().zDist, zDist + 1.0f + 1.2f);
+  QCOMPARE(view.pose().zDist, zDist + 1.2f);
   QTRY_VERIFY(!frames.isEmpty());
+}
+
+// A drag, however long, and keypad 8 and 2, however often, tilt the model no further than seen
+// from straight above or below; the tilt key's turning stops there, the other turns go on.
+void OglTest::elevationStopsStraightAboveAndBelow() {
+  ShowFrame();
+  Ogl& view = *frame_->view();
+  QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(100, 100));
+  DragTo(view, {100, 100 + 3 * view.width()});
+  QCOMPARE(view.pose().rotX, 90.0f);
+  DragTo(view, {120, 100 - 3 * view.width()});
+  QCOMPARE(view.pose().rotX, -90.0f);
+  // Dragged back, the tilt leaves the limit at once.
+  DragTo(view, {120, 110 - 3 * view.width()});
+  QCOMPARE(view.pose().rotX, -90.0f + 10 * 180.0f / static_cast<float>(view.width()));
+  QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(120, 110));
+
+  QCursor::setPos(view.mapToGlobal(view.rect().center()));
+  QTest::keyClick(&view, Qt::Key_Right);
+  for (const auto& [key, limit] : {std::pair{Qt::Key_8, 90.0f}, std::pair{Qt::Key_2, -90.0f}}) {
+    for (int i = 0; i < 4; ++i) QTest::keyClick(&view, key, Qt::KeypadModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(view.pose().rotX, limit, 10000);
+    QCOMPARE(view.velocity().rotX, 0.0f);
+    QCOMPARE(view.velocity().rotY, 1.5f);
+  }
+  QTest::keyClick(&view, Qt::Key_End);
 }
 
 // The house shown before its calibration, then calibrated (as OK in the calibration dialog
@@ -328,13 +443,18 @@ void OglTest::updateFitsAGrownModelAgain() {
   const ViewPose before = view.pose();
   QVERIFY(Calibrate(house->project()));
   frame_->UpdateView();
-  // The eye moves back as far as Full screen puts it, and the model keeps the user's turn.
+  // The eye moves back as far as a fit at the user's turn puts it, and the model keeps that
+  // turn; Full screen turns it back to the view from the first photo.
   const ViewPose updated = view.pose();
   QVERIFY(updated.zDist < before.zDist);
   QCOMPARE(updated.rotX, before.rotX);
   QCOMPARE(updated.rotY, before.rotY);
+  QCOMPARE(updated.zDist,
+           FitDistance(view.box(), updated, view.projection().fovy, view.projection().aspect));
   frame_->fullScreenAction()->trigger();
-  QCOMPARE(view.pose().zDist, updated.zDist);
+  const ViewPose home = HomeTurn(house->project(), view.box());
+  QCOMPARE(view.pose().rotX, home.rotX);
+  QCOMPARE(view.pose().rotY, home.rotY);
 
   DragTo(view, QPoint(80, 20));
   const ViewPose turned = view.pose();
