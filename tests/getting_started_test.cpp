@@ -12,10 +12,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
-#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -146,11 +145,13 @@ class GettingStartedTest : public QObject {
     QVERIFY(scaled.save(QDir(folder).filePath(name), "JPG", 88));
   }
   QImage WindowShot() { return app_->mainFrame().grab().toImage(); }
-  // The screen, for a dialog above the window.
-  static QImage ScreenShot(QWidget* over) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = over->frameGeometry().united(over->window()->frameGeometry());
-    return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+  // The window with `dialog` drawn where it shows above it.
+  QImage WindowShot(QWidget* dialog) {
+    QImage shot = WindowShot();
+    QPainter painter(&shot);
+    painter.drawPixmap(app_->mainFrame().mapFromGlobal(dialog->mapToGlobal(QPoint())),
+                       dialog->grab());
+    return shot;
   }
 
   // Shows photo `photo` in frame `frame` as a user does: the view's image selector button,
@@ -273,7 +274,7 @@ class GettingStartedTest : public QObject {
       std::function<void()> whileOpen;
       if (corner == 6) {
         whileOpen = [this] {
-          Shoot("GettingStarted-real.jpg", ScreenShot(QApplication::activeModalWidget()));
+          Shoot("GettingStarted-real.jpg", WindowShot(QApplication::activeModalWidget()));
         };
       }
       actions::SetRealPosition(view, marked, kReal[static_cast<std::size_t>(corner)], whileOpen);
@@ -312,8 +313,8 @@ class GettingStartedTest : public QObject {
       ran = true;
       ticked = dialog->imagesPage()->root()->checkState(0);
       if (ticked != Qt::Checked) return dialog->reject();
+      Shoot("GettingStarted-calibration.jpg", WindowShot(dialog));
       QTest::mouseClick(dialog->calibrationButton(), Qt::LeftButton);
-      Shoot("GettingStarted-calibration.jpg", ScreenShot(dialog));
       QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
     });
     app_->mainFrame().action(command::kCalibration)->trigger();
