@@ -140,8 +140,9 @@ class GettingStartedTest : public QObject {
   void Shoot(const QString& name, const QImage& shot) {
     const QString folder = qEnvironmentVariable("MODRIN_HELP_SHOTS");
     if (folder.isEmpty()) return;
+    // As wide as the help window shows a picture whole.
     const QImage scaled =
-        shot.width() > 960 ? shot.scaledToWidth(960, Qt::SmoothTransformation) : shot;
+        shot.width() > 760 ? shot.scaledToWidth(760, Qt::SmoothTransformation) : shot;
     QVERIFY(scaled.save(QDir(folder).filePath(name), "JPG", 88));
   }
   QImage WindowShot() { return app_->mainFrame().grab().toImage(); }

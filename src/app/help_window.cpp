@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <memory>
@@ -57,7 +59,12 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent), browser_(new QTextBro
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(buttons);
   layout->addWidget(browser_);
-  resize(640, 560);
+  // Wide enough for the pages' pictures of the window (760 pixels), where the screen allows.
+  QSize size(900, 720);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    size = size.boundedTo(screen->availableSize() * 0.9);
+  }
+  resize(size);
 }
 
 bool HelpWindow::ShowPage(const QString& page) {
