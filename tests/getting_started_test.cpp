@@ -31,6 +31,7 @@
 #include "app/images_page.h"
 #include "app/main_frame.h"
 #include "app/modrin_application.h"
+#include "app/testing/empty_program.h"
 #include "app/testing/scripted_dialogs.h"
 #include "app/testing/window_actions.h"
 #include "model/project.h"
@@ -214,27 +215,16 @@ class GettingStartedTest : public QObject {
     for (int i = 0; i < 3; ++i) actions::TypeZoom(*PhotoFrame(app_->mainFrame(), i), "Full Image");
   }
 
-  std::unique_ptr<QTemporaryDir> dir_;
-  ScriptedDialogs* dialogs_ = nullptr;
-  std::unique_ptr<ModrinApplication> app_;
+  modrin::app::testing::EmptyProgram program_;
+  std::unique_ptr<QTemporaryDir>& dir_ = program_.dir;
+  ScriptedDialogs*& dialogs_ = program_.dialogs;
+  std::unique_ptr<ModrinApplication>& app_ = program_.app;
   ActionCount count_;
   std::map<int, std::int32_t> corner_;
 
  private slots:
-  void init() {
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
-    dir_ = std::make_unique<QTemporaryDir>();
-    auto dialogs = std::make_unique<ScriptedDialogs>();
-    dialogs_ = dialogs.get();
-    app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
-    app_->Start(QString());
-    app_->mainFrame().resize(1280, 860);
-    QVERIFY(QTest::qWaitForWindowExposed(&app_->mainFrame()));
-  }
-  void cleanup() {
-    app_.reset();
-    dir_.reset();
-  }
+  void init() { program_.Start({1280, 860}); }
+  void cleanup() { program_.Stop(); }
 
   void houseFromAnEmptyProgram() {
     // Load Images: the toolbar button, all six photos chosen in the file dialog, Open.

@@ -28,6 +28,7 @@
 #include "app/commands.h"
 #include "app/main_frame.h"
 #include "app/modrin_application.h"
+#include "app/testing/empty_program.h"
 #include "app/testing/scripted_dialogs.h"
 #include "app/testing/window_actions.h"
 #include "model/project.h"
@@ -96,25 +97,14 @@ class PhotoMarkingTest : public QObject {
     return modrin::app::testing::PhotoFrame(app_->mainFrame(), n);
   }
 
-  std::unique_ptr<QTemporaryDir> dir_;
-  ScriptedDialogs* dialogs_ = nullptr;
-  std::unique_ptr<ModrinApplication> app_;
+  modrin::app::testing::EmptyProgram program_;
+  std::unique_ptr<QTemporaryDir>& dir_ = program_.dir;
+  ScriptedDialogs*& dialogs_ = program_.dialogs;
+  std::unique_ptr<ModrinApplication>& app_ = program_.app;
 
  private slots:
-  void init() {
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Modrin", "Modrin").clear();
-    dir_ = std::make_unique<QTemporaryDir>();
-    auto dialogs = std::make_unique<ScriptedDialogs>();
-    dialogs_ = dialogs.get();
-    app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
-    app_->Start(QString());
-    app_->mainFrame().resize(1400, 1000);
-    QVERIFY(QTest::qWaitForWindowExposed(&app_->mainFrame()));
-  }
-  void cleanup() {
-    app_.reset();
-    dir_.reset();
-  }
+  void init() { program_.Start({1400, 1000}); }
+  void cleanup() { program_.Stop(); }
 
   void marksASquareInTwoPhotosAndSavesThem() {
     const QStringList photos{dir_->filePath("front.png"), dir_->filePath("side.png"),
