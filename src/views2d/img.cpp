@@ -1176,7 +1176,9 @@ void Img::focusOutEvent(QFocusEvent* event) {
   ReleaseMode();
   if (project_ == nullptr || !HasPicture()) return;
   repeatTimer_.stop();
-  // A drag ends without placing the position; the rubber band goes with it.
+  // A drag ends without placing the position, which gets back the coordinates its marks give;
+  // the rubber band goes with it.
+  if (shared_.Dragged()) project_->graph.ComputePosition(shared_.selectedPosition);
   shared_.dragging = shared_.dragMoved = false;
   ToggleMarkers();
   InvalidateAllAroundSelection();

@@ -1,6 +1,7 @@
 #include "views2d/img.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -574,6 +575,16 @@ class ImgTest : public QObject {
     Click(plainView, {200, 100}, Qt::ShiftModifier);
     QCOMPARE(Counts(), (std::pair{2, 1}));
     QCOMPARE(PointOf(b, 2), (ImagePoint{200, 100}));
+
+    // A drag cut short by the focus leaving places nothing and keeps the coordinates.
+    QTest::mousePress(rightView.viewport(), Qt::LeftButton, {}, At(rightView, PointOf(a, 1)));
+    Hover(rightView, {300, 300});
+    QVERIFY(host_.selection().Dragged());
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(&rightView, &focusOut);
+    QVERIFY(!host_.selection().dragging);
+    QCOMPARE(PointOf(a, 1), PixelOf(right, corner));
+    QVERIFY(project_->graph.GetCoords(a, xyz));
 
     // A click on another position's mark selects that one; Escape forgets the selection, and
     // the next click adds a new position.
