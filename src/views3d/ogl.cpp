@@ -365,9 +365,10 @@ void Ogl::timerEvent(QTimerEvent* event) {
   }
   const bool turning = velocity_ != kStill;
   if (turning) {
-    // A tilt stops at straight above or below instead of turning the model over.
+    // A tilt stops at straight above or below instead of turning the model over; one that
+    // lands on the limit exactly stops there too.
     pose_.rotX += velocity_.rotX;
-    if (pose_.rotX < kLowestElevation || pose_.rotX > kHighestElevation) {
+    if (pose_.rotX <= kLowestElevation || pose_.rotX >= kHighestElevation) {
       pose_.rotX = std::clamp(pose_.rotX, kLowestElevation, kHighestElevation);
       velocity_.rotX = 0;
     }
