@@ -105,6 +105,15 @@ void WriteProject(const Scene& scene, const testing::TempDir& dir, const std::st
 
 using testing::CommandRun;
 
+// A camera database of the run's own (empty: the photos' EXIF data gives the sensor), never
+// written, and a data folder inside `dir`; returns the database's path.
+std::string OwnCameraDatabase(const testing::TempDir& dir) {
+  const std::string cameras = dir.File("Cameras.txt");
+  EXPECT_TRUE(testing::WriteFileText(cameras, ""));
+  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  return cameras;
+}
+
 std::string Quoted(const std::string& text) { return testing::ShellQuoted(text); }
 
 // Runs modrin-cli under a German locale, which must not change a printed or saved number.
@@ -128,10 +137,7 @@ TEST(CliCalibrateTest, FindsTheCamerasAndSavesWhatTheEngineFinds) {
   const Scene scene = MakeScene();
   const std::string input = dir.File("scene.mpj");
   WriteProject(scene, dir, input);
-  // A camera database of its own (empty: the photos' EXIF data gives the sensor), never written.
-  const std::string cameras = dir.File("Cameras.txt");
-  ASSERT_TRUE(testing::WriteFileText(cameras, ""));
-  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  const std::string cameras = OwnCameraDatabase(dir);
   const std::string common = "--cameras " + Quoted(cameras) + " calibrate " + Quoted(input);
 
   const std::string polished = dir.File("polished.mpj");
@@ -191,9 +197,7 @@ TEST(CliCalibrateTest, ComputesTheCoordinatesAgainFromTheNewPoses) {
   ASSERT_TRUE(testing::WriteFileText(input, model::WriteProjectText(stale)));
   ASSERT_NE(testing::ReadFileText(input).find("\t9: - R(100.000,100.000,100.000) "),
             std::string::npos);
-  const std::string cameras = dir.File("Cameras.txt");
-  ASSERT_TRUE(testing::WriteFileText(cameras, ""));
-  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  const std::string cameras = OwnCameraDatabase(dir);
 
   const std::string out = dir.File("out.mpj");
   const CommandRun run =
@@ -233,9 +237,7 @@ TEST(CliCalibrateTest, TellsWhichPhotosMarksToCheck) {
   ASSERT_TRUE(model::ReadProjectText(project, testing::ReadFileText(input)));
   project.graph.positions.at(1).imagePoints.at(2).x += 40;
   ASSERT_TRUE(testing::WriteFileText(input, model::WriteProjectText(project)));
-  const std::string cameras = dir.File("Cameras.txt");
-  ASSERT_TRUE(testing::WriteFileText(cameras, ""));
-  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  const std::string cameras = OwnCameraDatabase(dir);
 
   const CommandRun run = RunCli("--cameras " + Quoted(cameras) + " calibrate " + Quoted(input) +
                                     " -o " + Quoted(dir.File("out.mpj")),
