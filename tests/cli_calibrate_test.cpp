@@ -105,6 +105,15 @@ void WriteProject(const Scene& scene, const testing::TempDir& dir, const std::st
 
 using testing::CommandRun;
 
+// A camera database of the run's own (empty: the photos' EXIF data gives the sensor), never
+// written, and a data folder inside `dir`; returns the database's path.
+std::string OwnCameraDatabase(const testing::TempDir& dir) {
+  const std::string cameras = dir.File("Cameras.txt");
+  EXPECT_TRUE(testing::WriteFileText(cameras, ""));
+  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  return cameras;
+}
+
 std::string Quoted(const std::string& text) { return testing::ShellQuoted(text); }
 
 // Runs modrin-cli under a German locale, which must not change a printed or saved number.
@@ -128,10 +137,7 @@ TEST(CliCalibrateTest, FindsTheCamerasAndSavesWhatTheEngineFinds) {
   const Scene scene = MakeScene();
   const std::string input = dir.File("scene.mpj");
   WriteProject(scene, dir, input);
-  // A camera database of its own (empty: the photos' EXIF data gives the sensor), never written.
-  const std::string cameras = dir.File("Cameras.txt");
-  ASSERT_TRUE(testing::WriteFileText(cameras, ""));
-  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  const std::string cameras = OwnCameraDatabase(dir);
   const std::string common = "--cameras " + Quoted(cameras) + " calibrate " + Quoted(input);
 
   const std::string polished = dir.File("polished.mpj");
@@ -191,9 +197,7 @@ TEST(CliCalibrateTest, ComputesTheCoordinatesAgainFromTheNewPoses) {
   ASSERT_TRUE(testing::WriteFileText(input, model::WriteProjectText(stale)));
   ASSERT_NE(testing::ReadFileText(input).find("\t9: - R(100.000,100.000,100.000) "),
             std::string::npos);
-  const std::string cameras = dir.File("Cameras.txt");
-  ASSERT_TRUE(testing::WriteFileText(cameras, ""));
-  setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+  const std::string cameras = OwnCameraDatabase(dir);
 
   const std::string out = dir.File("out.mpj");
   const CommandRun run =
@@ -221,6 +225,36 @@ TEST(CliCalibrateTest, ComputesTheCoordinatesAgainFromTheNewPoses) {
   }
   EXPECT_NE(text.find("\t1: U R(0.000,0.000,0.000) "), std::string::npos) << text;
   EXPECT_NE(text.find("\t8: U R(10.000,8.000,5.000) "), std::string::npos) << text;
+}
+
+TEST(CliCalibrateTest, TellsWhichPhotosMarksToCheck) {
+  testing::TempDir dir;
+  const Scene scene = MakeScene();
+  const std::string input = dir.File("scene.mpj");
+  WriteProject(scene, dir, input);
+  // The first corner marked 40 pixels off in the third photo.
+  model::Project project;
+  ASSERT_TRUE(model::ReadProjectText(project, testing::ReadFileText(input)));
+  project.graph.positions.at(1).imagePoints.at(2).x += 40;
+  ASSERT_TRUE(testing::WriteFileText(input, model::WriteProjectText(project)));
+  const std::string cameras = OwnCameraDatabase(dir);
+
+  const CommandRun run = RunCli("--cameras " + Quoted(cameras) + " calibrate " + Quoted(input) +
+                                    " -o " + Quoted(dir.File("out.mpj")),
+                                dir.File("err.txt"));
+  ASSERT_EQ(run.status, 0) << testing::ReadFileText(dir.File("err.txt"));
+  ExpectEveryPhotoAccepted(run, scene.cameras.size());
+  const std::string note = "\nPhoto 2: photo3.jpg  check its marks: ";
+  const std::size_t at = run.out.find(note);
+  ASSERT_NE(at, std::string::npos) << run.out;
+  // One decimal and the unit, before the summary; no other photo is told.
+  const std::size_t end = run.out.find('\n', at + 1);
+  const std::string value = run.out.substr(at + note.size(), end - at - note.size());
+  EXPECT_EQ(value.substr(value.size() - 3), " px") << value;
+  EXPECT_EQ(value[value.size() - 5], '.') << value;
+  EXPECT_GT(std::stod(value), 2.0);
+  EXPECT_EQ(run.out.find("check its marks"), run.out.rfind("check its marks")) << run.out;
+  EXPECT_EQ(run.out.find("Solves:"), end + 1) << run.out;
 }
 
 }  // namespace

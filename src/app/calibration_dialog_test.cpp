@@ -577,6 +577,24 @@ class CalibrationDialogTest : public QObject {
     delete modrin::app::OpenHelpWindow();
   }
 
+  void statusTabTellsWhyAPhotoIsNotTriedAndWhoseMarksToCheck() {
+    // Photo 3 keeps two of its real positions, too few; photo 2 has a corner marked 40 pixels
+    // off.
+    for (const std::int32_t id : {3, 4, 5, 7}) QVERIFY(project().RemoveImagePoint(id, 3));
+    project().graph.positions.at(2).imagePoints.at(2).x += 40;
+    InDialog([&](CalibrationDialog& dialog) {
+      QTreeWidgetItem* root = dialog.imagesPage()->root();
+      QCOMPARE(root->child(3)->text(1),
+               QString("fewer than 3 marked points with known coordinates"));
+      QCOMPARE(root->child(2)->text(1), QString());
+      CalibrateAll(dialog);
+      QVERIFY(project().photos[2]->camera.calibrated);
+      QVERIFY(root->child(2)->text(1).startsWith("check its marks: "));
+      QVERIFY(root->child(2)->text(1).endsWith(" px"));
+      for (const int other : {0, 1, 4, 5}) QCOMPARE(root->child(other)->text(1), QString());
+    });
+  }
+
   void guiRunPosesEqualADirectRunBitForBit() {
     for (const bool refine : {true, false}) {
       InDialog([&](CalibrationDialog& dialog) {

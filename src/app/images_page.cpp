@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/icons.h"
+#include "engine/reconstruction.h"
 #include "model/project.h"
 #include "model/project_document.h"
 
@@ -18,6 +19,9 @@ ImagesPage::ImagesPage(model::Project& project, QWidget* parent)
       root_(new QTreeWidgetItem(tree_, QStringList("Images"))),
       refinePoses_(new QCheckBox("Refine poses", this)) {
   tree_->setHeaderHidden(true);
+  // The second column holds a photo's note: why a run does not try it, or that its marks
+  // should be checked.
+  tree_->setColumnCount(2);
   tree_->setRootIsDecorated(true);
   tree_->setIconSize(QSize(16, 16));
   root_->setIcon(0, CalibrationTreeIcon(CalibrationIcon::kRoot));
@@ -47,14 +51,24 @@ ImagesPage::ImagesPage(model::Project& project, QWidget* parent)
 void ImagesPage::Refresh() {
   const QIcon calibrated = CalibrationTreeIcon(CalibrationIcon::kCalibrated);
   const QIcon notCalibrated = CalibrationTreeIcon(CalibrationIcon::kNotCalibrated);
+  const std::vector<std::optional<double>> rms = engine::ControlPointRms(project_);
+  const std::vector<bool> doubtful = engine::DoubtfulPhotos(rms);
   const QSignalBlocker quiet(tree_);
   for (int i = 0; i < root_->childCount(); ++i) {
-    if (static_cast<std::size_t>(i) >= project_.photos.size()) break;
-    const engine::CameraRecord& camera = project_.photos[static_cast<std::size_t>(i)]->camera;
+    const auto index = static_cast<std::size_t>(i);
+    if (index >= project_.photos.size()) break;
+    const engine::CameraRecord& camera = project_.photos[index]->camera;
     QTreeWidgetItem* child = root_->child(i);
     child->setCheckState(0, camera.pending ? Qt::Checked : Qt::Unchecked);
     child->setIcon(0, camera.calibrated ? calibrated : notCalibrated);
+    std::string note;
+    if (camera.calibrated && doubtful[index]) note = engine::CheckMarksNote(*rms[index]);
+    if (!camera.calibrated) {
+      note = engine::ReadinessText(engine::CheckCalibrationReadiness(project_, index));
+    }
+    child->setText(1, QString::fromStdString(note));
   }
+  tree_->resizeColumnToContents(0);
   ShowRootState();
 }
 

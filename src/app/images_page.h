@@ -14,7 +14,9 @@ namespace modrin::app {
 
 // The "Status" tab of the calibration dialog: the tree "Images" with one check box per photo
 // (checked: the photo is to be calibrated, its `pending` flag) and an icon telling whether it
-// is calibrated, and the "Refine poses" option of the run.
+// is calibrated, beside it a note when a run would not try the photo (the reason) or its
+// control points reproject far worse than the other photos' ("check its marks: 4.7 px"), and
+// the "Refine poses" option of the run.
 class ImagesPage : public QWidget {
   Q_OBJECT
 
@@ -22,7 +24,8 @@ class ImagesPage : public QWidget {
   // The project outlives the page.
   explicit ImagesPage(model::Project& project, QWidget* parent = nullptr);
 
-  // Check boxes from the photos' `pending`, icons from `calibrated`.
+  // Check boxes from the photos' `pending`, icons from `calibrated`, the notes from the
+  // project as it is.
   void Refresh();
   // The photos' `pending` from the check boxes.
   void Apply();

@@ -434,32 +434,7 @@ std::string SolveLine(const std::string& label, const model::Photo& photo,
 // Why a chosen photo was not solved: what kept the run from trying it, or that the run did not
 // reach it.
 std::string NotSolvedReason(const engine::CalibrationReadiness& readiness, bool stopped) {
-  using Readiness = engine::CalibrationReadiness;
-  switch (readiness.obstacle) {
-    case Readiness::kNoPicture:
-      return "no picture";
-    case Readiness::kNoCameraModel:
-      return "no camera model (its picture carries no EXIF camera model)";
-    case Readiness::kTooFewPoints:
-      return "fewer than " + std::to_string(engine::kMinControlPoints) +
-             " marked points with known coordinates";
-    case Readiness::kControlPoints:
-      switch (readiness.problem) {
-        case engine::ControlPointProblem::kNoPointWithTwoKnownCoordinates:
-          return "no marked point has more than one known coordinate";
-        case engine::ControlPointProblem::kOnOneLine:
-          return "the marked points with two or three known coordinates lie on one line";
-        case engine::ControlPointProblem::kFewerThanTwoFullyKnown:
-          return "fewer than 2 different marked points with x, y and z known";
-        case engine::ControlPointProblem::kTooFewKnownCoordinates:
-          return "too few known coordinates to fix the pose";
-        case engine::ControlPointProblem::kNone:
-          break;
-      }
-      break;
-    case Readiness::kReady:
-      break;
-  }
+  if (!readiness.ready()) return engine::ReadinessText(readiness);
   return stopped ? "not reached, the run was stopped" : "not reached";
 }
 
@@ -549,6 +524,14 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
     if (!chosen[i] || solved[i]) continue;
     out << PadRight(labels[i], labelWidth)
         << "  not solved: " << NotSolvedReason(readiness[i], summary.stopped) << '\n';
+  }
+  // A solved photo whose control points reproject far worse than the others' is told, so
+  // that a wrong mark or a doubtful pose is looked at.
+  const std::vector<std::optional<double>> rms = engine::ControlPointRms(project);
+  const std::vector<bool> doubtful = engine::DoubtfulPhotos(rms);
+  for (std::size_t i = 0; i < project.photos.size(); ++i) {
+    if (!solved[i] || !doubtful[i]) continue;
+    out << PadRight(labels[i], labelWidth) << "  " << engine::CheckMarksNote(*rms[i]) << '\n';
   }
   out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
       << (interrupted ? ", cancelled\n" : "\n");

@@ -22,6 +22,22 @@ constexpr double kLargest = std::numeric_limits<double>::max();
 constexpr double kLowest = std::numeric_limits<double>::lowest();
 // Upper bound of grid values per axis, against a step too small for the range.
 constexpr std::size_t kMaxAxisValues = 1 << 12;
+// The search's refined candidates polished after its best: a wrong best pose usually has the
+// right one among the next few.
+constexpr std::size_t kOtherSearchCandidates = 3;
+// A start replaces the pose held only when it lowers the mark fit by this share of it, and by
+// this much at least (normalized units squared, about a hundredth of a pixel once).
+constexpr double kClearlyBetterShare = 1e-3;
+constexpr double kClearlyBetterSum = 1e-10;
+// A polished start is accepted whatever its ray error when the root-mean-square reprojection
+// error of its marks is at most kFitAcceptance (normalized units, a share of the image's width
+// or height: 6 pixels of a 1200-pixel-wide photo) and at most kFitShareOfSpread of the marks'
+// root-mean-square distance from their centre.
+constexpr double kFitAcceptance = 0.005;
+constexpr double kFitShareOfSpread = 0.05;
+// A mark of a fourth point tells three-point poses apart when they fit it this many pixels
+// apart.
+constexpr double kDistinguishingPixels = 1.0;
 
 // Measure values at one grid point, indexed like kMeasureFlags.
 using MeasureValues = std::array<double, 3>;
@@ -383,9 +399,11 @@ std::vector<std::size_t> KeptCandidates(const std::vector<Candidate>& candidates
 
 // The top-level search: coarse sweep, then refinement of the kept candidates (in parallel,
 // merged in candidate order, so the result does not depend on the thread count).
+// `refinedOut`, when given, receives every finished refinement in candidate order.
 double TopLevelSearch(CameraRecord& camera, const PoseEvaluator& evaluator, const Vec3& range,
                       const Vec3& steps, unsigned flags, double keepFraction, int threads,
-                      Progress& progress, const Cancel& cancel) {
+                      Progress& progress, const Cancel& cancel,
+                      std::vector<Refinement>* refinedOut = nullptr) {
   const Grid grid = GridAround(camera.orientation, range, steps);
   SweepBest sweepBest;
   const std::vector<Candidate> candidates =
@@ -418,6 +436,7 @@ double TopLevelSearch(CameraRecord& camera, const PoseEvaluator& evaluator, cons
             best = refined[k].value;
             bestPose = refined[k].pose;
           }
+          if (refined[k].ran && refinedOut != nullptr) refinedOut->push_back(refined[k]);
         });
   }
   showUpTo(count - 1);
@@ -464,6 +483,91 @@ void KeepPolishIfAccepted(CameraRecord& camera, CalibrationResult& result) {
   result.error = error;
 }
 
+// The starts polished besides the search's best pose: its next best refined candidates (by
+// their ray error, the first of equals first) and the closed-form poses of the marks.
+struct Start {
+  Pose pose;
+  PoseSource source;
+};
+
+std::vector<Start> OtherStarts(const CameraRecord& camera, std::vector<Refinement> refined) {
+  std::vector<Start> starts;
+  std::stable_sort(refined.begin(), refined.end(),
+                   [](const Refinement& a, const Refinement& b) { return a.value < b.value; });
+  // The first is the search's own pose.
+  for (std::size_t i = 1; i < refined.size() && i <= kOtherSearchCandidates; ++i) {
+    starts.push_back({refined[i].pose, PoseSource::kSearchCandidate});
+  }
+  if (const std::optional<CameraPose> closed = ClosedFormPose(camera)) {
+    starts.push_back({{closed->translation, closed->orientation}, PoseSource::kClosedForm});
+  }
+  for (const CameraPose& pose : ThreePointCandidates(camera)) {
+    starts.push_back({{pose.translation, pose.orientation}, PoseSource::kClosedForm});
+  }
+  return starts;
+}
+
+// A polished start passes when Accept takes its ray error, or when it reprojects its marks
+// within kFitAcceptance: the ray error measures along the viewing rays, which for a camera held
+// level meet the planes of the points' heights at a glancing angle and turn a pixel of mark
+// noise into a long way, so a least-squares pose that fits every mark can fail it.
+bool PassesAcceptance(const CameraRecord& camera, double rayError, double fit) {
+  if (Accept(camera, rayError)) return true;
+  // A camera far enough away fits any cluster of marks; the fit must also be small against
+  // the marks' own spread.
+  std::vector<Vec2> marks;
+  for (const Correspondence& c : camera.correspondences) {
+    if (IsFullyKnown(c.real)) marks.push_back(c.image);
+  }
+  if (marks.empty()) return false;
+  Vec2 mean;
+  for (const Vec2& m : marks) mean = {mean.x + m.x, mean.y + m.y};
+  const auto count = static_cast<double>(marks.size());
+  mean = {mean.x / count, mean.y / count};
+  double spread = 0;
+  for (const Vec2& m : marks) spread += (m - mean).SquaredLength();
+  const double rms = std::sqrt(fit / count);
+  return rms <= kFitAcceptance && rms <= kFitShareOfSpread * std::sqrt(spread / count);
+}
+
+// Polishes each start and moves the camera to the one that fits its marks best among those
+// that stay plausible and pass Accept. The pose the camera holds counts only when `result`
+// accepted it, and is left only for a fit clearly better than its own: starts that reach the
+// same least-squares pose differ from it only by rounding.
+void KeepBestStart(CameraRecord& camera, const std::vector<Start>& starts,
+                   CalibrationResult& result) {
+  // Infinity: nothing held yet, the first start that passes wins.
+  const std::optional<double> heldFit = result.accepted ? MarkFit(camera) : std::nullopt;
+  double bestFit = heldFit.value_or(std::numeric_limits<double>::infinity());
+  const Pose held = PoseOf(camera);
+  std::optional<Start> best;
+  double bestError = result.error;
+  for (const Start& start : starts) {
+    SetPose(camera, start.pose);
+    if (const std::optional<PolishedPose> polished = PolishPose(camera)) {
+      SetPose(camera, {polished->translation, polished->orientation});
+    }
+    if (!IsPlausible(camera)) continue;
+    const double error = RayError(camera);
+    const std::optional<double> fit = MarkFit(camera);
+    if (!fit || !PassesAcceptance(camera, error, *fit)) continue;
+    if (std::isfinite(bestFit) &&
+        !(*fit < bestFit - std::max(kClearlyBetterShare * bestFit, kClearlyBetterSum))) {
+      continue;
+    }
+    bestFit = *fit;
+    best = Start{PoseOf(camera), start.source};
+    bestError = error;
+  }
+  SetPose(camera, best ? best->pose : held);
+  if (!best) return;
+  result.accepted = true;
+  result.polished = true;
+  result.fitAccepted = !Accept(camera, bestError);
+  result.error = bestError;
+  result.source = best->source;
+}
+
 }  // namespace
 
 bool IsFullyKnown(const Vec3& point) {
@@ -483,12 +587,11 @@ CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
   camera.orientation = {0, 0, 0};
   const PoseEvaluator evaluator(camera);
   const Cancel cancel(progress);
-  CalibrationOptions searchOptions = options;
-  searchOptions.progress = &progress;
   const double coarse = CoarseSteps;
-  const double error =
-      SearchWith(camera, evaluator, {Pi(), Pi(), TwoPi()}, {coarse, coarse, coarse}, true,
-                 kAngleError | kLengthError, KeepFraction, searchOptions, cancel);
+  std::vector<Refinement> refined;
+  const double error = TopLevelSearch(camera, evaluator, {Pi(), Pi(), TwoPi()},
+                                      {coarse, coarse, coarse}, kAngleError | kLengthError,
+                                      KeepFraction, options.threads, progress, cancel, &refined);
 
   progress.Destroy();
   camera.progress = nullptr;
@@ -497,7 +600,10 @@ CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
   result.cancelled = cancel.Stopped();
   result.error = error;
   result.accepted = Accept(camera, error);
-  if (options.polish && !result.cancelled && error < kLargest) KeepPolishIfAccepted(camera, result);
+  if (options.polish && !result.cancelled) {
+    if (error < kLargest) KeepPolishIfAccepted(camera, result);
+    KeepBestStart(camera, OtherStarts(camera, std::move(refined)), result);
+  }
   return result;
 }
 
@@ -578,6 +684,59 @@ bool Accept(const CameraRecord& camera, double error) {
     *extent[axis] = upper[axis] >= lower[axis] ? upper[axis] - lower[axis] : 0;
   }
   return kAcceptanceFactor * diagonal.SquaredLength() > error;
+}
+
+std::vector<CameraPose> ThreePointCandidates(const CameraRecord& camera) {
+  std::vector<const Correspondence*> known;
+  for (const Correspondence& c : camera.correspondences) {
+    if (IsFullyKnown(c.real)) known.push_back(&c);
+  }
+  std::vector<CameraPose> candidates;
+  if (known.size() != 3) return candidates;
+  CameraRecord placed = camera;
+  for (const CameraPose& pose : ThreePointPoses(camera, *known[0], *known[1], *known[2])) {
+    placed.translation = pose.translation;
+    placed.orientation = pose.orientation;
+    const std::optional<double> fit = MarkFit(placed);
+    if (IsPlausible(placed) && fit && PassesAcceptance(placed, RayError(placed), *fit)) {
+      candidates.push_back(pose);
+    }
+  }
+  return candidates;
+}
+
+bool ThreePointPosesAmbiguous(const CameraRecord& camera, double pixelsPerWidth) {
+  const std::vector<CameraPose> candidates = ThreePointCandidates(camera);
+  if (candidates.size() < 2) return false;
+  // Each candidate's residuals (pixels) on the marks of points with one unknown coordinate.
+  std::vector<std::vector<double>> residuals;
+  std::vector<double> fits;
+  for (const CameraPose& pose : candidates) {
+    CameraRecord placed = camera;
+    placed.translation = pose.translation;
+    placed.orientation = pose.orientation;
+    const Rotation rotation = CameraRotation(pose.orientation);
+    std::vector<double> own;
+    double fit = 0;
+    for (const Correspondence& c : camera.correspondences) {
+      const std::optional<double> r = LineResidual(placed, rotation, c);
+      own.push_back(r ? *r * pixelsPerWidth : 0);
+      fit += own.back() * own.back();
+    }
+    residuals.push_back(std::move(own));
+    fits.push_back(fit);
+  }
+  const std::size_t best =
+      static_cast<std::size_t>(std::min_element(fits.begin(), fits.end()) - fits.begin());
+  for (std::size_t other = 0; other < candidates.size(); ++other) {
+    if (other == best) continue;
+    bool toldApart = false;
+    for (std::size_t m = 0; m < residuals[best].size(); ++m) {
+      toldApart = toldApart || residuals[other][m] - residuals[best][m] > kDistinguishingPixels;
+    }
+    if (!toldApart) return true;
+  }
+  return false;
 }
 
 std::optional<double> ReprojectionRms(const CameraRecord& camera, int width, int height) {

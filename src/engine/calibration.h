@@ -7,6 +7,7 @@
 #include "engine/geometry/camera.h"
 #include "engine/geometry/camera_record.h"
 #include "engine/geometry/vec.h"
+#include "engine/resection.h"
 
 namespace modrin::engine {
 
@@ -37,22 +38,38 @@ struct CalibrationOptions {
                                  // on it.
 };
 
+// Where the pose a solve kept came from.
+enum class PoseSource {
+  kSearch,           // the grid search's best pose (polished when `polished`)
+  kSearchCandidate,  // another of the search's best refined candidates, polished
+  kClosedForm,       // the closed-form resection of the marks, polished
+};
+
 // What one solve found; the pose itself is left in the camera.
 struct CalibrationResult {
-  bool accepted = false;   // Accept passed for `error`
+  bool accepted = false;   // Accept passed for `error`, or `fitAccepted`
   double error = 0;        // the ray error of the pose left in the camera, the value Accept
                            // judged (world units; largest double: no plausible pose)
   bool polished = false;   // the polished pose was kept: it lowered the reprojection error of
                            // the search's pose, stayed plausible and passed Accept itself
   bool cancelled = false;  // the user stopped the solve; the pose found so far was judged
+  PoseSource source = PoseSource::kSearch;
+  bool fitAccepted = false;  // accepted although Accept fails `error`: a polished start that
+                             // reprojects its marks closely (see Calibrate)
 };
 
 // Finds the pose of one photo's camera from its correspondences: an exhaustive search of the
 // three angles, a translation derived for each, refinement of the most plausible orientations,
 // acceptance against the scene's size, and an optional least-squares polish that is kept only
-// when it passes the acceptance too (so it never loses a photo the search accepted). Needs the
-// camera's cameraEntry and at least two correspondences (callers check both). `photoName` is shown
-// in the progress text.
+// when it passes the acceptance too (so it never loses a photo the search accepted). With the
+// polish, a few more starts are polished as well: the search's next best refined candidates and
+// the closed-form resection of the marks (ClosedFormPose, or every ThreePointCandidates pose),
+// which has no blind attitude. Among the starts that pass Accept, or reproject their marks
+// within half a percent of the image (the ray error Accept judges grows without bound for a
+// level camera's glancing rays), the one that fits the marks best (MarkFit) is kept; the
+// search's own pose stays unless another fits clearly better, so a pose the search finds well
+// is not moved by rounding. Needs the camera's cameraEntry and at least two correspondences
+// (callers check both). `photoName` is shown in the progress text.
 CalibrationResult Calibrate(CameraRecord& camera, const std::string& photoName,
                             const CalibrationOptions& options = {});
 
@@ -83,6 +100,17 @@ double Threshold(const std::vector<double>& values, double fraction);
 
 // Whether `error` is small against the squared diagonal of the real points' bounding box.
 bool Accept(const CameraRecord& camera, double error);
+
+// With exactly three fully known correspondences: their three-point poses that are plausible
+// and pass the acceptance of Calibrate's starts. They all fit those three marks exactly; only other marks tell them apart.
+// Empty with any other number of fully known correspondences.
+std::vector<CameraPose> ThreePointCandidates(const CameraRecord& camera);
+
+// Whether the photo's pose rests on three fully known points with nothing to choose among their
+// poses: two or more ThreePointCandidates and no mark of a point with one unknown coordinate
+// that the best-fitting candidate fits by more than a pixel better than each other candidate.
+// `pixelsPerWidth` is the photo's width in pixels.
+bool ThreePointPosesAmbiguous(const CameraRecord& camera, double pixelsPerWidth);
 
 // Whether every coordinate of the point is known.
 bool IsFullyKnown(const Vec3& point);

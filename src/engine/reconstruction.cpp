@@ -1,9 +1,11 @@
 #include "engine/reconstruction.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/control_points.h"
 #include "engine/face_finder.h"
+#include "images/number_text.h"
 #include "model/project.h"
 #include "model/project_document.h"
 
@@ -38,10 +40,49 @@ CalibrationReadiness Readiness(const model::Photo& photo,
   if (problem != ControlPointProblem::kNone) {
     return {CalibrationReadiness::kControlPoints, problem};
   }
+  if (photo.camera.focal > 0) {
+    CameraRecord camera = photo.camera;
+    camera.correspondences = correspondences;
+    if (ThreePointPosesAmbiguous(camera, photo.image().width)) {
+      return {CalibrationReadiness::kSeveralPoses};
+    }
+  }
   return {};
 }
 
 }  // namespace
+
+std::string ReadinessText(const CalibrationReadiness& readiness) {
+  using Readiness = CalibrationReadiness;
+  switch (readiness.obstacle) {
+    case Readiness::kReady:
+      return "";
+    case Readiness::kNoPicture:
+      return "no picture";
+    case Readiness::kNoCameraModel:
+      return "no camera model (its picture carries no EXIF camera model)";
+    case Readiness::kTooFewPoints:
+      return "fewer than " + std::to_string(kMinControlPoints) +
+             " marked points with known coordinates";
+    case Readiness::kSeveralPoses:
+      return "3 points with x, y and z known allow several poses; mark a fourth";
+    case Readiness::kControlPoints:
+      break;
+  }
+  switch (readiness.problem) {
+    case ControlPointProblem::kNoPointWithTwoKnownCoordinates:
+      return "no marked point has more than one known coordinate";
+    case ControlPointProblem::kOnOneLine:
+      return "the marked points with two or three known coordinates lie on one line";
+    case ControlPointProblem::kFewerThanTwoFullyKnown:
+      return "fewer than 2 different marked points with x, y and z known";
+    case ControlPointProblem::kTooFewKnownCoordinates:
+      return "too few known coordinates to fix the pose";
+    case ControlPointProblem::kNone:
+      break;
+  }
+  return "";
+}
 
 CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, std::size_t index) {
   return Readiness(*project.photos[index], BuildCorrespondences(project, index, true));
@@ -92,6 +133,43 @@ CalibrationRunSummary RunCalibration(model::Project& project,
     project.graph.ComputeAll();
   }
   return summary;
+}
+
+std::vector<std::optional<double>> ControlPointRms(const model::Project& project) {
+  std::vector<std::optional<double>> rms(project.photos.size());
+  for (std::size_t i = 0; i < rms.size(); ++i) {
+    const model::Photo& photo = *project.photos[i];
+    if (!photo.camera.calibrated || !photo.HasImage() || photo.camera.cameraEntry == nullptr) {
+      continue;
+    }
+    CameraRecord camera = photo.camera;
+    camera.correspondences = BuildCorrespondences(project, i, false);
+    rms[i] = ReprojectionRms(camera, photo.image().width, photo.image().height);
+  }
+  return rms;
+}
+
+std::vector<bool> DoubtfulPhotos(const std::vector<std::optional<double>>& rms) {
+  std::vector<bool> doubtful(rms.size(), false);
+  for (std::size_t i = 0; i < rms.size(); ++i) {
+    if (!rms[i] || !(*rms[i] > kDoubtfulPixels)) continue;
+    std::vector<double> others;
+    for (std::size_t j = 0; j < rms.size(); ++j) {
+      if (j != i && rms[j]) others.push_back(*rms[j]);
+    }
+    if (others.empty()) continue;
+    // The lower median of an even count: a doubtful photo among two is still told.
+    const auto middle = others.begin() + static_cast<std::ptrdiff_t>((others.size() - 1) / 2);
+    std::nth_element(others.begin(), middle, others.end());
+    doubtful[i] = *rms[i] > kDoubtfulFactor * *middle;
+  }
+  return doubtful;
+}
+
+std::string CheckMarksNote(double rmsPixels) {
+  std::string note = "check its marks: ";
+  images::AppendFixed(note, rmsPixels, 1);
+  return note + " px";
 }
 
 std::size_t UpdateModel(model::Project& project, const ObjectMeshBuilder& buildMesh) {

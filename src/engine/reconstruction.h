@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/calibration.h"
@@ -42,12 +44,17 @@ struct CalibrationReadiness {
     kNoCameraModel,
     kTooFewPoints,   // fewer than kMinControlPoints correspondences
     kControlPoints,  // their real points cannot fix a pose: `problem` says why
+    kSeveralPoses,   // three fully known points fit several poses and no other mark tells
+                     // them apart (ThreePointPosesAmbiguous)
   };
   Obstacle obstacle = kReady;
   ControlPointProblem problem = ControlPointProblem::kNone;
 
   bool ready() const { return obstacle == kReady; }
 };
+
+// Why a run does not try a photo, as the user reads it ("no picture", ...); empty when ready.
+std::string ReadinessText(const CalibrationReadiness& readiness);
 
 // Checks photo `index` of the project as it is, with the correspondences a run would give it
 // were it pending (those of Project::CalibrationPositions, borrowed ones included).
@@ -66,6 +73,23 @@ std::vector<bool> PhotosToCalibrate(const model::Project& project);
 // where the previous solve was cancelled.
 CalibrationRunSummary RunCalibration(model::Project& project,
                                      const CalibrationRunOptions& options = {});
+
+// A calibrated photo is doubtful when its control points reproject at more than this many
+// times the median of the other calibrated photos' and by more than kDoubtfulPixels: a wrong
+// mark, or a pose its marks barely hold.
+inline constexpr double kDoubtfulFactor = 3;
+inline constexpr double kDoubtfulPixels = 2;
+
+// The control-point RMS in pixels (ReprojectionRms of the marks of its real positions) of
+// every calibrated photo with its picture; empty for the others.
+std::vector<std::optional<double>> ControlPointRms(const model::Project& project);
+
+// Which of the photos whose RMS is given are doubtful against the others' median (see
+// kDoubtfulFactor). A photo alone has nothing to be compared with and is never doubtful.
+std::vector<bool> DoubtfulPhotos(const std::vector<std::optional<double>>& rms);
+
+// "check its marks: 4.7 px", the note of a doubtful photo.
+std::string CheckMarksNote(double rmsPixels);
 
 // Rebuilds one object's mesh for one photo from the faces found so far.
 using ObjectMeshBuilder =

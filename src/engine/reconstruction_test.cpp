@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <random>
 
 #include "engine/control_points.h"
@@ -277,6 +279,94 @@ TEST(RunCalibrationTest, PhotosWhoseControlPointsCannotFixAPoseAreNotTried) {
   EXPECT_TRUE(heights.pending);
   EXPECT_EQ(heights.translation, heightsBefore.translation);
   EXPECT_EQ(heights.orientation, heightsBefore.orientation);
+}
+
+// A seeded view whose three first points fit several plausible poses, and whose fourth point
+// tells them apart once its x and y are known.
+testing::SyntheticView AmbiguousThreePointView() {
+  std::mt19937 random(303);
+  for (;;) {
+    testing::SyntheticView view = testing::RandomView(random, 4);
+    CameraRecord camera = view.truth;
+    camera.correspondences =
+        testing::Marks(view.truth, {view.points[0], view.points[1], view.points[2]}, false);
+    if (!ThreePointPosesAmbiguous(camera, kPhotoWidth)) continue;
+    const Vec3& fourth = view.points[3];
+    camera.AddCorrespondence(WorldToImage(view.truth, fourth).image,
+                             {fourth.x, fourth.y, UnknownCoordinate});
+    if (!ThreePointPosesAmbiguous(camera, kPhotoWidth)) return view;
+  }
+}
+
+TEST(RunCalibrationTest, ThreePointPhotosAreNotSolvedUntilAFourthPointTellsThePosesApart) {
+  const testing::SyntheticView view = AmbiguousThreePointView();
+  SceneProject scene;
+  scene.AddPhoto(view.truth);
+  for (int i = 0; i < 3; ++i) scene.Mark(view.points[i], {0}, true);
+  CameraRecord& camera = scene.project.photos[0]->camera;
+  camera.translation = {1, 2, 3};
+  camera.orientation = {0.1, 0.2, 0.3};
+
+  const CalibrationReadiness readiness = CheckCalibrationReadiness(scene.project, 0);
+  EXPECT_EQ(readiness.obstacle, CalibrationReadiness::kSeveralPoses);
+  EXPECT_EQ(ReadinessText(readiness),
+            "3 points with x, y and z known allow several poses; mark a fourth");
+  EXPECT_EQ(PhotosToCalibrate(scene.project), std::vector<bool>{false});
+  EXPECT_EQ(RunCalibration(scene.project).solves, 0);
+  EXPECT_FALSE(camera.calibrated);
+  EXPECT_TRUE(camera.pending);
+  EXPECT_EQ(camera.translation, (Vec3{1, 2, 3}));
+  EXPECT_EQ(camera.orientation, (Vec3{0.1, 0.2, 0.3}));
+
+  // The fourth point's height is not known: its x and y pick the true pose.
+  const Vec3& fourth = view.points[3];
+  scene.project.graph.SetRealCoords(scene.Mark(fourth, {0}, false),
+                                    {fourth.x, fourth.y, UnknownCoordinate});
+  EXPECT_TRUE(CheckCalibrationReadiness(scene.project, 0).ready());
+  EXPECT_EQ(RunCalibration(scene.project).accepted, 1);
+  EXPECT_TRUE(camera.calibrated);
+  const double distance = std::sqrt((view.truth.translation - Vec3{5, 4, 2.5}).SquaredLength());
+  EXPECT_LT(std::sqrt((camera.translation - view.truth.translation).SquaredLength()),
+            0.01 * distance);
+  EXPECT_LT(testing::RotationAngle(camera.orientation, view.truth.orientation), 0.5 * Pi() / 180);
+}
+
+TEST(DoubtfulPhotosTest, FarAboveTheOthersMedianAndOverTwoPixels) {
+  using Rms = std::vector<std::optional<double>>;
+  const struct {
+    Rms rms;
+    std::vector<bool> doubtful;
+  } cases[] = {
+      {{0.5, 0.6, 4.7, 0.4}, {false, false, true, false}},
+      {{0.5, std::nullopt, 2.1}, {false, false, true}},     // a photo without RMS is not counted
+      {{0.5, 1.9}, {false, false}},                         // 2 px at most is not doubtful
+      {{1.0, 2.9}, {false, false}},                         // under three times the median
+      {{0.6, 0.7, 0.8, 2.5}, {false, false, false, true}},  // the lower median: 0.7
+      {{5.0}, {false}},                                     // nothing to compare with
+      {{4.0, 4.0, 4.0}, {false, false, false}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DoubtfulPhotos(c.rms), c.doubtful);
+  EXPECT_EQ(CheckMarksNote(4.67), "check its marks: 4.7 px");
+}
+
+TEST(DoubtfulPhotosTest, AWrongMarkShowsInItsPhotosRms) {
+  SceneProject scene;
+  AddBoxScene(scene);
+  RunCalibration(scene.project);
+  std::vector<std::optional<double>> rms = ControlPointRms(scene.project);
+  ASSERT_EQ(rms.size(), 3u);
+  for (const auto& value : rms) ASSERT_TRUE(value && *value < 1);
+  EXPECT_EQ(DoubtfulPhotos(rms), (std::vector<bool>{false, false, false}));
+
+  // One corner marked 40 pixels off in photo 1: calibrated again, its RMS stands out.
+  model::Position& corner = scene.project.graph.positions.begin()->second;
+  corner.imagePoints.at(1).x += 40;
+  scene.project.photos[1]->camera.pending = true;
+  RunCalibration(scene.project);
+  rms = ControlPointRms(scene.project);
+  ASSERT_TRUE(scene.camera(1).calibrated);
+  EXPECT_GT(*rms[1], 3 * std::max(*rms[0], *rms[2]));
+  EXPECT_EQ(DoubtfulPhotos(rms), (std::vector<bool>{false, true, false}));
 }
 
 TEST(PhotosToCalibrateTest, TheUncalibratedPhotosARunCanTry) {

@@ -51,33 +51,69 @@ std::vector<engine::Correspondence> NoisyMarks(const engine::CameraRecord& camer
   return marks;
 }
 
+namespace {
+
+const Vec3 kSceneCentre{5, 4, 2.5};
+
+std::vector<Vec3> BoxPoints(std::mt19937& random, int count) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<Vec3> points;
+  for (int i = 0; i < count; ++i)
+    points.push_back({10 * unit(random), 8 * unit(random), 5 * unit(random)});
+  return points;
+}
+
+// Chooses the focal length so that the farthest mark lies 70 to 95 % of the way from the
+// centre to the frame's edge, as a photographer would frame the scene. False when a point
+// lies behind the camera or the focal length comes out implausibly short.
+bool Frame(SyntheticView& view, std::mt19937& random) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  view.truth.focal = 0.035;
+  double extent = 0;
+  for (const Vec3& p : view.points) {
+    const engine::ImageProjection q = engine::WorldToImage(view.truth, p);
+    if (!q.inFront) return false;
+    extent = std::max({extent, std::abs(q.image.x), std::abs(q.image.y)});
+  }
+  const double fill = 0.7 + 0.25 * unit(random);
+  view.truth.focal *= 0.5 * fill / extent;
+  return std::isfinite(view.truth.focal) && view.truth.focal > 0.005;
+}
+
+}  // namespace
+
 SyntheticView RandomView(std::mt19937& random, int count) {
   std::uniform_real_distribution<double> unit(0, 1);
-  const Vec3 sceneCentre{5, 4, 2.5};
   for (;;) {
     SyntheticView view;
-    for (int i = 0; i < count; ++i) {
-      view.points.push_back({10 * unit(random), 8 * unit(random), 5 * unit(random)});
-    }
+    view.points = BoxPoints(random, count);
     const double distance = 18 + 12 * unit(random);
     const double azimuth = 2 * engine::Pi() * unit(random);
     const double elevation = 0.1 + 0.5 * unit(random);
     const Vec3 centre =
-        sceneCentre + Vec3{std::cos(azimuth) * std::cos(elevation),
-                           std::sin(azimuth) * std::cos(elevation), std::sin(elevation)} *
-                          distance;
-    const Vec3 target = sceneCentre + Vec3{unit(random) - 0.5, unit(random) - 0.5, 0};
+        kSceneCentre + Vec3{std::cos(azimuth) * std::cos(elevation),
+                            std::sin(azimuth) * std::cos(elevation), std::sin(elevation)} *
+                           distance;
+    const Vec3 target = kSceneCentre + Vec3{unit(random) - 0.5, unit(random) - 0.5, 0};
     const double roll = 0.3 * (unit(random) - 0.5);
-    // Choose the focal length so that the farthest mark lies 70 to 95 % of the way from the
-    // centre to the frame's edge, as a photographer would frame the scene.
     view.truth = MakeCamera(0.035, centre, LookAt(centre, target, roll));
-    double extent = 0;
-    for (const auto& mark : Marks(view.truth, view.points, false)) {
-      extent = std::max({extent, std::abs(mark.image.x), std::abs(mark.image.y)});
-    }
-    const double fill = 0.7 + 0.25 * unit(random);
-    view.truth.focal *= 0.5 * fill / extent;
-    if (std::isfinite(view.truth.focal) && view.truth.focal > 0.005) return view;
+    if (Frame(view, random)) return view;
+  }
+}
+
+SyntheticView ViewAtAttitude(std::mt19937& random, int count, double pitch, double roll) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (;;) {
+    SyntheticView view;
+    view.points = BoxPoints(random, count);
+    const double yaw = engine::TwoPi() * (unit(random) - 0.5);
+    const double distance = 18 + 12 * unit(random);
+    // The viewing direction of (pitch, roll, yaw); the camera stands back from the target.
+    const Vec3 viewing{std::sin(yaw) * std::cos(pitch), std::cos(yaw) * std::cos(pitch),
+                       -std::sin(pitch)};
+    const Vec3 target = kSceneCentre + Vec3{unit(random) - 0.5, unit(random) - 0.5, 0};
+    view.truth = MakeCamera(0.035, target - viewing * distance, {pitch, roll, yaw});
+    if (Frame(view, random)) return view;
   }
 }
 

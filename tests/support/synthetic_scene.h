@@ -41,6 +41,11 @@ struct SyntheticView {
 };
 SyntheticView RandomView(std::mt19937& random, int count);
 
+// A seeded scene as RandomView's, seen by a camera of the given pitch and roll (radians) and a
+// random yaw, 18 to 30 units from the scene's centre and looking at it: straight down at
+// pitch pi/2, upside down at roll pi. The points are drawn again until all lie in front.
+SyntheticView ViewAtAttitude(std::mt19937& random, int count, double pitch, double roll);
+
 // The angle in radians of the rotation between two orientations.
 double RotationAngle(const engine::Vec3& a, const engine::Vec3& b);
 
