@@ -102,8 +102,8 @@ double Threshold(const std::vector<double>& values, double fraction);
 bool Accept(const CameraRecord& camera, double error);
 
 // With exactly three fully known correspondences: their three-point poses that are plausible
-// and pass the acceptance of Calibrate's starts. They all fit those three marks exactly; only other marks tell them apart.
-// Empty with any other number of fully known correspondences.
+// and pass the acceptance of Calibrate's starts. They all fit those three marks exactly; only other
+// marks tell them apart. Empty with any other number of fully known correspondences.
 std::vector<CameraPose> ThreePointCandidates(const CameraRecord& camera);
 
 // Whether the photo's pose rests on three fully known points with nothing to choose among their
