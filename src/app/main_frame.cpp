@@ -26,6 +26,7 @@
 #include "app/split_view.h"
 #include "app/status_progress.h"
 #include "app/view_config_window.h"
+#include "engine/reconstruction.h"
 #include "model/project.h"
 #include "views2d/camera_parameters_dialog.h"
 #include "views2d/img.h"
@@ -655,6 +656,24 @@ void CMainFrame::OnViewConfiguration() {
   if (root_ == nullptr) return;
   ViewConfigWindow window(*this, this);
   window.Exec();
+}
+
+model::StepAdvice CMainFrame::NextStepAdvice(const model::Project& project, int photo) const {
+  model::StepAdvice advice = project.NextStepAdvice(photo);
+  // Too few control points the advice counts itself.
+  if (advice.step != 3 || photo < 0 || static_cast<std::size_t>(photo) >= project.photos.size() ||
+      project.photos[static_cast<std::size_t>(photo)]->camera.calibrated ||
+      project.CalibrationPositions(photo, true).size() < engine::kMinControlPoints) {
+    return advice;
+  }
+  // "Run the calibration process" would be no help where the run refuses the photo, as for
+  // three known points that fit several poses.
+  const engine::CalibrationReadiness readiness =
+      engine::CheckCalibrationReadiness(project, static_cast<std::size_t>(photo));
+  if (!readiness.ready()) {
+    advice.text = "Image not calibrated: " + engine::ReadinessText(readiness);
+  }
+  return advice;
 }
 
 void CMainFrame::OnHelpContents() { ShowHelp("Modrin.html"); }

@@ -91,6 +91,9 @@ class CMainFrame : public QMainWindow,
   void Refresh3D() override;
   void Redraw2DViews() override;
   void ShowHelpTopic(const QString& topic) override;
+  // The project's advice; for a photo with enough control points that the calibration would
+  // not try all the same, the reason it gives.
+  model::StepAdvice NextStepAdvice(const model::Project& project, int photo) const override;
 
   // CalibrationHost
   BackgroundCalibrationResult RunCalibration(model::Project& project,

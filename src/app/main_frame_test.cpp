@@ -553,6 +553,31 @@ class MainFrameTest : public QObject {
     QCOMPARE(modrin::app::OpenHelpWindow()->source().fragment(), QString("ModelingStep"));
   }
 
+  // Where the run would not try a photo although it has enough control points, the advice says
+  // why instead of sending the user to the calibration.
+  void helpAdviceSaysWhyAPhotoCannotBeCalibrated() {
+    StartApp();
+    // A photo without its picture, with `real` control points marked.
+    auto advise = [this](int real) {
+      modrin::model::Project project;
+      project.AddObject("Object").current = true;
+      project.AddPhoto().path = "/nowhere/p.jpg";
+      for (int i = 0; i < real; ++i) {
+        const std::int32_t id = project.AddImagePoint(0, {10 + 40 * i, 10 + 30 * (i % 2)});
+        project.graph.SetRealCoords(id, {static_cast<double>(i), static_cast<double>(i % 2), 0});
+      }
+      return app_->mainFrame().NextStepAdvice(project, 0);
+    };
+    const modrin::model::StepAdvice advice = advise(4);
+    QCOMPARE(advice.step, 3);
+    QCOMPARE(QString::fromStdString(advice.text), QString("Image not calibrated: no picture"));
+    QCOMPARE(QString::fromStdString(advice.helpTopic),
+             QString("GettingStarted.html#CalibrationStep"));
+    // Too few control points: the project's own count.
+    QCOMPARE(QString::fromStdString(advise(2).text),
+             QString("2 of at least 3 points with real coordinates are marked in this photo"));
+  }
+
   void a3DViewAddedToTheLayoutIsInitialised() {
     StartApp();
     CMainFrame& frame = app_->mainFrame();

@@ -1192,7 +1192,7 @@ void Img::HelpRequest() {
     host_.ShowHelpTopic("2Dviews.html");
     return;
   }
-  const model::StepAdvice advice = project_->NextStepAdvice(photoIndex_);
+  const model::StepAdvice advice = host_.NextStepAdvice(*project_, photoIndex_);
   host_.ShowPrompt(QString::fromStdString(advice.text));
   host_.ShowHelpTopic(QString::fromStdString(advice.helpTopic));
 }

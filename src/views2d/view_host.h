@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/project.h"
+
 namespace modrin::views2d {
 
 class Img;
@@ -50,6 +52,11 @@ class ViewHost {
   virtual void Redraw2DViews() = 0;
   // Opens help page `topic` ("2Dviews.html", "GettingStarted.html#ModelingStep").
   virtual void ShowHelpTopic(const QString& topic) = 0;
+  // The advice of the help key in the view of photo `photo`: the project's next step. A host
+  // that can ask the calibration itself may say more of why a photo cannot be calibrated.
+  virtual model::StepAdvice NextStepAdvice(const model::Project& project, int photo) const {
+    return project.NextStepAdvice(photo);
+  }
 };
 
 }  // namespace modrin::views2d
