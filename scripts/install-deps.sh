@@ -12,6 +12,9 @@ packages=(
   libjpeg-turbo-progs               # djpeg, the yardstick of the JPEG decoding benchmark
   locales                           # the tests check that files come out the same in German
   assimp-utils                      # an independent reader the exported models must load in
+  libtinygltf-dev                   # the glTF 2.0 writer
+  libjs-three                       # three.js, the viewer the web export copies beside its page
+  chromium                          # the browser the exported web page is opened in by the tests
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins   # the desktop program (Qt 6 Widgets, xcb)
   libgl-dev libglu1-mesa-dev fonts-dejavu-core
   libgl1-mesa-dri                   # Mesa's software renderer: the 3D view on a virtual display
@@ -33,6 +36,20 @@ if ((${#missing[@]} > 0)); then
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Node.js and npm run the checkers of the exported files (Khronos' glTF validator, the browser
+# driver). A machine that has them from elsewhere keeps its own.
+if ! command -v npm >/dev/null 2>&1; then
+  echo "Installing: nodejs npm"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nodejs npm
+fi
+js_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/js"
+if [[ ! -f "$js_dir/node_modules/.package-lock.json" ||
+      "$js_dir/package-lock.json" -nt "$js_dir/node_modules/.package-lock.json" ]]; then
+  echo "Installing the export checkers (npm ci in tests/js)"
+  (cd "$js_dir" && npm ci --no-audit --no-fund --loglevel=error)
 fi
 
 # A German locale, whose decimal comma the file-format tests write under.
