@@ -1,7 +1,7 @@
 // The whole road on the bundled house sample through modrin-cli: calibrate every photo, then
-// export OBJ, VRML and DirectX. Checks the poses and the computed corners against the truth the
-// sample was made from, the faces and meshes of the model, the exported files' counts, and that
-// an independent reader (assimp) loads the OBJ and DirectX files.
+// export OBJ, VRML, DirectX and glTF. Checks the poses and the computed corners against the truth
+// the sample was made from, the faces and meshes of the model, the exported files' counts, and that
+// an independent reader (assimp) loads the OBJ, DirectX and glTF files.
 
 #include <gtest/gtest.h>
 
@@ -174,8 +174,9 @@ TEST_F(HouseRoad, CalibratesReconstructsAndExports) {
 
   // The exports hold exactly those meshes.
   const std::string obj = dir.File("house.obj"), wrl = dir.File("house.wrl"),
-                    x = dir.File("house.x");
-  for (const std::string& out : {obj, wrl, x}) {
+                    x = dir.File("house.x"), gltf = dir.File("house.gltf"),
+                    glb = dir.File("house.glb");
+  for (const std::string& out : {obj, wrl, x, gltf, glb}) {
     const testing::CommandRun exported =
         Cli("export " + ShellQuoted(project) + " " + ShellQuoted(out));
     ASSERT_EQ(exported.status, 0) << testing::ReadFileText(dir.File("err.txt"));
@@ -193,7 +194,7 @@ TEST_F(HouseRoad, CalibratesReconstructsAndExports) {
   EXPECT_EQ(CountLines(wrlText, "     [0-9]+, [0-9]+, [0-9]+, -1,"), triangles);
   EXPECT_EQ(CountLines(wrlText, "    [0-9]+, [0-9]+, [0-9]+, -1,"), triangles);
 
-  for (const std::string& path : {obj, x}) {
+  for (const std::string& path : {obj, x, gltf, glb}) {
     const testing::CommandRun loaded = testing::RunCommand("assimp info " + ShellQuoted(path));
     ASSERT_EQ(loaded.status, 0) << "assimp cannot load " << path << '\n' << loaded.out;
     EXPECT_NE(loaded.out.find("Faces:              " + std::to_string(triangles) + "\n"),

@@ -513,12 +513,13 @@ class MainFrameTest : public QObject {
     QCOMPARE(modrin::app::ModelFileChoice("/home/user/m.x"), QString("/home/user/m.x"));
   }
 
-  void save3DDialogOffersTheThreeTypes() {
+  void save3DDialogOffersTheFiveTypes() {
     const std::unique_ptr<QFileDialog> dialog =
         modrin::app::MakeModelFileDialog(nullptr, dir_->path());
     QCOMPARE(dialog->windowTitle(), QString("Save 3d-model file"));
     const QStringList types{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
-                            "Alias Wafefront OBJ files (*.obj)"};
+                            "Alias Wafefront OBJ files (*.obj)", "glTF 2.0 files (*.gltf)",
+                            "glTF binary files (*.glb)"};
     QCOMPARE(dialog->nameFilters(), types);
     QCOMPARE(dialog->selectedNameFilter(), types.front());
     QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
@@ -528,6 +529,8 @@ class MainFrameTest : public QObject {
     QCOMPARE(dialog->defaultSuffix(), QString("x"));
     emit dialog->filterSelected(types[2]);
     QCOMPARE(dialog->defaultSuffix(), QString("obj"));
+    emit dialog->filterSelected(types[4]);
+    QCOMPARE(dialog->defaultSuffix(), QString("glb"));
     // The name field starts as the pattern of the first type.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");

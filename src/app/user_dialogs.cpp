@@ -51,8 +51,9 @@ QStringList UserDialogs::AskImageFiles(QWidget* parent) {
 std::unique_ptr<QFileDialog> MakeModelFileDialog(QWidget* parent, const QString& folder) {
   auto dialog = std::make_unique<QFileDialog>(parent, "Save 3d-model file", folder);
   const QStringList filters{"Microsoft DirectX files (*.x)", "VRML files (*.wrl)",
-                            "Alias Wafefront OBJ files (*.obj)"};
-  const QStringList suffixes{"x", "wrl", "obj"};
+                            "Alias Wafefront OBJ files (*.obj)", "glTF 2.0 files (*.gltf)",
+                            "glTF binary files (*.glb)"};
+  const QStringList suffixes{"x", "wrl", "obj", "gltf", "glb"};
   dialog->setNameFilters(filters);
   dialog->selectNameFilter(filters.front());
   dialog->setAcceptMode(QFileDialog::AcceptSave);

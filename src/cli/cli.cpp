@@ -39,7 +39,8 @@ constexpr char kUsage[] =
     "  resave PROJECT OUT   open PROJECT with its images and write it to OUT in the current\n"
     "                       file format\n"
     "  export PROJECT OUT   build the textured model and write it to OUT: .obj (with its\n"
-    "                       .mtl beside it), .wrl (VRML 2.0) or .x (DirectX)\n"
+    "                       .mtl beside it), .wrl (VRML 2.0), .x (DirectX), .gltf (glTF\n"
+    "                       2.0, its .bin beside it) or .glb (glTF binary, photos inside)\n"
     "  calibrate PROJECT    find the camera pose of the photos not calibrated yet, print a\n"
     "                       line per photo solved and save the project (in place, or to the\n"
     "                       -o file); Ctrl-C stops the run, the poses found so far are saved\n"
@@ -566,8 +567,8 @@ ModelCounts CountModel(const model::Project& project) {
 int RunExport(const std::string& projectPath, const std::string& outPath, const Options& options,
               std::ostream& out, std::ostream& err) {
   if (exporters::ModelFormatOf(outPath) == exporters::ModelFormat::kNone) {
-    return Fail(err, "cannot tell the model format of \"" + outPath +
-                         "\": the name must end in .obj, .wrl or .x");
+    return Fail(err, "cannot tell the model format of \"" + outPath + "\": the name must end in " +
+                         exporters::kModelExtensions);
   }
   OpenedProject opened(options, err);
   std::string error;

@@ -242,7 +242,7 @@ TEST_F(CliTest, ErrorsAreReportedWithANonZeroStatus) {
       {{"info", project, "--no-polish"}, "--no-polish is an option of calibrate only"},
       {{"calibrate", project, "-o", dir.File("no/such/folder/out.mpj")}, "cannot save"},
       {{"export", project}, "export takes a project file and an output file"},
-      {{"export", project, dir.File("model.ply")}, "must end in .obj, .wrl or .x"},
+      {{"export", project, dir.File("model.ply")}, "must end in .obj, .wrl, .x, .gltf or .glb"},
       {{"export", dir.File("none.mpj"), dir.File("model.obj")}, "cannot open"},
       {{"export", project, dir.File("no/such/folder/model.wrl")}, "cannot write"},
   };

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <tiny_gltf.h>
 
 #include <algorithm>
 #include <array>
@@ -13,9 +14,11 @@
 
 #include "engine/reconstruction.h"
 #include "export/directx_writer.h"
+#include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "export/save_model.h"
 #include "export/vrml_writer.h"
+#include "images/jpeg_writer.h"
 #include "mesh/mesh_builder.h"
 #include "model/project.h"
 #include "model/project_document.h"
@@ -111,6 +114,163 @@ TEST(SaveModelTest, FormatByExtensionAndFailuresReported) {
   model::Project empty;
   ASSERT_TRUE(SaveModel(empty, dir.File("empty.x")).ok);
   EXPECT_EQ(std::filesystem::file_size(dir.File("empty.x")), 0u);
+}
+
+// A glTF model as tinygltf reads it back; `ok` false with the loader's message otherwise.
+struct LoadedGltf {
+  bool ok = false;
+  std::string message;
+  tinygltf::Model model;
+};
+
+LoadedGltf LoadGltf(const std::string& bytes, bool binary, const std::string& folder = "") {
+  LoadedGltf loaded;
+  tinygltf::TinyGLTF loader;
+  std::string warning;
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  loaded.ok =
+      binary ? loader.LoadBinaryFromMemory(&loaded.model, &loaded.message, &warning, data,
+                                           static_cast<unsigned>(bytes.size()), folder)
+             : loader.LoadASCIIFromString(&loaded.model, &loaded.message, &warning, bytes.c_str(),
+                                          static_cast<unsigned>(bytes.size()), folder);
+  loaded.message += warning;
+  return loaded;
+}
+
+// The floats of an accessor, packed.
+std::vector<float> Floats(const tinygltf::Model& model, int accessorIndex) {
+  const tinygltf::Accessor& accessor = model.accessors.at(accessorIndex);
+  const tinygltf::BufferView& view = model.bufferViews.at(accessor.bufferView);
+  const auto* first = reinterpret_cast<const float*>(model.buffers.at(view.buffer).data.data() +
+                                                     view.byteOffset + accessor.byteOffset);
+  return {first, first + view.byteLength / sizeof(float)};
+}
+
+// Turns glTF's y-up world back into Modrin's z-up one.
+engine::Vec3 ZUp(const std::vector<float>& values, std::size_t vertex) {
+  return {values[3 * vertex], -values[3 * vertex + 2], values[3 * vertex + 1]};
+}
+
+// The square project with its photos written as JPEG files into `dir` (the first in a folder
+// with a space in its name), meshes built.
+struct SquareWithPhotoFiles {
+  SquareWithPhotoFiles(const testing::TempDir& dir, const std::vector<std::string>& objects)
+      : square(objects) {
+    std::filesystem::create_directory(dir.File("my photos"));
+    square.project.photos[0]->path = dir.File("my photos/front.jpg");
+    square.project.photos[1]->path = dir.File("back.jpg");
+    for (const auto& photo : square.project.photos) {
+      EXPECT_TRUE(images::WriteJpegFile(photo->path, photo->image(), 90, std::nullopt));
+    }
+    mesh::UpdateModelWithMeshes(square.project);
+  }
+  testing::SquareProject square;
+};
+
+// Two objects of one name and a photo without triangles: one node per object, names made
+// unique, a primitive and a material for the textured photo only, the square's corners back
+// in z-up coordinates and its texture rows counted from the top.
+TEST(GltfWriterTest, NodesPrimitivesAndMaterialsOfTheModel) {
+  testing::TempDir dir;
+  SquareWithPhotoFiles scene(dir, {"Wall", "Wall", "Hidden"});
+  model::Project& project = scene.square.project;
+  project.objects[1]->name = "Wall";  // as a renamed object may be
+  project.objects[2]->current = false;
+  for (const bool binary : {true, false}) {
+    GltfFiles files;
+    const std::string out = dir.File("out");
+    std::filesystem::create_directory(out);
+    ASSERT_TRUE(BuildGltf(project, binary, {}, out, "model.bin", files).ok);
+    ASSERT_TRUE(testing::WriteFileText(out + "/model.bin", files.buffer));
+    const LoadedGltf loaded = LoadGltf(files.main, binary, out);
+    ASSERT_TRUE(loaded.ok) << loaded.message;
+    const tinygltf::Model& gltf = loaded.model;
+    ASSERT_EQ(gltf.nodes.size(), 2u);
+    EXPECT_EQ(gltf.nodes[0].name, "Wall");
+    EXPECT_EQ(gltf.nodes[1].name, "Wall 2");
+    EXPECT_EQ(gltf.scenes.at(0).nodes, (std::vector<int>{0, 1}));
+    ASSERT_EQ(gltf.materials.size(), 1u);
+    EXPECT_EQ(gltf.materials[0].name, "front");
+    EXPECT_TRUE(gltf.materials[0].extensions.contains("KHR_materials_unlit"));
+    EXPECT_EQ(gltf.extensionsUsed, (std::vector<std::string>{"KHR_materials_unlit"}));
+    if (binary) {
+      EXPECT_EQ(gltf.images.at(0).mimeType, "image/jpeg");
+      EXPECT_EQ(gltf.images.at(0).width, 100);
+    } else {
+      EXPECT_EQ(files.bufferUri, "model.bin");
+      EXPECT_EQ(gltf.buffers.at(0).uri, "model.bin");
+      EXPECT_EQ(gltf.images.at(0).uri, "../my%20photos/front.jpg");
+      EXPECT_EQ(gltf.buffers.at(0).data.size(), files.buffer.size());
+      EXPECT_EQ(gltf.images.at(0).width, 100);  // read from the photo file
+      continue;
+    }
+    ASSERT_EQ(gltf.meshes.size(), 2u);
+    const tinygltf::Primitive& primitive = gltf.meshes[0].primitives.at(0);
+    const tinygltf::Accessor& position = gltf.accessors.at(primitive.attributes.at("POSITION"));
+    EXPECT_EQ(position.count, 6u);  // two triangles, three vertices each
+    EXPECT_EQ(position.minValues, (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(position.maxValues, (std::vector<double>{1, 1, 0}));  // z up is y; y is -z
+    const std::vector<float> points = Floats(gltf, primitive.attributes.at("POSITION"));
+    const std::vector<float> uv = Floats(gltf, primitive.attributes.at("TEXCOORD_0"));
+    for (std::size_t v = 0; v < 6; ++v) {
+      const engine::Vec3 p = ZUp(points, v);
+      // The corner's pixel: x 10..60 left to right; z 0..1 is the photo's y 10..50 upwards,
+      // so the top row of the texture is v = 0.
+      const double expectedV = 1 - (p.z > 0.5 ? 49.0 : 11.0) / 80;
+      EXPECT_NEAR(uv[2 * v + 1], expectedV, 0.02) << v;
+    }
+  }
+}
+
+// Shrunk textures fit the largest side asked for, with power-of-two sides when asked, and a
+// lower JPEG quality gives a smaller file.
+TEST(GltfWriterTest, ShrunkTexturesFitAndFollowTheQuality) {
+  testing::SquareProject square({"A"});
+  mesh::UpdateModelWithMeshes(square.project);
+  // A picture with detail, so that the quality matters.
+  images::DecodedImage& picture = *square.project.photos[0]->levels.front();
+  for (std::size_t i = 0; i < picture.pixels.size(); ++i) picture.pixels[i] = (i * 37 % 251);
+  const struct {
+    GltfTextureOptions options;
+    int width, height;
+  } cases[] = {
+      {{64, 90, false}, 64, 51},     // 100 x 80 shrunk to a longest side of 64
+      {{64, 90, true}, 64, 64},      // powers of two within 64 and the sides
+      {{50, 90, true}, 32, 32},      // not a power of two itself
+      {{1000, 90, false}, 100, 80},  // never grown
+  };
+  std::size_t size90 = 0;
+  for (const auto& c : cases) {
+    GltfFiles files;
+    ASSERT_TRUE(BuildGltf(square.project, true, c.options, ".", "", files).ok);
+    const LoadedGltf loaded = LoadGltf(files.main, true);
+    ASSERT_TRUE(loaded.ok) << loaded.message;
+    EXPECT_EQ(loaded.model.images.at(0).width, c.width);
+    EXPECT_EQ(loaded.model.images.at(0).height, c.height);
+    if (c.options.maxSide == 64 && !c.options.powerOfTwo) size90 = files.main.size();
+  }
+  GltfFiles low;
+  ASSERT_TRUE(BuildGltf(square.project, true, {64, 10, false}, ".", "", low).ok);
+  EXPECT_LT(low.main.size(), size90);
+}
+
+// Nothing to write, or a photo that cannot be read: an error that names it, and no file.
+TEST(GltfWriterTest, FailuresNameTheCauseAndWriteNothing) {
+  testing::TempDir dir;
+  SquareWithPhotoFiles scene(dir, {"A"});
+  model::Project& project = scene.square.project;
+  std::filesystem::remove(project.photos[0]->path);
+  for (const char* name : {"model.glb", "model.gltf"}) {
+    const SaveModelResult saved = SaveModel(project, dir.File(name));
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.error.find("front.jpg"), std::string::npos) << saved.error;
+  }
+  project.objects[0]->current = false;
+  const SaveModelResult none = SaveModel(project, dir.File("model.glb"));
+  EXPECT_NE(none.error.find("no current object"), std::string::npos) << none.error;
+  for (const char* name : {"model.glb", "model.gltf", "model.bin"}) {
+    EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+  }
 }
 
 // A triangle as a model file gives it: its corners, the normal at each, and the photo whose
@@ -261,6 +421,38 @@ std::vector<FileTriangle> ReadDirectX(const std::string& text, const model::Proj
   return triangles;
 }
 
+// Every primitive's triangles, with the photo its material's image is named after.
+std::vector<FileTriangle> ReadGltf(const std::string& bytes, const model::Project& project) {
+  const LoadedGltf loaded = LoadGltf(bytes, true);
+  EXPECT_TRUE(loaded.ok) << loaded.message;
+  std::vector<FileTriangle> triangles;
+  for (const tinygltf::Mesh& mesh : loaded.model.meshes) {
+    for (const tinygltf::Primitive& primitive : mesh.primitives) {
+      const tinygltf::Material& material = loaded.model.materials.at(primitive.material);
+      const int texture = material.pbrMetallicRoughness.baseColorTexture.index;
+      const std::string& image =
+          loaded.model.images.at(loaded.model.textures.at(texture).source).name;
+      const std::vector<float> points = Floats(loaded.model, primitive.attributes.at("POSITION"));
+      const std::vector<float> normals = Floats(loaded.model, primitive.attributes.at("NORMAL"));
+      for (std::size_t v = 0; v + 2 < points.size() / 3; v += 3) {
+        FileTriangle& triangle = triangles.emplace_back();
+        triangle.photo = PhotoOf(image + ".jpg", project);
+        for (std::size_t k = 0; k < 3; ++k) {
+          triangle.corners[k] = ZUp(points, v + k);
+          triangle.normals[k] = ZUp(normals, v + k);
+        }
+      }
+    }
+  }
+  return triangles;
+}
+
+std::string GlbOf(const model::Project& project) {
+  GltfFiles files;
+  EXPECT_TRUE(BuildGltf(project, true, GltfTextureOptions{}, ".", "", files).ok);
+  return files.main;
+}
+
 // The house sample, every photo calibrated, with its meshes. Every triangle of every format
 // carries at each corner a unit normal at right angles to its sides, on the side of the camera
 // whose photo gives its texture, where the corners also turn counter-clockwise (the front face
@@ -283,6 +475,7 @@ TEST(ModelNormalsTest, HouseTrianglesFaceTheirPhotosCamera) {
       {"OBJ", WriteObjModel(house, "house.obj").objText, ReadObj},
       {"VRML", WriteVrmlModel(house), ReadVrml},
       {"DirectX", WriteDirectXModel(house), ReadDirectX},
+      {"glTF", GlbOf(house), ReadGltf},
   };
   for (const auto& file : files) {
     const std::vector<FileTriangle> triangles = file.read(file.text, house);

@@ -1,6 +1,7 @@
 #include "export/save_model.h"
 
 #include "export/directx_writer.h"
+#include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "export/vrml_writer.h"
 #include "images/file_io.h"
@@ -14,6 +15,8 @@ ModelFormat ModelFormatOf(const std::string& fileName) {
   if (extension == "x") return ModelFormat::kDirectX;
   if (extension == "wrl") return ModelFormat::kVrml;
   if (extension == "obj") return ModelFormat::kObj;
+  if (extension == "gltf") return ModelFormat::kGltf;
+  if (extension == "glb") return ModelFormat::kGlb;
   return ModelFormat::kNone;
 }
 
@@ -32,8 +35,12 @@ SaveModelResult Write(const std::string& path, const std::string& text) {
 SaveModelResult SaveModel(const model::Project& project, const std::string& fileName) {
   const ModelFormat format = ModelFormatOf(fileName);
   if (format == ModelFormat::kNone) {
-    return {false,
-            "cannot save the model as \"" + fileName + "\": the name must end in .obj, .wrl or .x"};
+    return {false, "cannot save the model as \"" + fileName + "\": the name must end in " +
+                       std::string(kModelExtensions)};
+  }
+  if (format == ModelFormat::kGltf || format == ModelFormat::kGlb) {
+    const GltfResult written = WriteGltfModel(project, fileName);
+    return {written.ok, written.error};
   }
   if (project.objects.empty()) return Write(fileName, "");
   switch (format) {
@@ -49,6 +56,8 @@ SaveModelResult SaveModel(const model::Project& project, const std::string& file
       if (!library.ok) return library;
       return Write(fileName, model.objText);
     }
+    case ModelFormat::kGltf:
+    case ModelFormat::kGlb:
     case ModelFormat::kNone:
       break;
   }

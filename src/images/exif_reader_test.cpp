@@ -214,5 +214,28 @@ TEST(ToMetresTest, AppliesTheResolutionUnitRules) {
   }
 }
 
+// The EXIF block goes and the picture stays; anything that is not a JPEG up to its scan is
+// refused.
+TEST(StripJpegMetadataTest, DropsTheExifBlockOnly) {
+  const std::vector<std::uint8_t> jpeg = EncodeJpeg(Grey(16, 8), 90, SampleCamera());
+  std::string stripped;
+  ASSERT_TRUE(StripJpegMetadata(jpeg, stripped));
+  const std::vector<std::uint8_t> bytes(stripped.begin(), stripped.end());
+  EXPECT_FALSE(ParseExif(bytes).has_value());
+  EXPECT_LT(bytes.size(), jpeg.size());
+  const DecodeResult decoded = DecodeImageBytes(bytes, ImageFormat::Jpeg);
+  ASSERT_TRUE(decoded.ok) << decoded.error;
+  EXPECT_EQ(decoded.image.width, 16);
+  EXPECT_EQ(decoded.image.pixels, DecodeImageBytes(jpeg, ImageFormat::Jpeg).image.pixels);
+
+  std::vector<std::uint8_t> cut(jpeg.begin(), jpeg.begin() + 40);  // ends inside the EXIF block
+  const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  for (const auto& bad : {cut, png, std::vector<std::uint8_t>{}}) {
+    std::string out = "kept";
+    EXPECT_FALSE(StripJpegMetadata(bad, out));
+    EXPECT_EQ(out, "kept");
+  }
+}
+
 }  // namespace
 }  // namespace modrin::images

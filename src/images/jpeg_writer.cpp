@@ -200,4 +200,29 @@ bool WriteJpegFile(const std::string& path, const DecodedImage& image, int quali
   return WriteFileAtomically(path, std::string(bytes.begin(), bytes.end()), reason);
 }
 
+bool StripJpegMetadata(std::span<const std::uint8_t> jpeg, std::string& out) {
+  constexpr std::uint8_t kMarker = 0xFF, kSoi = 0xD8, kSos = 0xDA, kApp1 = 0xE1;
+  if (jpeg.size() < 4 || jpeg[0] != kMarker || jpeg[1] != kSoi) return false;
+  std::string kept(reinterpret_cast<const char*>(jpeg.data()), 2);
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size()) {
+    if (jpeg[at] != kMarker) return false;
+    const std::uint8_t marker = jpeg[at + 1];
+    if (marker == kMarker) {  // fill byte before a marker
+      ++at;
+      continue;
+    }
+    const std::size_t length = (std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    if (length < 2 || at + 2 + length > jpeg.size()) return false;
+    if (marker == kSos) {
+      kept.append(reinterpret_cast<const char*>(jpeg.data() + at), jpeg.size() - at);
+      out = std::move(kept);
+      return true;
+    }
+    if (marker != kApp1) kept.append(reinterpret_cast<const char*>(jpeg.data() + at), 2 + length);
+    at += 2 + length;
+  }
+  return false;
+}
+
 }  // namespace modrin::images

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ namespace modrin::images {
 std::vector<std::uint8_t> EncodeJpeg(const DecodedImage& image, int quality,
                                      const std::optional<ExifCamera>& exif,
                                      const std::string& make = "Modrin");
+// The JPEG file `jpeg` without its APP1 segments (EXIF and XMP), so that no reader turns the
+// picture by an EXIF orientation: the pixels stay as stored, as the decoder gives them. False,
+// `out` untouched, unless `jpeg` is a JPEG whose segments run well-formed up to its scan.
+bool StripJpegMetadata(std::span<const std::uint8_t> jpeg, std::string& out);
+
 bool WriteJpegFile(const std::string& path, const DecodedImage& image, int quality,
                    const std::optional<ExifCamera>& exif, const std::string& make = "Modrin");
 
