@@ -36,7 +36,8 @@ run-headless:
 	./build/src/cli/modrin-cli calibrate --all build/house/house.mpj
 	./build/src/cli/modrin-cli export build/house/house.mpj build/house/house.obj
 	./build/src/cli/modrin-cli export build/house/house.mpj build/house/house.wrl
-	@echo "The textured model: build/house/house.obj (with house.mtl) and build/house/house.wrl"
+	./build/src/cli/modrin-cli export build/house/house.mpj build/house/house.glb
+	@echo "The textured model: build/house/house.obj (with house.mtl), build/house/house.wrl and build/house/house.glb"
 
 # A picture of the window for the README, made on a virtual display.
 screenshot: build
