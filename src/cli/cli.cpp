@@ -21,6 +21,7 @@
 #include "engine/progress.h"
 #include "engine/reconstruction.h"
 #include "export/save_model.h"
+#include "export/web_export.h"
 #include "images/camera_database.h"
 #include "images/number_text.h"
 #include "mesh/mesh_builder.h"
@@ -45,6 +46,9 @@ constexpr char kUsage[] =
     "                       line per photo solved and save the project (in place, or to the\n"
     "                       -o file); Ctrl-C stops the run, the poses found so far are saved\n"
     "                       and the status is still 0 (a second Ctrl-C quits without saving)\n"
+    "  web PROJECT OUT.html write a web page showing the model: OUT.html, OUT.glb (the model,\n"
+    "                       textures shrunk), OUT.glb.js (the same for pages opened from a\n"
+    "                       file) and the three.js viewer scripts in js/ beside them\n"
     "\n"
     "Options:\n"
     "  --cameras FILE       read the camera database from FILE (never written) instead of\n"
@@ -56,7 +60,20 @@ constexpr char kUsage[] =
     "  --all                calibrate every photo, also those calibrated already\n"
     "  --photos I,J,...     calibrate these photos only (numbered from 0 as info lists them)\n"
     "  --no-polish          keep the pose search's result without the least-squares polish\n"
-    "  -o, --output OUT     save the project to OUT instead of in place\n";
+    "  -o, --output OUT     save the project to OUT instead of in place\n"
+    "\n"
+    "Options of web:\n"
+    "  --max-texture N      the largest texture side in pixels, 1 to 16384 (default 256)\n"
+    "  --quality Q          the textures' JPEG quality, 0 to 100 (default 80)\n"
+    "  --size WxH           the model's window on the page in pixels (default 400x300); a\n"
+    "                       side of 0 follows the browser window\n"
+    "  --background RRGGBB  the background colour in hexadecimal (default ffffff)\n"
+    "  --h-range MIN,MAX    how far the model turns horizontally, in degrees (default\n"
+    "                       -180,180, all the way round); 0 looks at its front\n"
+    "  --v-range MIN,MAX    how far the view rises or sinks, in degrees from -90 (below) to\n"
+    "                       90 (above) (default -90,90)\n"
+    "  --url URL            the page fetches the model from the site URL instead of beside\n"
+    "                       it\n";
 
 constexpr char kVersion[] = "modrin-cli 3.0\n";
 
@@ -587,6 +604,26 @@ int RunExport(const std::string& projectPath, const std::string& outPath, const 
   return 0;
 }
 
+int RunWeb(const std::string& projectPath, const exporters::WebExportSettings& settings,
+           const Options& options, std::ostream& out, std::ostream& err) {
+  std::string problem = exporters::CheckWebExportSettings(settings);
+  if (!problem.empty()) {
+    problem.pop_back();  // the sentence's full stop
+    return Fail(err, problem);
+  }
+  OpenedProject opened(options, err);
+  std::string error;
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  model::Project& project = opened.project();
+  mesh::UpdateModelWithMeshes(project);
+  TerminalProgress progress(options.progressBar ? &err : nullptr);
+  const exporters::WebExportResult written = exporters::WriteWebPage(project, settings, &progress);
+  if (!written.ok) return Fail(err, written.error);
+  for (const std::string& file : written.written) out << "Saved " << file << '\n';
+  opened.Finish(err);
+  return 0;
+}
+
 namespace {
 
 enum class OptionMatch { No, Value, Missing };
@@ -609,6 +646,87 @@ OptionMatch MatchValueOption(const std::vector<std::string>& args, std::size_t& 
   return OptionMatch::No;
 }
 
+// The options of web, each with a value.
+constexpr std::string_view kWebOptions[] = {"--max-texture", "--quality", "--size", "--background",
+                                            "--h-range",     "--v-range", "--url"};
+
+// Whether args[i] is an option of web; `name` receives it. See MatchValueOption.
+OptionMatch MatchWebOption(const std::vector<std::string>& args, std::size_t& i,
+                           std::string_view& name, std::string& value) {
+  for (const std::string_view option : kWebOptions) {
+    const OptionMatch match = MatchValueOption(args, i, option, value);
+    if (match != OptionMatch::No) {
+      name = option;
+      return match;
+    }
+  }
+  return OptionMatch::No;
+}
+
+// The whole decimal number `text` is, sign allowed; false for anything else.
+bool ParseWhole(std::string_view text, int& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && stop == end && !text.empty();
+}
+
+// Two whole numbers joined by `separator`, as "-30,30" or "640x480".
+bool ParseWholePair(std::string_view text, char separator, int& first, int& second) {
+  const std::size_t at = text.find(separator);
+  return at != std::string_view::npos && ParseWhole(text.substr(0, at), first) &&
+         ParseWhole(text.substr(at + 1), second);
+}
+
+// Six hexadecimal digits RRGGBB, a leading '#' allowed.
+bool ParseColour(std::string_view text, exporters::RgbColour& colour) {
+  if (text.starts_with('#')) text.remove_prefix(1);
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, 16);
+  if (text.size() != 6 || error != std::errc() || stop != end) return false;
+  colour = {static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 8 & 255),
+            static_cast<std::uint8_t>(value & 255)};
+  return true;
+}
+
+// Sets the value of the web option `name`; false with a message when it is no value of its kind.
+bool ApplyWebOption(std::string_view name, const std::string& value,
+                    exporters::WebExportSettings& settings, std::string& error) {
+  const std::string shown = " (not \"" + value + "\")";
+  if (name == "--max-texture") {
+    settings.maxTexturePixels = value;
+    if (exporters::ParseMaxTextureSide(value)) return true;
+    error = "--max-texture must be a whole number of pixels from 1 to " +
+            std::to_string(exporters::kMaxWebTextureSide) + shown;
+  } else if (name == "--quality") {
+    if (ParseWhole(value, settings.textureQuality) && settings.textureQuality >= 0 &&
+        settings.textureQuality <= 100) {
+      return true;
+    }
+    error = "--quality must be a whole number from 0 to 100" + shown;
+  } else if (name == "--size") {
+    if (ParseWholePair(value, 'x', settings.windowWidth_px, settings.windowHeight_px) &&
+        settings.windowWidth_px >= 0 && settings.windowHeight_px >= 0) {
+      return true;
+    }
+    error = "--size must be WIDTHxHEIGHT in whole pixels, 0 or more" + shown;
+  } else if (name == "--background") {
+    if (ParseColour(value, settings.background)) return true;
+    error = "--background must be a colour as six hexadecimal digits RRGGBB" + shown;
+  } else if (name == "--h-range" || name == "--v-range") {
+    const bool h = name == "--h-range";
+    int& low = h ? settings.horizontalMin_deg : settings.verticalMin_deg;
+    int& high = h ? settings.horizontalMax_deg : settings.verticalMax_deg;
+    if (ParseWholePair(value, ',', low, high) && low <= high) return true;
+    error = std::string(name) + " must be MIN,MAX in whole degrees, MIN not above MAX" + shown;
+  } else {
+    settings.siteAddress = value;
+    settings.webOrLocal = true;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 namespace {
@@ -620,6 +738,9 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
   options.progressBar = errIsTerminal;
   CalibrateOptions calibrate;
   std::string calibrateOption;  // the first option of calibrate given, refused elsewhere
+  exporters::WebExportSettings web;
+  std::string webOption;  // the first option of web given, refused elsewhere
+  std::string_view webName;
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -658,6 +779,12 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
                (match = MatchValueOption(args, i, "--output", value)) != OptionMatch::No) {
       if (match == OptionMatch::Missing) return Fail(err, name + " needs a file name");
       calibrate.outPath = value;
+    } else if ((match = MatchWebOption(args, i, webName, value)) != OptionMatch::No) {
+      if (match == OptionMatch::Missing) return Fail(err, std::string(webName) + " needs a value");
+      std::string error;
+      if (!ApplyWebOption(webName, value, web, error)) return Fail(err, error);
+      if (webOption.empty()) webOption = webName;
+      continue;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Fail(err, "unknown option \"" + arg + "\" (see modrin-cli --help)");
     } else {
@@ -674,6 +801,9 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
   if (command != "calibrate" && !calibrateOption.empty()) {
     return Fail(err, calibrateOption + " is an option of calibrate only");
   }
+  if (command != "web" && !webOption.empty()) {
+    return Fail(err, webOption + " is an option of web only");
+  }
   if (command == "info") {
     if (words.size() != 2) return Fail(err, "info takes one project file");
     return RunInfo(words[1], options, out, err);
@@ -689,6 +819,11 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
   if (command == "calibrate") {
     if (words.size() != 2) return Fail(err, "calibrate takes one project file");
     return RunCalibrate(words[1], calibrate, options, out, err);
+  }
+  if (command == "web") {
+    if (words.size() != 3) return Fail(err, "web takes a project file and an HTML file");
+    web.fileName = words[2];
+    return RunWeb(words[1], web, options, out, err);
   }
   return Fail(err, "unknown command \"" + command + "\" (see modrin-cli --help)");
 }

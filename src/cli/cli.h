@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "export/web_export_settings.h"
+
 namespace modrin::cli {
 
 // Options shared by every command.
@@ -55,6 +57,14 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
 // anything is opened or written.
 int RunExport(const std::string& projectPath, const std::string& outPath, const Options& options,
               std::ostream& out, std::ostream& err);
+
+// `modrin-cli web PROJECT OUT.html`: checks `settings` (whose fileName is OUT.html) before
+// anything is opened, opens PROJECT with its images, runs the model update and writes the web
+// page with its model, model script and viewer scripts (exporters::WriteWebPage), drawing a
+// progress bar while the textures are shrunk; prints the files written. On any failure nothing
+// is written and the status is 1.
+int RunWeb(const std::string& projectPath, const exporters::WebExportSettings& settings,
+           const Options& options, std::ostream& out, std::ostream& err);
 
 // Parses the arguments (without the program name) and runs the command. Returns the exit status.
 // `errIsTerminal`: the error stream is a terminal, so long commands draw a progress bar on it.

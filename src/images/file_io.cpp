@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace modrin::images {
 
@@ -60,11 +62,15 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
   return true;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error) {
+namespace {
+
+// Writes `contents` to a new temporary file beside `path` and flushes it to disk; its name goes
+// to `temporary`. On failure nothing is left behind.
+bool WriteTemporaryBeside(const std::string& path, const std::string& contents,
+                          std::string& temporary, std::string& error) {
   // The temporary file is created with mode 0666 so the umask applies as to any new file; an
   // existing target's permissions are carried over.
   static std::atomic<unsigned> counter{0};
-  std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
@@ -83,12 +89,48 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents, s
     ok = false;
     error = SystemError();
   }
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ok = false;
-    error = SystemError();
-  }
   if (!ok) ::unlink(temporary.c_str());
   return ok;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error) {
+  std::string failedPath;
+  return WriteFilesAtomically({{path, contents}}, failedPath, error);
+}
+
+bool WriteFilesAtomically(const std::vector<FileContents>& files, std::string& failedPath,
+                          std::string& error) {
+  std::vector<std::string> temporaries;
+  auto fail = [&](const std::string& path, std::size_t from) {
+    failedPath = path;
+    for (std::size_t i = from; i < temporaries.size(); ++i) ::unlink(temporaries[i].c_str());
+    return false;
+  };
+  // A folder in a file's place would refuse the rename only after the files before it were
+  // replaced.
+  for (const FileContents& file : files) {
+    struct stat existing {};
+    if (::stat(file.path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+      error = "it is a folder";
+      return fail(file.path, 0);
+    }
+  }
+  for (const FileContents& file : files) {
+    std::string temporary;
+    if (!WriteTemporaryBeside(file.path, file.contents, temporary, error)) {
+      return fail(file.path, 0);
+    }
+    temporaries.push_back(std::move(temporary));
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (::rename(temporaries[i].c_str(), files[i].path.c_str()) != 0) {
+      error = SystemError();
+      return fail(files[i].path, i);
+    }
+  }
+  return true;
 }
 
 }  // namespace modrin::images

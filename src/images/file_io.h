@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace modrin::images {
 
@@ -23,5 +24,20 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
 // same folder, is flushed to disk and renamed over the target. On failure returns false with a
 // reason in `error`.
 bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error);
+
+// A file to write: where, and its bytes.
+struct FileContents {
+  std::string path;
+  std::string contents;
+};
+
+// Writes several files as WriteFileAtomically writes one, so that none is replaced unless all
+// can be: every file goes to a temporary file beside it first, and only once all of them are
+// on disk are they renamed over their targets. On failure the temporaries are removed, the
+// file that failed is named in `failedPath` and the reason is in `error`; the targets are as
+// they were. (Only a rename that fails, which a file system hardly ever does once the files
+// are written beside their targets, leaves the files before it replaced.)
+bool WriteFilesAtomically(const std::vector<FileContents>& files, std::string& failedPath,
+                          std::string& error);
 
 }  // namespace modrin::images
