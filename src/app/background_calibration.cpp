@@ -2,43 +2,17 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QEventLoop>
 #include <QKeyEvent>
-#include <QThread>
 #include <QWidget>
 #include <exception>
-#include <memory>
 
+#include "app/background_work.h"
 #include "app/status_progress.h"
 #include "model/project.h"
 
 namespace modrin::app {
 
 namespace {
-
-// Input that would reach a command or the project while a run changes it.
-bool IsUserInput(QEvent::Type type) {
-  switch (type) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-    case QEvent::DragEnter:
-    case QEvent::Drop:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // A press, a release or a shortcut check of the Escape key.
 bool IsEscapeKey(const QEvent& event) {
@@ -51,32 +25,6 @@ bool IsEscapeKey(const QEvent& event) {
       return false;
   }
 }
-
-// Gives back what a run took from the windows, also when the run throws.
-class WindowsBlocked {
- public:
-  explicit WindowsBlocked(const QList<QWidget*>& windows) {
-    focus_ = QApplication::focusWidget();
-    for (QWidget* window : windows) {
-      if (window == nullptr || !window->isEnabled()) continue;
-      window->setEnabled(false);
-      disabled_.push_back(window);
-    }
-  }
-  ~WindowsBlocked() {
-    for (const QPointer<QWidget>& window : disabled_) {
-      if (window != nullptr) window->setEnabled(true);
-    }
-    // Disabling took the keyboard focus away from the widget that had it.
-    if (focus_ != nullptr && focus_->isEnabled()) focus_->setFocus(Qt::OtherFocusReason);
-  }
-  WindowsBlocked(const WindowsBlocked&) = delete;
-  WindowsBlocked& operator=(const WindowsBlocked&) = delete;
-
- private:
-  QList<QPointer<QWidget>> disabled_;
-  QPointer<QWidget> focus_;
-};
 
 }  // namespace
 
@@ -108,19 +56,11 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
   {
     WindowsBlocked blocked(windows);
     qApp->installEventFilter(this);
-    QEventLoop loop;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
-      try {
-        result.summary = engine::RunCalibration(project, options);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-    }));
-    // Queued behind every display call the worker made, so the loop ends after the last.
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    worker->start();
-    loop.exec();
-    worker->wait();
+    try {
+      RunOnWorkerThread([&] { result.summary = engine::RunCalibration(project, options); });
+    } catch (...) {
+      failure = std::current_exception();
+    }
     // An Escape still held down goes on repeating into the dialog, which it would close, and
     // discard every pose the run solved: its repeats stay taken until a new press.
     if (!escapePressed_) qApp->removeEventFilter(this);

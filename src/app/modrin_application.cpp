@@ -4,11 +4,16 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <exception>
+#include <new>
 
+#include "app/background_work.h"
 #include "app/help_window.h"
 #include "app/main_frame.h"
+#include "app/status_progress.h"
 #include "app/web_export_dialog.h"
 #include "export/save_model.h"
+#include "export/web_export.h"
 #include "images/camera_database.h"
 #include "mesh/mesh_builder.h"
 
@@ -64,9 +69,30 @@ void ModrinApplication::Save3DAs() {
 }
 
 void ModrinApplication::ShowWebExportDialog() {
-  WebExportDialog dialog(exporters::WebExportSettings{}, *dialogs_, ShowHelp, frame_.get());
+  WebExportDialog dialog(webExportSettings_.value_or(exporters::WebExportSettings{}), *dialogs_,
+                         ShowHelp, frame_.get());
   if (dialog.exec() != QDialog::Accepted) return;
   webExportSettings_ = dialog.settings();
+  // The page shows the project as it is now, as Save 3D As writes it.
+  SetBusy(true);
+  mesh::UpdateModelWithMeshes(project());
+  exporters::WebExportResult result;
+  try {
+    // Shrinking the photos of a large project takes a while: the status bar's progress bar
+    // moves meanwhile, and no command may touch the project the worker reads.
+    WindowsBlocked blocked({frame_.get()});
+    InputSwallowed swallowed;
+    RunOnWorkerThread([&] {
+      result = exporters::WriteWebPage(project(), *webExportSettings_, &frame_->statusProgress());
+    });
+  } catch (const std::bad_alloc&) {
+    result.error = "Writing the web page " + webExportSettings_->fileName + " ran out of memory.";
+  } catch (const std::exception& error) {
+    result.error =
+        "Writing the web page " + webExportSettings_->fileName + " failed: " + error.what();
+  }
+  SetBusy(false);
+  if (!result.ok) dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));
 }
 
 void ModrinApplication::OpenRecentFile(int index) {

@@ -45,8 +45,11 @@ class ModrinApplication : public model::DocumentHost {
   // Save 3D As: brings the meshes up to date with the project and writes them to a file whose
   // extension chooses the format; a failure is shown, naming the file and the reason.
   void Save3DAs();
-  // Save to Web: the "Output to HTML" dialog, starting from its initial values every time. OK
-  // keeps the values as webExportSettings(); Cancel keeps nothing. No page is written yet.
+  // Save to Web: the "Output to HTML" dialog, starting from the values of the last OK (the
+  // initial ones before the first). OK keeps the values as webExportSettings(), brings the
+  // meshes up to date and writes the web page with its model and viewer scripts off the GUI
+  // thread, the progress in the status bar; a failure is shown, naming the file, and leaves no
+  // file written. Cancel keeps nothing and writes nothing.
   void ShowWebExportDialog();
   // The values the last "Output to HTML" dialog closed by OK gave; none before the first.
   const std::optional<exporters::WebExportSettings>& webExportSettings() const {

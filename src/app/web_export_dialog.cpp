@@ -20,6 +20,7 @@
 
 #include "app/dialog_units.h"
 #include "app/user_dialogs.h"
+#include "export/web_export.h"
 #include "model/project_document.h"
 
 namespace modrin::app {
@@ -278,8 +279,38 @@ void WebExportDialog::accept() {
   read.background = ToRgb(background_->colour());
   read.maxTexturePixels = maxTexturePixels_->currentText().toStdString();
   read.textureQuality = quality_->value();
+  // Then what no page can be made of: no HTML file, a texture size that is no size, a range
+  // whose minimum lies above its maximum.
+  const exporters::WebSettingsProblem problem = exporters::CheckWebExportSettings(read);
+  if (problem.setting != exporters::WebSetting::kNone) {
+    dialogs_.ShowWarning(this, QString::fromStdString(problem.message));
+    QWidget* field = FieldOf(problem.setting);
+    field->setFocus(Qt::OtherFocusReason);
+    if (field == maxTexturePixels_) maxTexturePixels_->lineEdit()->selectAll();
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+    return;
+  }
   settings_ = std::move(read);
   QDialog::accept();
+}
+
+QWidget* WebExportDialog::FieldOf(exporters::WebSetting setting) const {
+  switch (setting) {
+    case exporters::WebSetting::kFileName:
+      return fileName_;
+    case exporters::WebSetting::kMaxTexturePixels:
+      return maxTexturePixels_;
+    case exporters::WebSetting::kTextureQuality:
+      return quality_;
+    case exporters::WebSetting::kHorizontalRange:
+      return horizontalMin_;
+    case exporters::WebSetting::kVerticalRange:
+      return verticalMin_;
+    case exporters::WebSetting::kWindowSize:
+    case exporters::WebSetting::kNone:
+      break;
+  }
+  return windowWidth_;
 }
 
 }  // namespace modrin::app

@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-#include "export/web_export_settings.h"
+#include "export/web_export.h"
 #include "views2d/colour_button.h"
 #include "views2d/help_handler.h"
 
@@ -48,11 +48,15 @@ class WebExportDialog : public QDialog {
   // Replaces the colour chooser of the background button (the platform's colour dialog).
   void SetColourChooser(views2d::ColourButton::ColourChooser chooser);
 
-  // OK: reads the values back and closes; a number field that does not hold a whole number of
-  // its kind is named in a warning, gets the focus and keeps the dialog open.
+  // OK: reads the values back and closes. A number field that does not hold a whole number of
+  // its kind, and then a value no page can be made of (no .html file, a texture size that is not
+  // a whole number from 1 up, an angle range whose minimum lies above its maximum), is named in a
+  // warning, gets the focus and keeps the dialog open.
   void accept() override;
 
  private:
+  // The control that holds `setting`.
+  QWidget* FieldOf(exporters::WebSetting setting) const;
   void WebOrLocalClicked();
   void Browse();
 

@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,20 +16,27 @@
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <clocale>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/commands.h"
 #include "app/dialog_units.h"
 #include "app/main_frame.h"
 #include "app/modrin_application.h"
+#include "app/status_progress.h"
+#include "app/testing/house_sample.h"
 #include "app/testing/scripted_dialogs.h"
 #include "app/user_dialogs.h"
+#include "engine/reconstruction.h"
+#include "model/project.h"
 
 using modrin::app::DialogUnits;
 using modrin::app::ModrinApplication;
@@ -104,47 +114,74 @@ class WebExportDialogTest : public QObject {
   }
   void cleanup() { dialog_.reset(); }
 
-  // Save to Web through the main window: every opening starts afresh; OK keeps the values,
-  // Cancel keeps nothing.
-  void everyOpeningStartsFromTheInitialValues() {
-    ModrinApplication app(std::make_unique<ScriptedDialogs>());
-    app.Start({});
-    app.project().AddObject("House");
+  // Save to Web through the main window on the calibrated house: the first opening shows the
+  // initial values, every later one those of the last OK. OK writes the page with its model
+  // and viewer scripts, the progress in the status bar; a page that cannot be written is
+  // named in an error and leaves nothing; Cancel writes and keeps nothing.
+  void okWritesThePageAndTheNextOpeningStartsFromItsValues() {
+    QTemporaryDir dir;
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    ScriptedDialogs& asked = *dialogs;
+    ModrinApplication app(std::move(dialogs));
+    app.Start(modrin::app::testing::CopyHouse(dir.filePath("house")));
+    for (auto& photo : app.project().photos) photo->camera.pending = true;
+    modrin::engine::RunCalibration(app.project());
     app.mainFrame().UpdateCommandStates();
     QAction* saveToWeb = app.mainFrame().action(modrin::app::command::kSaveToWeb);
-    QVERIFY(saveToWeb->isEnabled());
+    QSignalSpy progressShown(&app.mainFrame().statusProgress(),
+                             &modrin::app::StatusProgress::created);
 
-    auto runDialog = [&](const std::function<void(WebExportDialog&)>& use) {
+    auto runDialog = [&](const QStringList& shown,
+                         const std::function<void(WebExportDialog&)>& use) {
       bool ran = false;
       QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<WebExportDialog*>(QApplication::activeModalWidget());
         QVERIFY(dialog != nullptr);
         QCOMPARE(dialog->windowTitle(), QString("Output to HTML"));
-        QCOMPARE(Shown(*dialog), kInitiallyShown);
+        QCOMPARE(Shown(*dialog), shown);
         use(*dialog);
         ran = true;
       });
       saveToWeb->trigger();
       QVERIFY(ran);
     };
-    runDialog([](WebExportDialog& dialog) {
-      Type(Control(dialog, "fileName"), "/web/house.html");
+    const QString page = dir.filePath("web/house.html");
+    QVERIFY(QDir().mkpath(dir.filePath("web")));
+    runDialog(kInitiallyShown, [&](WebExportDialog& dialog) {
+      Type(Control(dialog, "fileName"), page);
       Type(Control(dialog, "windowWidth"), "640");
-      QTest::mouseClick(Control<QCheckBox>(dialog, "webOrLocal"), Qt::LeftButton);
       ClickOk(dialog);
       QVERIFY(!dialog.isVisible());
     });
-    QVERIFY(app.webExportSettings().has_value());
-    QCOMPARE(app.webExportSettings()->fileName, std::string("/web/house.html"));
+    QVERIFY2(asked.errors.isEmpty(), qPrintable(asked.errors.join('|')));
+    for (const char* file : {"house.html", "house.glb", "house.glb.js", "js/three.min.js",
+                             "js/OrbitControls.js", "js/GLTFLoader.js"}) {
+      QVERIFY2(QFile::exists(dir.filePath("web/") + file), file);
+    }
+    QCOMPARE(progressShown.count(), 1);
+    QCOMPARE(progressShown.at(0).at(0).toString(), QString("Writing the web page house.html"));
+    QVERIFY(app.mainFrame().isEnabled());
     QCOMPARE(app.webExportSettings()->windowWidth_px, 640);
-    QVERIFY(app.webExportSettings()->webOrLocal);
 
-    // Entered values do not come back; a cancelled dialog leaves the kept values alone.
-    runDialog([](WebExportDialog& dialog) {
+    QStringList kept = kInitiallyShown;
+    kept[0] = page;
+    kept[6] = "640";
+    const QString missing = dir.filePath("gone/house.html");
+    runDialog(kept, [&](WebExportDialog& dialog) {
+      Type(Control(dialog, "fileName"), missing);
+      ClickOk(dialog);
+    });
+    QCOMPARE(asked.errors.size(), 1);
+    QVERIFY2(asked.errors[0].contains(dir.filePath("gone/js")), qPrintable(asked.errors[0]));
+    QVERIFY(!QFileInfo::exists(dir.filePath("gone")));
+
+    kept[0] = missing;
+    runDialog(kept, [](WebExportDialog& dialog) {
       Type(Control(dialog, "windowWidth"), "10");
       dialog.reject();
     });
     QCOMPARE(app.webExportSettings()->windowWidth_px, 640);
+    QCOMPARE(asked.errors.size(), 1);
   }
 
   // Where each browse starts, and what the edit holds after it.
@@ -198,9 +235,9 @@ class WebExportDialogTest : public QObject {
     QCOMPARE(field->text(), QString("model.html"));
   }
 
-  // A field that holds no whole number of its kind is named in a warning and gets the focus;
-  // the dialog stays open and keeps its settings.
-  void badNumbersKeepTheDialogOpen() {
+  // A field that holds no whole number of its kind, or a value no page can be made of, is
+  // named in a warning and gets the focus; the dialog stays open and keeps its settings.
+  void badValuesKeepTheDialogOpen() {
     const struct {
       const char* field;
       const char* text;
@@ -213,18 +250,28 @@ class WebExportDialogTest : public QObject {
         {"verticalMax", "2147483648", "vertical angle maximum"},
         {"windowWidth", "-1", "window width"},
         {"windowHeight", "3e2", "window height"},
+        {"fileName", "", "Choose the HTML file"},
+        {"fileName", "/web/house.txt", ".html or .htm file"},
+        {"maxTexturePixels", "0", "maximum number of pixels of a texture"},
+        {"maxTexturePixels", "2k", "not \"2k\""},
+        {"horizontalMin", "181", "horizontal angle minimum must not lie above its maximum"},
+        {"verticalMin", "91", "vertical angle minimum must not lie above its maximum"},
     };
     for (const auto& c : cases) {
       WebExportDialog& dialog = Open();
-      QLineEdit* edit = Control(dialog, c.field);
-      Type(edit, c.text);
-      Control(dialog, "fileName")->setFocus();
+      if (std::string_view(c.field) != "fileName") {
+        Type(Control(dialog, "fileName"), "/web/house.html");
+      }
+      QWidget* field = Control<QWidget>(dialog, c.field);
+      auto* combo = qobject_cast<QComboBox*>(field);
+      Type(combo != nullptr ? combo->lineEdit() : static_cast<QLineEdit*>(field), c.text);
+      Control<QPushButton>(dialog, "browse")->setFocus();
       ClickOk(dialog);
       const QString where = QString("%1 \"%2\": ").arg(c.field, c.text);
       QVERIFY2(dialog.isVisible() && dialog.result() == QDialog::Rejected, qPrintable(where));
       QVERIFY2(dialogs_.warnings.size() == 1 && dialogs_.warnings.front().contains(c.named),
                qPrintable(where + dialogs_.warnings.join('|')));
-      QVERIFY2(dialog.focusWidget() == edit, qPrintable(where));
+      QVERIFY2(dialog.focusWidget() == field, qPrintable(where));
       QVERIFY2(dialog.settings() == WebExportSettings{}, qPrintable(where));
     }
   }
@@ -301,6 +348,7 @@ class WebExportDialogTest : public QObject {
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(offered, QColor(0, 0, 200));
     QCOMPARE(swatch(), QColor(0, 0, 200));
+    Type(Control(dialog, "fileName"), "house.html");
     ClickOk(dialog);
     QCOMPARE(dialog.settings().background, (modrin::exporters::RgbColour{0, 0, 200}));
   }
@@ -322,6 +370,7 @@ class WebExportDialogTest : public QObject {
     QCOMPARE(dialogs_.warnings.size(), 1);
     Type(Control(dialog, "windowWidth"), "1000");
     Type(Control(dialog, "horizontalMin"), "-170");
+    Type(Control(dialog, "fileName"), "house.html");
     ClickOk(dialog);
     QCOMPARE(dialogs_.warnings.size(), 1);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));

@@ -606,7 +606,7 @@ int RunExport(const std::string& projectPath, const std::string& outPath, const 
 
 int RunWeb(const std::string& projectPath, const exporters::WebExportSettings& settings,
            const Options& options, std::ostream& out, std::ostream& err) {
-  std::string problem = exporters::CheckWebExportSettings(settings);
+  std::string problem = exporters::CheckWebExportSettings(settings).message;
   if (!problem.empty()) {
     problem.pop_back();  // the sentence's full stop
     return Fail(err, problem);

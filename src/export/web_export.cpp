@@ -274,27 +274,34 @@ std::optional<int> ParseMaxTextureSide(const std::string& text) {
   return value;
 }
 
-std::string CheckWebExportSettings(const WebExportSettings& settings) {
-  if (settings.fileName.empty()) return "No HTML file is chosen for the web page.";
+WebSettingsProblem CheckWebExportSettings(const WebExportSettings& settings) {
+  if (settings.fileName.empty()) {
+    return {WebSetting::kFileName, "Choose the HTML file the web page is written to."};
+  }
   if (!HasHtmlExtension(settings.fileName)) {
-    return "The web page " + Quoted(settings.fileName) + " must be an .html or .htm file.";
+    return {WebSetting::kFileName,
+            "The web page " + Quoted(settings.fileName) + " must be an .html or .htm file."};
   }
   if (!ParseMaxTextureSide(settings.maxTexturePixels)) {
-    return "The maximum number of pixels of a texture must be a whole number from 1 to " +
-           std::to_string(kMaxWebTextureSide) + ", not " + Quoted(settings.maxTexturePixels) + ".";
+    return {WebSetting::kMaxTexturePixels,
+            "The maximum number of pixels of a texture must be a whole number from 1 to " +
+                std::to_string(kMaxWebTextureSide) + ", not " + Quoted(settings.maxTexturePixels) +
+                "."};
   }
   if (settings.textureQuality < 0 || settings.textureQuality > 100) {
-    return "The texture quality must lie from 0 to 100, not " +
-           std::to_string(settings.textureQuality) + ".";
+    return {WebSetting::kTextureQuality, "The texture quality must lie from 0 to 100, not " +
+                                             std::to_string(settings.textureQuality) + "."};
   }
   if (settings.horizontalMin_deg > settings.horizontalMax_deg) {
-    return "The horizontal angle minimum must not lie above its maximum.";
+    return {WebSetting::kHorizontalRange,
+            "The horizontal angle minimum must not lie above its maximum."};
   }
   if (settings.verticalMin_deg > settings.verticalMax_deg) {
-    return "The vertical angle minimum must not lie above its maximum.";
+    return {WebSetting::kVerticalRange,
+            "The vertical angle minimum must not lie above its maximum."};
   }
   if (settings.windowWidth_px < 0 || settings.windowHeight_px < 0) {
-    return "The window size must not be negative.";
+    return {WebSetting::kWindowSize, "The window size must not be negative."};
   }
   return {};
 }
@@ -347,7 +354,7 @@ std::string WebModelScript(const std::string& glb) {
 WebExportResult WriteWebPage(const model::Project& project, const WebExportSettings& settings,
                              engine::Progress* progress, const std::string& threeJsFolder) {
   WebExportResult result;
-  result.error = CheckWebExportSettings(settings);
+  result.error = CheckWebExportSettings(settings).message;
   if (result.error.empty()) result.error = CheckModel(project);
   if (!result.error.empty()) return result;
   const WebPageFiles names = WebPageFilesFor(settings.fileName);

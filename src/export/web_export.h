@@ -25,11 +25,26 @@ inline constexpr int kMaxWebTextureSide = 16384;
 // around it allowed; null for anything else.
 std::optional<int> ParseMaxTextureSide(const std::string& text);
 
-// What is wrong with `settings` for writing a page, as a sentence naming the value; empty
-// when nothing is. The file name must end in .html or .htm, the texture side pass
+// The value a problem of the settings lies in.
+enum class WebSetting {
+  kNone,
+  kFileName,
+  kMaxTexturePixels,
+  kTextureQuality,
+  kHorizontalRange,
+  kVerticalRange,
+  kWindowSize
+};
+struct WebSettingsProblem {
+  WebSetting setting = WebSetting::kNone;  // kNone: the settings are fine
+  std::string message;                     // a sentence naming the value
+};
+
+// What is wrong with `settings` for writing a page, the first problem in the dialog's order
+// from the file name down. The file name must end in .html or .htm, the texture side pass
 // ParseMaxTextureSide, the quality lie in 0 to 100, each angle range have its minimum at most
 // its maximum and the window sides be 0 or more.
-std::string CheckWebExportSettings(const WebExportSettings& settings);
+WebSettingsProblem CheckWebExportSettings(const WebExportSettings& settings);
 
 // The files of a page, named after its HTML file: "house.html" has the model "house.glb", the
 // model as a script "house.glb.js" and the viewer scripts in "js/" beside it.

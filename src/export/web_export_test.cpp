@@ -38,24 +38,32 @@ TEST(WebExportSettingsTest, BadValuesAreNamed) {
 
   const struct {
     std::function<void(WebExportSettings&)> change;
+    WebSetting setting;
     const char* named;
   } cases[] = {
-      {[](WebExportSettings& s) { s.fileName.clear(); }, "No HTML file"},
-      {[](WebExportSettings& s) { s.fileName = "/web/page.txt"; }, ".html or .htm"},
-      {[](WebExportSettings& s) { s.maxTexturePixels = "0"; }, "not \"0\""},
-      {[](WebExportSettings& s) { s.textureQuality = 101; }, "quality"},
+      {[](WebExportSettings& s) { s.fileName.clear(); }, WebSetting::kFileName, "Choose the HTML"},
+      {[](WebExportSettings& s) { s.fileName = "/web/page.txt"; }, WebSetting::kFileName,
+       ".html or .htm"},
+      {[](WebExportSettings& s) { s.maxTexturePixels = "0"; }, WebSetting::kMaxTexturePixels,
+       "not \"0\""},
+      {[](WebExportSettings& s) { s.textureQuality = 101; }, WebSetting::kTextureQuality,
+       "quality"},
       {[](WebExportSettings& s) { s.horizontalMin_deg = 10, s.horizontalMax_deg = 0; },
-       "horizontal"},
-      {[](WebExportSettings& s) { s.verticalMin_deg = 1, s.verticalMax_deg = -1; }, "vertical"},
-      {[](WebExportSettings& s) { s.windowHeight_px = -1; }, "window size"},
+       WebSetting::kHorizontalRange, "horizontal"},
+      {[](WebExportSettings& s) { s.verticalMin_deg = 1, s.verticalMax_deg = -1; },
+       WebSetting::kVerticalRange, "vertical"},
+      {[](WebExportSettings& s) { s.windowHeight_px = -1; }, WebSetting::kWindowSize,
+       "window size"},
   };
   WebExportSettings good;
   good.fileName = "/web/Page.HTM";
-  EXPECT_EQ(CheckWebExportSettings(good), "");
+  EXPECT_EQ(CheckWebExportSettings(good).setting, WebSetting::kNone);
   for (const auto& c : cases) {
     WebExportSettings settings = good;
     c.change(settings);
-    EXPECT_NE(CheckWebExportSettings(settings).find(c.named), std::string::npos) << c.named;
+    const WebSettingsProblem problem = CheckWebExportSettings(settings);
+    EXPECT_EQ(problem.setting, c.setting) << c.named;
+    EXPECT_NE(problem.message.find(c.named), std::string::npos) << problem.message;
   }
 }
 
