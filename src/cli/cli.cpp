@@ -72,8 +72,8 @@ constexpr char kUsage[] =
     "                       -180,180, all the way round); 0 looks at its front\n"
     "  --v-range MIN,MAX    how far the view rises or sinks, in degrees from -90 (below) to\n"
     "                       90 (above) (default -90,90)\n"
-    "  --url URL            the page fetches the model from the site URL instead of beside\n"
-    "                       it\n";
+    "  --url URL            the page fetches the model from the site address URL, not\n"
+    "                       from beside the page\n";
 
 constexpr char kVersion[] = "modrin-cli 3.0\n";
 

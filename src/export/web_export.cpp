@@ -33,6 +33,8 @@ std::string_view Trimmed(std::string_view text) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
 // ---------------------------------------------------------------------------------------------
 // Escaping: every text of the user's (the site address, the file names) passes through these
 // before it reaches the page.
@@ -40,7 +42,6 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 // `text` as a JSON string. '<', '>' and '&' are escaped too, so that the text cannot end the
 // <script> element it stands in, and so are the two line separators JavaScript once refused.
 std::string JsonString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
   for (std::size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -52,8 +53,8 @@ std::string JsonString(std::string_view text) {
       out += static_cast<char>(c);
     } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
       out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 15];
     } else {
       out += static_cast<char>(c);
     }
@@ -114,11 +115,10 @@ std::string ModelUrl(const WebExportSettings& settings, const WebPageFiles& file
 }
 
 std::string HexColour(const RgbColour& colour) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "#";
   for (const std::uint8_t c : {colour.r, colour.g, colour.b}) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
+    out += kHexDigits[c >> 4];
+    out += kHexDigits[c & 15];
   }
   return out;
 }
@@ -215,7 +215,7 @@ std::string CheckModel(const model::Project& project) {
   return {};
 }
 
-// Reads the viewer scripts of three.js into `files`, each under its path in `scriptsFolder`.
+// Reads the viewer scripts of three.js into `files`, each under its name in `scriptsFolder`.
 bool ReadViewerScripts(const std::string& threeJsFolder, const std::string& scriptsFolder,
                        std::vector<images::FileContents>& files, std::string& error) {
   for (const ThreeJsScript& script : kThreeJsScripts) {
@@ -226,7 +226,7 @@ bool ReadViewerScripts(const std::string& threeJsFolder, const std::string& scri
               " (it comes with the package libjs-three)";
       return false;
     }
-    files.push_back({scriptsFolder + script.name, std::move(contents)});
+    files.push_back({scriptsFolder + "/" + script.name, std::move(contents)});
   }
   return true;
 }
@@ -358,7 +358,7 @@ WebExportResult WriteWebPage(const model::Project& project, const WebExportSetti
   if (result.error.empty()) result.error = CheckModel(project);
   if (!result.error.empty()) return result;
   const WebPageFiles names = WebPageFilesFor(settings.fileName);
-  const std::string scriptsFolder = names.folder + kWebScriptsFolder + "/";
+  const std::string scriptsFolder = names.folder + kWebScriptsFolder;
   std::vector<images::FileContents> files;
   files.push_back({settings.fileName, WebPageHtml(settings, names)});
   if (!ReadViewerScripts(threeJsFolder, scriptsFolder, files, result.error)) return result;

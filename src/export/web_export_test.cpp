@@ -209,6 +209,8 @@ TEST_F(WebPageWriteTest, FailuresNameTheCauseAndLeaveTheFolderAsItWas) {
       {[](WebPageCase& c) { c.threeJsFolder = c.dir.File("no three"); }, "libjs-three"},
       {[](WebPageCase& c) { c.settings.fileName = c.dir.File("web/no/such.html"); }, "web/no/js"},
       {[](WebPageCase& c) { WriteFileText(c.dir.File("web/js"), ""); }, "web/js"},
+      // A folder no one may write in, root included.
+      {[](WebPageCase& c) { c.settings.fileName = "/proc/square.html"; }, "\"/proc/js\""},
       // A folder in the model's place: the files before it are written, then removed.
       {[](WebPageCase& c) { std::filesystem::create_directory(c.dir.File("web/square.glb")); },
        "web/square.glb\""},
