@@ -100,7 +100,9 @@ void Img::SetProject(model::Project* project) {
 void Img::SetPhoto(int index) {
   const bool inRange = project_ != nullptr && index >= 0 &&
                        static_cast<std::size_t>(index) < project_->photos.size();
+  const bool changed = photoIndex_ != (inRange ? index : -1);
   photoIndex_ = inRange ? index : -1;
+  if (changed) host_.ShownPhotosChanged();
   markerShown_ = false;
   zoomHold_.reset();
   if (HasPicture()) cursorPoint_ = ClampToPhoto(cursorPoint_, *photo());

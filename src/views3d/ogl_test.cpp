@@ -159,7 +159,16 @@ void OglTest::ShowFrame(modrin::model::Project& project, QSize size) {
 void OglTest::drawsTheHouseWhereItProjects() {
   ShowFrame();
   Ogl& view = *frame_->view();
+  // The ten corners as dots and the six cameras as pyramids, all in view; the toolbar's
+  // toggles take them away and the house fills the view again.
+  QCOMPARE(view.markers().points.size(), std::size_t{10});
+  QCOMPARE(view.markers().cameras.size(), std::size_t{6});
+  const double withMarkers = ModelShare(view.grabFramebuffer());
+  frame_->pointsAction()->trigger();
+  frame_->camerasAction()->trigger();
+  QVERIFY(view.markers().points.empty() && view.markers().cameras.empty());
   const QImage shot = view.grabFramebuffer();
+  QVERIFY2(ModelShare(shot) > 2 * withMarkers, qPrintable(QString::number(withMarkers)));
   // The corners of the picture are background; the model covers a good part of it.
   QVERIFY(IsWhite(shot.pixel(1, 1)));
   QVERIFY(IsWhite(shot.pixel(shot.width() - 2, shot.height() - 2)));
