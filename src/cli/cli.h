@@ -29,6 +29,11 @@ struct CalibrateOptions {
   std::string outPath;              // -o: where to save; empty: in place
 };
 
+// The options of `modrin-cli report`.
+struct ReportOptions {
+  bool csv = false;  // --csv: comma-separated sections instead of aligned columns
+};
+
 // `modrin-cli info PROJECT`: one line per photo, then the counts of the model.
 int RunInfo(const std::string& projectPath, const Options& options, std::ostream& out,
             std::ostream& err);
@@ -54,6 +59,12 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
 // beside it, .wrl or .x) picks the format; prints the counts. Refuses another extension before
 // anything is opened or written.
 int RunExport(const std::string& projectPath, const std::string& outPath, const Options& options,
+              std::ostream& out, std::ostream& err);
+
+// `modrin-cli report PROJECT`: opens PROJECT with its images and prints the residual tables of
+// its calibrated photos and of its positions with 3D points, worst first, and a summary line.
+// Changes nothing. Returns 1 with a message when the project cannot be opened.
+int RunReport(const std::string& projectPath, const ReportOptions& report, const Options& options,
               std::ostream& out, std::ostream& err);
 
 // Parses the arguments (without the program name) and runs the command. Returns the exit status.
