@@ -63,6 +63,9 @@ constexpr char kUsage[] =
     "  --photos I,J,...     calibrate these photos only (numbered from 0 as info lists them)\n"
     "  --no-polish          keep the pose search's result without the least-squares polish\n"
     "  -o, --output OUT     save the project to OUT instead of in place\n"
+    "  --check ID,ID,...    leave these real positions out of the solves and report the\n"
+    "                       distance between their typed and computed coordinates (also\n"
+    "                       an option of report); the project file keeps them as they are\n"
     "\n"
     "Options of report:\n"
     "  --csv                write comma-separated tables, one section each, for programs\n";
@@ -326,27 +329,41 @@ class TerminalProgress final : public engine::Progress {
   bool active_ = false;
 };
 
-// "I,J,..." of 0-based photo indices, sorted, each once. False with a message for anything but
-// digits between single commas.
-bool ParsePhotoList(std::string_view text, std::vector<std::size_t>& photos, std::string& error) {
-  photos.clear();
+// "I,J,..." of numbers, sorted, each once. False with a message naming `option` and `what` the
+// numbers are for anything but digits between single commas.
+bool ParseNumberList(std::string_view text, std::string_view option, std::string_view what,
+                     std::vector<std::size_t>& numbers, std::string& error) {
+  numbers.clear();
   for (std::size_t start = 0;;) {
     const std::size_t comma = text.find(',', start);
     const std::string_view item =
         text.substr(start, comma == std::string_view::npos ? comma : comma - start);
-    std::size_t index = 0;
-    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), index);
+    std::size_t number = 0;
+    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), number);
     if (item.empty() || status != std::errc() || end != item.data() + item.size()) {
-      error = "--photos takes photo numbers from 0 separated by commas, such as 0,2,3, not \"" +
+      error = std::string(option) + " takes " + std::string(what) + " separated by commas, not \"" +
               std::string(text) + "\"";
       return false;
     }
-    photos.push_back(index);
+    numbers.push_back(number);
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
-  std::sort(photos.begin(), photos.end());
-  photos.erase(std::unique(photos.begin(), photos.end()), photos.end());
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return true;
+}
+
+// The --check ids: real positions of the project. False with a message for any other.
+bool CheckIdsAreReal(const model::Project& project, const engine::CheckPoints& checks,
+                     std::string& error) {
+  for (const std::int32_t id : checks) {
+    if (!project.graph.IsReal(id)) {
+      error = "--check: position " + std::to_string(id) +
+              " is not a position with real coordinates in the project";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -456,6 +473,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   model::Project& project = opened.project();
   std::vector<bool> chosen;
   if (!ChoosePhotos(project, calibrate, chosen, error)) return Fail(err, error);
+  if (!CheckIdsAreReal(project, calibrate.checks, error)) return Fail(err, error);
 
   // Every line about a photo starts with its label, padded to one width so the columns align.
   // Whether the run can try a photo is settled before it starts: it builds the correspondences
@@ -466,7 +484,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     project.photos[i]->camera.pending = chosen[i];
     if (!chosen[i]) continue;
-    readiness[i] = engine::CheckCalibrationReadiness(project, i);
+    readiness[i] = engine::CheckCalibrationReadiness(project, i, calibrate.checks);
     labels[i] = PhotoLabel(i, *project.photos[i]);
     labelWidth = std::max(labelWidth, labels[i].size());
   }
@@ -481,6 +499,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   engine::CalibrationRunOptions run;
   run.calibration.progress = &progress;
   run.calibration.polish = calibrate.polish;
+  run.checks = calibrate.checks;
   std::vector<bool> solved(project.photos.size(), false);
   run.onPhotoDone = [&](std::size_t photo, const engine::CalibrationResult& result,
                         double seconds) {
@@ -515,7 +534,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   }
   // A solved photo whose control points reproject far worse than the others' is told, so
   // that a wrong mark or a doubtful pose is looked at.
-  const std::vector<std::optional<double>> rms = engine::ControlPointRms(project);
+  const std::vector<std::optional<double>> rms = engine::ControlPointRms(project, calibrate.checks);
   const std::vector<bool> doubtful = engine::DoubtfulPhotos(rms);
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     if (!solved[i] || !doubtful[i]) continue;
@@ -523,6 +542,9 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   }
   out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
       << (interrupted ? ", cancelled\n" : "\n");
+  if (!calibrate.checks.empty()) {
+    out << CheckPointsLine(engine::BuildResidualReport(project, calibrate.checks));
+  }
 
   return opened.SaveTo(calibrate.outPath.empty() ? projectPath : calibrate.outPath, out, err);
 }
@@ -533,7 +555,8 @@ int RunReport(const std::string& projectPath, const ReportOptions& report, const
   std::string error;
   if (!opened.Open(projectPath, error)) return Fail(err, error);
   const model::Project& project = opened.project();
-  const engine::ResidualReport residuals = engine::BuildResidualReport(project);
+  if (!CheckIdsAreReal(project, report.checks, error)) return Fail(err, error);
+  const engine::ResidualReport residuals = engine::BuildResidualReport(project, report.checks);
   if (residuals.photos.empty() && !report.csv) {
     out << "No photo is calibrated yet; run calibrate first.\n";
   } else {
@@ -622,10 +645,25 @@ namespace {
 struct CommandOptions {
   CalibrateOptions calibrate;
   ReportOptions report;
+  engine::CheckPoints checks;  // --check, of every command that takes it
   std::vector<std::pair<std::string, std::string_view>> given;
 };
 
 enum class ParseStep { kParsed, kNotMine, kFailed };
+
+// The ids of --check ID,ID,...; false with a message for a list that is not one of ids.
+bool ParseCheckIds(std::string_view text, engine::CheckPoints& checks, std::string& error) {
+  std::vector<std::size_t> ids;
+  if (!ParseNumberList(text, "--check", "position ids such as 3,7", ids, error)) return false;
+  for (const std::size_t id : ids) {
+    if (id > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      error = "--check: there is no position " + std::to_string(id);
+      return false;
+    }
+    checks.insert(static_cast<std::int32_t>(id));
+  }
+  return true;
+}
 
 // Parses args[i] when it is an option of a command, moving i past its value; kFailed with the
 // message in `error`.
@@ -653,7 +691,10 @@ ParseStep ParseCommandOption(const std::vector<std::string>& args, std::size_t& 
       return ParseStep::kFailed;
     }
     calibrate.choice = PhotoChoice::Listed;
-    if (!ParsePhotoList(value, calibrate.photos, error)) return ParseStep::kFailed;
+    if (!ParseNumberList(value, "--photos", "photo numbers from 0 such as 0,2,3", calibrate.photos,
+                         error)) {
+      return ParseStep::kFailed;
+    }
   } else if (arg == "--no-polish") {
     calibrate.polish = false;
   } else if ((match = MatchValueOption(args, i, "-o", value)) != OptionMatch::No ||
@@ -663,6 +704,13 @@ ParseStep ParseCommandOption(const std::vector<std::string>& args, std::size_t& 
       return ParseStep::kFailed;
     }
     calibrate.outPath = value;
+  } else if ((match = MatchValueOption(args, i, "--check", value)) != OptionMatch::No) {
+    if (match == OptionMatch::Missing) {
+      error = "--check needs a list of position ids";
+      return ParseStep::kFailed;
+    }
+    if (!ParseCheckIds(value, parsed.checks, error)) return ParseStep::kFailed;
+    commands = "calibrate report";
   } else if (arg == "--csv") {
     parsed.report.csv = true;
     commands = "report";
@@ -742,6 +790,8 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
       return Fail(err, name + " is an option of " + CommandList(commands) + " only");
     }
   }
+  parsed.calibrate.checks = parsed.checks;
+  parsed.report.checks = parsed.checks;
   const CalibrateOptions& calibrate = parsed.calibrate;
   if (command == "info") {
     if (words.size() != 2) return Fail(err, "info takes one project file");

@@ -243,6 +243,11 @@ TEST_F(CliTest, ErrorsAreReportedWithANonZeroStatus) {
       {{"calibrate", project, "--csv"}, "--csv is an option of report only"},
       {{"report"}, "report takes one project file"},
       {{"report", dir.File("none.mpj")}, "cannot open"},
+      {{"report", project, "--check"}, "--check needs a list of position ids"},
+      {{"report", project, "--check", "1,x"}, "not \"1,x\""},
+      {{"report", project, "--check=2"}, "position 2 is not a position with real coordinates"},
+      {{"calibrate", project, "--check", "7"}, "position 7 is not a position with real"},
+      {{"info", project, "--check", "1"}, "--check is an option of calibrate and report only"},
       {{"calibrate", project, "-o", dir.File("no/such/folder/out.mpj")}, "cannot save"},
       {{"export", project}, "export takes a project file and an output file"},
       {{"export", project, dir.File("model.ply")}, "must end in .obj, .wrl, .x, .gltf or .glb"},
@@ -288,6 +293,13 @@ TEST_F(CliTest, ReportPrintsTheTablesOfTheCalibratedPhotos) {
             "marks,rms_px,max_px,worst_position,worst_photo,scene_size,check_points,check_rms,"
             "check_max\n"
             "1,106.98,106.98,1,0,0.0000,0,0.0000,0.0000\n");
+  // A check point is no control point of its photo.
+  CliRun check = RunCli({"report", "--check", "1", project});
+  ASSERT_EQ(check.status, 0) << check.err;
+  const auto lines = Lines(check.out);
+  ASSERT_GE(lines.size(), 5u) << check.out;
+  EXPECT_EQ(lines[1], "Photo 0: a.jpg        0    0.00    0.00        1  106.98  106.98      1");
+  EXPECT_EQ(lines[4], "       1  check          1  106.98  106.98               -  0:106.98");
 }
 
 TEST_F(CliTest, ExportWritesTheModelAndPrintsItsCounts) {

@@ -134,11 +134,16 @@ void PrintSummary(const model::Project& project, const engine::ResidualReport& r
         << model::FileNamePart(project.photos[report.worstPhoto]->path) << ')';
   }
   out << '\n';
-  if (checks.count == 0) return;
-  out << "Check points: " << checks.count << ", typed to computed RMS "
-      << Fixed(checks.rms, kWorldDecimals) << ", largest " << Fixed(checks.largest, kWorldDecimals)
-      << " (" << Ratio(report.sceneSize, checks.rms) << " of the scene size "
-      << Fixed(report.sceneSize, kWorldDecimals) << ")\n";
+  out << CheckPointsLine(report);
+}
+
+std::string CheckPointsLine(const engine::ResidualReport& report) {
+  const engine::ErrorStats& checks = report.checkDistances;
+  if (checks.count == 0) return "";
+  return "Check points: " + std::to_string(checks.count) + ", typed to computed RMS " +
+         Fixed(checks.rms, kWorldDecimals) + ", largest " + Fixed(checks.largest, kWorldDecimals) +
+         " (" + Ratio(report.sceneSize, checks.rms) + " of the scene size " +
+         Fixed(report.sceneSize, kWorldDecimals) + ")\n";
 }
 
 void PrintResidualReport(const model::Project& project, const engine::ResidualReport& report,

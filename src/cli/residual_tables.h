@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 
 #include "engine/residuals.h"
 
@@ -31,6 +32,10 @@ void PrintPositionTable(const engine::ResidualReport& report, TableFormat format
 // distances in world units and against the scene size.
 void PrintSummary(const model::Project& project, const engine::ResidualReport& report,
                   TableFormat format, std::ostream& out);
+
+// "Check points: 3, typed to computed RMS 0.0021, largest 0.0034 (1:6400 of the scene size
+// 13.6000)\n", or empty without check points.
+std::string CheckPointsLine(const engine::ResidualReport& report);
 
 // The three above, in that order.
 void PrintResidualReport(const model::Project& project, const engine::ResidualReport& report,

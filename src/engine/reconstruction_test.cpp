@@ -55,6 +55,28 @@ TEST(RunCalibrationTest, CalibratesEveryPhotoAndComputesTheUnknownPoints) {
   EXPECT_FALSE(scene.project.graph.GetCoords(once, xyz));
 }
 
+TEST(RunCalibrationTest, CheckPointsAreLeftOutOfEverySolve) {
+  SceneProject scene;
+  AddBoxScene(scene);
+  // Corner 1 is typed 2 units off: as a check point it moves no pose.
+  scene.project.graph.SetRealCoords(1, {2, 0, 0});
+  CalibrationRunOptions options;
+  options.checks = {1};
+  RunCalibration(scene.project, options);
+  for (int p = 0; p < 3; ++p) {
+    EXPECT_TRUE(scene.camera(p).calibrated);
+    EXPECT_EQ(scene.camera(p).CountCorrespondences(), 7u);
+    EXPECT_LT(
+        std::sqrt((scene.camera(p).translation - scene.truths[p].translation).SquaredLength()),
+        0.1);
+  }
+  const auto withCheck = ControlPointRms(scene.project, options.checks);
+  const auto withoutCheck = ControlPointRms(scene.project);
+  ASSERT_TRUE(withCheck[0] && withoutCheck[0]);
+  EXPECT_LT(*withCheck[0], 1);
+  EXPECT_GT(*withoutCheck[0], 10);
+}
+
 TEST(RunCalibrationTest, WithoutRealPositionsNothingIsTried) {
   SceneProject scene;
   scene.AddPhoto(testing::MakeCamera(0.03, {-14, -12, 9}, {0.3, 0, 0.8}));
