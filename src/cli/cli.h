@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/residuals.h"
+
 namespace modrin::cli {
 
 // Options shared by every command.
@@ -27,6 +29,13 @@ struct CalibrateOptions {
   std::vector<std::size_t> photos;  // PhotoChoice::Listed: 0-based indices as info prints them
   bool polish = true;               // --no-polish: false
   std::string outPath;              // -o: where to save; empty: in place
+  engine::CheckPoints checks;       // --check: real positions left out of every solve
+};
+
+// The options of `modrin-cli report`.
+struct ReportOptions {
+  bool csv = false;            // --csv: comma-separated sections instead of aligned columns
+  engine::CheckPoints checks;  // --check: real positions reported as check points
 };
 
 // `modrin-cli info PROJECT`: one line per photo, then the counts of the model.
@@ -45,7 +54,9 @@ int RunResave(const std::string& projectPath, const std::string& outPath, const 
 // run: a search under way ends with the pose found so far, judged like any other, and no
 // further photo is started. The project is then saved to outPath, or in place, also after
 // Ctrl-C. Returns 0 once saved; 1 with a message on `err` when the project cannot be opened, a
-// listed index is not a photo of it (nothing is run or saved), or saving fails.
+// listed index is not a photo of it or a --check id not a real position (nothing is run or
+// saved), or saving fails. With check points, a last line gives their typed-to-computed
+// distances.
 int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibrate,
                  const Options& options, std::ostream& out, std::ostream& err);
 
@@ -54,6 +65,13 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
 // beside it, .wrl or .x) picks the format; prints the counts. Refuses another extension before
 // anything is opened or written.
 int RunExport(const std::string& projectPath, const std::string& outPath, const Options& options,
+              std::ostream& out, std::ostream& err);
+
+// `modrin-cli report PROJECT`: opens PROJECT with its images and prints the residual tables of
+// its calibrated photos and of its positions with 3D points, worst first, and a summary line.
+// Changes nothing. Returns 1 with a message when the project cannot be opened or a --check id is
+// not a real position.
+int RunReport(const std::string& projectPath, const ReportOptions& report, const Options& options,
               std::ostream& out, std::ostream& err);
 
 // Parses the arguments (without the program name) and runs the command. Returns the exit status.
