@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QToolBar>
 
+#include "engine/residuals.h"
 #include "mesh/mesh_builder.h"
 #include "model/project.h"
 #include "views3d/ogl.h"
@@ -201,7 +202,15 @@ void OglFrame::UpdateView(int flags) {
   }
   if (view_ == nullptr) return;
   if (project_ != nullptr) {
-    if (shownPhotos_) view_->markerOptions().highlightedPhotos = shownPhotos_();
+    MarkerOptions& markers = view_->markerOptions();
+    if (shownPhotos_) markers.highlightedPhotos = shownPhotos_();
+    markers.largestError_px.clear();
+    if (markers.points) {
+      for (const engine::PositionResiduals& position :
+           engine::BuildResidualReport(*project_).positions) {
+        if (position.stats.count > 0) markers.largestError_px[position.id] = position.stats.largest;
+      }
+    }
     view_->BuildArrays(*project_);
   }
   // A model update that grows the model beyond the fitted view (a calibration adding points)
