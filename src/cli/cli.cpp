@@ -19,6 +19,7 @@
 
 #include "cli/residual_tables.h"
 #include "cli/text_columns.h"
+#include "engine/bundle_adjustment.h"
 #include "engine/control_points.h"
 #include "engine/progress.h"
 #include "engine/reconstruction.h"
@@ -48,6 +49,9 @@ constexpr char kUsage[] =
     "                       line per photo solved and save the project (in place, or to the\n"
     "                       -o file); Ctrl-C stops the run, the poses found so far are saved\n"
     "                       and the status is still 0 (a second Ctrl-C quits without saving)\n"
+    "  refine PROJECT       refine every calibrated photo's pose and every position's point\n"
+    "                       together from all marks (bundle adjustment), print the report\n"
+    "                       before and after and save the project (in place, or to -o)\n"
     "  report PROJECT       print the reprojection errors in pixels of every calibrated photo\n"
     "                       and of every position with 3D coordinates, worst first, and a\n"
     "                       summary line; changes nothing\n"
@@ -65,7 +69,14 @@ constexpr char kUsage[] =
     "  -o, --output OUT     save the project to OUT instead of in place\n"
     "  --check ID,ID,...    leave these real positions out of the solves and report the\n"
     "                       distance between their typed and computed coordinates (also\n"
-    "                       an option of report); the project file keeps them as they are\n"
+    "                       an option of report and refine); the project file keeps them\n"
+    "                       as they are\n"
+    "\n"
+    "Options of refine (and --check, -o):\n"
+    "  --soft SIGMA         let the control points move, as priors of SIGMA world units;\n"
+    "                       without it their typed coordinates are held fixed\n"
+    "  --huber PX           scale in pixels of the robust loss on the marks (default 1)\n"
+    "  --focal              also refine one focal length per camera model and focal\n"
     "\n"
     "Options of report:\n"
     "  --csv                write comma-separated tables, one section each, for programs\n";
@@ -567,6 +578,42 @@ int RunReport(const std::string& projectPath, const ReportOptions& report, const
   return 0;
 }
 
+int RunRefine(const std::string& projectPath, const RefineCommandOptions& refine,
+              const Options& options, std::ostream& out, std::ostream& err) {
+  OpenedProject opened(options, err);
+  std::string error;
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  model::Project& project = opened.project();
+  if (!CheckIdsAreReal(project, refine.checks, error)) return Fail(err, error);
+  const engine::ResidualReport before = engine::BuildResidualReport(project, refine.checks);
+  out << "Before refinement:\n";
+  PrintPhotoTable(project, before, TableFormat::kText, out);
+  PrintSummary(project, before, TableFormat::kText, out);
+
+  engine::RefineOptions run;
+  run.checks = refine.checks;
+  run.softSigma = refine.softSigma;
+  run.huberPixels = refine.huberPixels;
+  run.refineFocal = refine.refineFocal;
+  TerminalProgress progress(options.progressBar ? &err : nullptr);
+  engine::RefineResult result;
+  {
+    InterruptGuard interrupt;
+    result = engine::Refine(project, run, &progress);
+  }
+  if (!result.ok) return Fail(err, result.message);
+  engine::ApplyRefinement(project, result);
+  out << "\nRefined " << result.poses.size() << " photos and " << result.points.size()
+      << " computed positions from " << result.observations << " marks in " << result.iterations
+      << " iterations: RMS " << Fixed(result.rmsBefore, 2) << " px -> " << Fixed(result.rmsAfter, 2)
+      << " px";
+  if (result.leftOut > 0) out << " (" << result.leftOut << " positions seen once left out)";
+  out << "\n\nAfter refinement:\n";
+  PrintResidualReport(project, engine::BuildResidualReport(project, refine.checks),
+                      TableFormat::kText, out);
+  return opened.SaveTo(refine.outPath.empty() ? projectPath : refine.outPath, out, err);
+}
+
 namespace {
 
 // What a model update made: the current objects' non-empty meshes and their sizes.
@@ -645,11 +692,19 @@ namespace {
 struct CommandOptions {
   CalibrateOptions calibrate;
   ReportOptions report;
+  RefineCommandOptions refine;
   engine::CheckPoints checks;  // --check, of every command that takes it
   std::vector<std::pair<std::string, std::string_view>> given;
 };
 
 enum class ParseStep { kParsed, kNotMine, kFailed };
+
+// A finite number above 0 in C notation ("0.5", "2e-3"), whatever the locale.
+bool ParsePositive(const std::string& text, double& number) {
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return !text.empty() && status == std::errc() && end == text.data() + text.size() &&
+         std::isfinite(number) && number > 0;
+}
 
 // The ids of --check ID,ID,...; false with a message for a list that is not one of ids.
 bool ParseCheckIds(std::string_view text, engine::CheckPoints& checks, std::string& error) {
@@ -704,13 +759,28 @@ ParseStep ParseCommandOption(const std::vector<std::string>& args, std::size_t& 
       return ParseStep::kFailed;
     }
     calibrate.outPath = value;
+    parsed.refine.outPath = value;
+    commands = "calibrate refine";
+  } else if ((match = MatchValueOption(args, i, "--soft", value)) != OptionMatch::No ||
+             (match = MatchValueOption(args, i, "--huber", value)) != OptionMatch::No) {
+    double number = 0;
+    if (match == OptionMatch::Missing || !ParsePositive(value, number)) {
+      error =
+          name + " needs a positive number" + (name == "--soft" ? " in world units" : " of pixels");
+      return ParseStep::kFailed;
+    }
+    (name == "--soft" ? parsed.refine.softSigma : parsed.refine.huberPixels) = number;
+    commands = "refine";
+  } else if (arg == "--focal") {
+    parsed.refine.refineFocal = true;
+    commands = "refine";
   } else if ((match = MatchValueOption(args, i, "--check", value)) != OptionMatch::No) {
     if (match == OptionMatch::Missing) {
       error = "--check needs a list of position ids";
       return ParseStep::kFailed;
     }
     if (!ParseCheckIds(value, parsed.checks, error)) return ParseStep::kFailed;
-    commands = "calibrate report";
+    commands = "calibrate report refine";
   } else if (arg == "--csv") {
     parsed.report.csv = true;
     commands = "report";
@@ -792,6 +862,7 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
   }
   parsed.calibrate.checks = parsed.checks;
   parsed.report.checks = parsed.checks;
+  parsed.refine.checks = parsed.checks;
   const CalibrateOptions& calibrate = parsed.calibrate;
   if (command == "info") {
     if (words.size() != 2) return Fail(err, "info takes one project file");
@@ -808,6 +879,10 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
   if (command == "calibrate") {
     if (words.size() != 2) return Fail(err, "calibrate takes one project file");
     return RunCalibrate(words[1], calibrate, options, out, err);
+  }
+  if (command == "refine") {
+    if (words.size() != 2) return Fail(err, "refine takes one project file");
+    return RunRefine(words[1], parsed.refine, options, out, err);
   }
   if (command == "report") {
     if (words.size() != 2) return Fail(err, "report takes one project file");

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,15 @@ struct CalibrateOptions {
 struct ReportOptions {
   bool csv = false;            // --csv: comma-separated sections instead of aligned columns
   engine::CheckPoints checks;  // --check: real positions reported as check points
+};
+
+// The options of `modrin-cli refine`.
+struct RefineCommandOptions {
+  std::string outPath;              // -o: where to save; empty: in place
+  engine::CheckPoints checks;       // --check
+  std::optional<double> softSigma;  // --soft SIGMA: control points as priors, world units
+  double huberPixels = 1;           // --huber PX: scale of the robust loss
+  bool refineFocal = false;         // --focal
 };
 
 // `modrin-cli info PROJECT`: one line per photo, then the counts of the model.
@@ -73,6 +83,14 @@ int RunExport(const std::string& projectPath, const std::string& outPath, const 
 // not a real position.
 int RunReport(const std::string& projectPath, const ReportOptions& report, const Options& options,
               std::ostream& out, std::ostream& err);
+
+// `modrin-cli refine PROJECT`: opens PROJECT with its images, prints the photo table and summary
+// of the residual report, refines every calibrated photo's pose and every position's point
+// together (engine::Refine), prints the whole report after it and saves the project to outPath
+// or in place. Ctrl-C cancels; a refinement that is cancelled or cannot run (its message is
+// printed) changes and saves nothing and returns 1, as do the failures of RunCalibrate.
+int RunRefine(const std::string& projectPath, const RefineCommandOptions& refine,
+              const Options& options, std::ostream& out, std::ostream& err);
 
 // Parses the arguments (without the program name) and runs the command. Returns the exit status.
 // `errIsTerminal`: the error stream is a terminal, so long commands draw a progress bar on it.
