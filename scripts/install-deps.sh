@@ -9,6 +9,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev libopenjp2-7-dev libgif-dev libexif-dev
   libgraphicsmagick1-dev
   libeigen3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libceres-dev                      # Ceres Solver: the joint refinement of poses and points
   libjpeg-turbo-progs               # djpeg, the yardstick of the JPEG decoding benchmark
   locales                           # the tests check that files come out the same in German
   assimp-utils                      # an independent reader the exported models must load in

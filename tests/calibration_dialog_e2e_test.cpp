@@ -24,6 +24,8 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -32,6 +34,7 @@
 #include <memory>
 
 #include "app/calibration_dialog.h"
+#include "app/calibration_list_page.h"
 #include "app/commands.h"
 #include "app/images_page.h"
 #include "app/main_frame.h"
@@ -144,18 +147,28 @@ T* FirstFrame(modrin::app::CMainFrame& frame) {
 void CalibrateEveryPhoto(ModrinApplication& app, bool keep) {
   bool ran = false;
   bool allTicked = false;
+  QList<double> rms;
   QTimer::singleShot(0, [&] {
     auto* dialog = qobject_cast<CalibrationDialog*>(QApplication::activeModalWidget());
     if (dialog == nullptr) return;
     ran = true;
     allTicked = dialog->imagesPage()->root()->checkState(0) == Qt::Checked;
     QTest::mouseClick(dialog->calibrationButton(), Qt::LeftButton);
+    // The Advanced tab's last column: every photo's reprojection RMS, within a pixel here.
+    dialog->findChild<QTabWidget*>()->setCurrentIndex(1);
+    const QTableWidget& list = *dialog->listPage()->list();
+    for (int row = 0; row < list.rowCount(); ++row) {
+      rms << list.item(row, modrin::app::CalibrationListPage::kRms)->text().toDouble();
+    }
     QTest::mouseClick(keep ? dialog->okButton() : dialog->cancelButton(), Qt::LeftButton);
     if (dialog->isVisible()) dialog->reject();
   });
   app.mainFrame().action(command::kCalibration)->trigger();
   QVERIFY(ran);
   QVERIFY(allTicked);
+  QCOMPARE(rms.size(), qsizetype(app.project().photos.size()));
+  for (const double pixels : rms)
+    QVERIFY2(pixels > 0 && pixels < 1, qPrintable(QString::number(pixels)));
 }
 
 // In the first photo view at zoom 2 (typed into the zoom box), clicks every mark of the photo
@@ -251,6 +264,8 @@ class CalibrationDialogRoadTest : public QObject {
       app.mainFrame().BuildLayout("");
       auto* view3d = FirstFrame<modrin::views3d::OglFrame>(app.mainFrame());
       QVERIFY(view3d != nullptr && view3d->view() != nullptr);
+      // Without the cameras, which widen the fitted box to where the photos were taken.
+      view3d->camerasAction()->trigger();
       view3d->fullScreenAction()->trigger();
       const double shown = ColouredShare(view3d->view()->grabFramebuffer());
       QVERIFY2(shown > 0.2, qPrintable(QString::number(shown)));

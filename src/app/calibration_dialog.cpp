@@ -72,8 +72,8 @@ CalibrationDialog::CalibrationDialog(model::Project& project, CalibrationHost& h
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs_, 1);
   layout->addLayout(buttons);
-  // The table's eight columns, side by side.
-  resize(720, 320);
+  // The table's nine columns, side by side.
+  resize(810, 320);
 }
 
 void CalibrationDialog::RunCalibration() {

@@ -230,10 +230,10 @@ class CalibrationDialogTest : public QObject {
 
       // The table as written when the dialog opened: "%.3f", then "%8.3f" once shown.
       CalibrationListPage& page = *dialog.listPage();
-      const QStringList titles{"Photo",         "Valid", "Translation X", "Translation Y",
-                               "Translation Z", "Yaw",   "Pitch",         "Roll"};
-      const int widths[] = {100, 50, 100, 100, 100, 80, 80, 80};
-      for (int column = 0; column < 8; ++column) {
+      const QStringList titles{"Photo", "Valid", "Translation X", "Translation Y", "Translation Z",
+                               "Yaw",   "Pitch", "Roll",          "RMS (pixels)"};
+      const int widths[] = {100, 50, 100, 100, 100, 80, 80, 80, 90};
+      for (int column = 0; column < CalibrationListPage::kColumnCount; ++column) {
         QCOMPARE(page.list()->horizontalHeaderItem(column)->text(), titles[column]);
         // The photo column is no narrower than usual, and wider for a long name (below).
         if (column == CalibrationListPage::kPhoto) {
@@ -253,6 +253,7 @@ class CalibrationDialogTest : public QObject {
       QCOMPARE(Cell(page, 1, 1), QString("1"));
       QCOMPARE(Cell(page, 0, 1), QString("0"));
       QCOMPARE(Cell(page, 0, 2), QString("0.500"));
+      QCOMPARE(Cell(page, 0, CalibrationListPage::kRms), QString());  // not calibrated
       ClickTab(dialog, 1);
       QCOMPARE(Cell(page, 0, 2), QString("   0.500"));
       QCOMPARE(Cell(page, 0, 5), QString("   0.000"));

@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "engine/residuals.h"
 #include "images/number_text.h"
 #include "model/project.h"
 #include "model/project_document.h"
@@ -26,8 +27,9 @@ struct ColumnLook {
 };
 
 constexpr ColumnLook kColumns[CalibrationListPage::kColumnCount] = {
-    {"Photo", 100},         {"Valid", 50}, {"Translation X", 100}, {"Translation Y", 100},
-    {"Translation Z", 100}, {"Yaw", 80},   {"Pitch", 80},          {"Roll", 80}};
+    {"Photo", 100},         {"Valid", 50},          {"Translation X", 100},
+    {"Translation Y", 100}, {"Translation Z", 100}, {"Yaw", 80},
+    {"Pitch", 80},          {"Roll", 80},           {"RMS (pixels)", 90}};
 
 constexpr int kFirstEditable = CalibrationListPage::kValid;
 constexpr int kLastEditable = CalibrationListPage::kRoll;
@@ -107,6 +109,7 @@ CalibrationListPage::CalibrationListPage(model::Project& project, QWidget* paren
     name->setToolTip(QString::fromStdString(path));
     WriteRow(row, 0);
   }
+  WriteRms();
   // Names are shown whole: for long ones the column grows past its usual width.
   list_->resizeColumnToContents(kPhoto);
   list_->setColumnWidth(kPhoto, std::max(list_->columnWidth(kPhoto), kColumns[kPhoto].width));
@@ -124,6 +127,17 @@ CalibrationListPage::CalibrationListPage(model::Project& project, QWidget* paren
 
 void CalibrationListPage::Refresh() {
   for (int row = 0; row < list_->rowCount(); ++row) WriteRow(row, 8);
+  WriteRms();
+}
+
+void CalibrationListPage::WriteRms() {
+  for (int row = 0; row < list_->rowCount(); ++row) SetCell(row, kRms, "", false);
+  for (const engine::PhotoResiduals& photo : engine::BuildResidualReport(project_).photos) {
+    const int row = static_cast<int>(photo.photo);
+    if (row < list_->rowCount() && photo.all.count > 0) {
+      SetCell(row, kRms, FixedText(photo.all.rms, 0), false);
+    }
+  }
 }
 
 void CalibrationListPage::WriteRow(int row, int width) {

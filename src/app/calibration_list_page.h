@@ -27,8 +27,20 @@ class CalibrationListPage : public QWidget {
   Q_OBJECT
 
  public:
-  enum Column { kPhoto, kValid, kTranslationX, kTranslationY, kTranslationZ, kYaw, kPitch, kRoll };
-  static constexpr int kColumnCount = 8;
+  // The last column, not editable: the reprojection RMS in pixels of every position marked in
+  // the photo that has a 3D point, as the poses stand; empty for a photo not calibrated.
+  enum Column {
+    kPhoto,
+    kValid,
+    kTranslationX,
+    kTranslationY,
+    kTranslationZ,
+    kYaw,
+    kPitch,
+    kRoll,
+    kRms
+  };
+  static constexpr int kColumnCount = 9;
 
   // The project outlives the page.
   explicit CalibrationListPage(model::Project& project, QWidget* parent = nullptr);
@@ -61,6 +73,7 @@ class CalibrationListPage : public QWidget {
  private:
   // Writes columns 1 to 7 of `row`, numbers in `width` columns (0: no padding).
   void WriteRow(int row, int width);
+  void WriteRms();
   void SetCell(int row, int column, const QString& text, bool fromCamera);
   // Moves the edit by (dRow, dColumn) within columns 1 to 7 and the existing rows.
   void MoveEdit(int dRow, int dColumn);

@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <set>
 
 #include "app/background_calibration.h"
 #include "app/calibration_dialog.h"
@@ -460,6 +461,13 @@ void CMainFrame::AppendFrame(QWidget* frame) {
   } else if (auto* modelFrame = qobject_cast<views3d::OglFrame*>(frame)) {
     Initialize3DViews();
     modelFrame->SetProject(&app_.project());
+    modelFrame->SetShownPhotos([this] {
+      std::set<std::size_t> shown;
+      for (const views2d::Img* view : photoViews()) {
+        if (view->photoIndex() >= 0) shown.insert(static_cast<std::size_t>(view->photoIndex()));
+      }
+      return shown;
+    });
     // A 3D view added to the layout later shows the model at once instead of staying white
     // until the next project is opened; a whole layout being built initialises its 3D views
     // when it is done.
@@ -656,6 +664,12 @@ void CMainFrame::OnViewConfiguration() {
   if (root_ == nullptr) return;
   ViewConfigWindow window(*this, this);
   window.Exec();
+}
+
+// Only the markers change: the 3D views redraw from the meshes as they are, without a model
+// update.
+void CMainFrame::ShownPhotosChanged() {
+  if (!buildingLayout_) Redraw3DViews();
 }
 
 model::StepAdvice CMainFrame::NextStepAdvice(const model::Project& project, int photo) const {

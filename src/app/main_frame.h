@@ -94,6 +94,7 @@ class CMainFrame : public QMainWindow,
   // The project's advice; for a photo with enough control points that the calibration would
   // not try all the same, the reason it gives.
   model::StepAdvice NextStepAdvice(const model::Project& project, int photo) const override;
+  void ShownPhotosChanged() override;
 
   // CalibrationHost
   BackgroundCalibrationResult RunCalibration(model::Project& project,

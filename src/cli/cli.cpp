@@ -17,9 +17,13 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/residual_tables.h"
+#include "cli/text_columns.h"
+#include "engine/bundle_adjustment.h"
 #include "engine/control_points.h"
 #include "engine/progress.h"
 #include "engine/reconstruction.h"
+#include "engine/residuals.h"
 #include "export/save_model.h"
 #include "export/web_export.h"
 #include "images/camera_database.h"
@@ -46,6 +50,12 @@ constexpr char kUsage[] =
     "                       line per photo solved and save the project (in place, or to the\n"
     "                       -o file); Ctrl-C stops the run, the poses found so far are saved\n"
     "                       and the status is still 0 (a second Ctrl-C quits without saving)\n"
+    "  refine PROJECT       refine every calibrated photo's pose and every position's point\n"
+    "                       together from all marks (bundle adjustment), print the report\n"
+    "                       before and after and save the project (in place, or to -o)\n"
+    "  report PROJECT       print the reprojection errors in pixels of every calibrated photo\n"
+    "                       and of every position with 3D coordinates, worst first, and a\n"
+    "                       summary line; changes nothing\n"
     "  web PROJECT OUT.html write a web page showing the model: OUT.html, OUT.glb (the model,\n"
     "                       textures shrunk), OUT.glb.js (the same for pages opened from a\n"
     "                       file) and the three.js viewer scripts in js/ beside them\n"
@@ -61,6 +71,19 @@ constexpr char kUsage[] =
     "  --photos I,J,...     calibrate these photos only (numbered from 0 as info lists them)\n"
     "  --no-polish          keep the pose search's result without the least-squares polish\n"
     "  -o, --output OUT     save the project to OUT instead of in place\n"
+    "  --check ID,ID,...    leave these real positions out of the solves and report the\n"
+    "                       distance between their typed and computed coordinates (also\n"
+    "                       an option of report and refine); the project file keeps them\n"
+    "                       as they are\n"
+    "\n"
+    "Options of refine (and --check, -o):\n"
+    "  --soft SIGMA         let the control points move, as priors of SIGMA world units;\n"
+    "                       without it their typed coordinates are held fixed\n"
+    "  --huber PX           scale in pixels of the robust loss on the marks (default 1)\n"
+    "  --focal              also refine one focal length per camera model and focal\n"
+    "\n"
+    "Options of report:\n"
+    "  --csv                write comma-separated tables, one section each, for programs\n"
     "\n"
     "Options of web:\n"
     "  --max-texture N      the largest texture side in pixels, 1 to 16384 (default 256)\n"
@@ -92,13 +115,6 @@ class CliHost : public model::DocumentHost {
  private:
   std::ostream& err_;
 };
-
-// A double with a fixed number of decimals, whatever the process locale.
-std::string Fixed(double value, int decimals) {
-  std::string text;
-  images::AppendFixed(text, value, decimals);
-  return text;
-}
 
 // Prints "modrin-cli: " and the message, its first letter in lower case as tools write them.
 int Fail(std::ostream& err, std::string message) {
@@ -341,27 +357,41 @@ class TerminalProgress final : public engine::Progress {
   bool active_ = false;
 };
 
-// "I,J,..." of 0-based photo indices, sorted, each once. False with a message for anything but
-// digits between single commas.
-bool ParsePhotoList(std::string_view text, std::vector<std::size_t>& photos, std::string& error) {
-  photos.clear();
+// "I,J,..." of numbers, sorted, each once. False with a message naming `option` and `what` the
+// numbers are for anything but digits between single commas.
+bool ParseNumberList(std::string_view text, std::string_view option, std::string_view what,
+                     std::vector<std::size_t>& numbers, std::string& error) {
+  numbers.clear();
   for (std::size_t start = 0;;) {
     const std::size_t comma = text.find(',', start);
     const std::string_view item =
         text.substr(start, comma == std::string_view::npos ? comma : comma - start);
-    std::size_t index = 0;
-    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), index);
+    std::size_t number = 0;
+    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), number);
     if (item.empty() || status != std::errc() || end != item.data() + item.size()) {
-      error = "--photos takes photo numbers from 0 separated by commas, such as 0,2,3, not \"" +
+      error = std::string(option) + " takes " + std::string(what) + " separated by commas, not \"" +
               std::string(text) + "\"";
       return false;
     }
-    photos.push_back(index);
+    numbers.push_back(number);
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
-  std::sort(photos.begin(), photos.end());
-  photos.erase(std::unique(photos.begin(), photos.end()), photos.end());
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return true;
+}
+
+// The --check ids: real positions of the project. False with a message for any other.
+bool CheckIdsAreReal(const model::Project& project, const engine::CheckPoints& checks,
+                     std::string& error) {
+  for (const std::int32_t id : checks) {
+    if (!project.graph.IsReal(id)) {
+      error = "--check: position " + std::to_string(id) +
+              " is not a position with real coordinates in the project";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -395,16 +425,6 @@ bool ChoosePhotos(const model::Project& project, const CalibrateOptions& calibra
   return true;
 }
 
-std::string PadLeft(std::string text, std::size_t width) {
-  if (text.size() < width) text.insert(0, width - text.size(), ' ');
-  return text;
-}
-
-std::string PadRight(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
 // "(x, y, z)", each number with `decimals` decimals right-aligned in `width` columns.
 std::string Triple(const engine::Vec3& value, int decimals, std::size_t width) {
   std::string text = "(";
@@ -423,11 +443,6 @@ std::string Scientific(double value) {
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
                                     std::chars_format::scientific, 3);
   return std::string(buffer.data(), result.ptr);
-}
-
-// "Photo 3: name.jpg", the start of every line about a photo.
-std::string PhotoLabel(std::size_t index, const model::Photo& photo) {
-  return "Photo " + std::to_string(index) + ": " + model::FileNamePart(photo.path);
 }
 
 // The result of one solve: accepted or rejected, the camera centre (world units), pitch, roll
@@ -486,6 +501,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   model::Project& project = opened.project();
   std::vector<bool> chosen;
   if (!ChoosePhotos(project, calibrate, chosen, error)) return Fail(err, error);
+  if (!CheckIdsAreReal(project, calibrate.checks, error)) return Fail(err, error);
 
   // Every line about a photo starts with its label, padded to one width so the columns align.
   // Whether the run can try a photo is settled before it starts: it builds the correspondences
@@ -496,7 +512,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     project.photos[i]->camera.pending = chosen[i];
     if (!chosen[i]) continue;
-    readiness[i] = engine::CheckCalibrationReadiness(project, i);
+    readiness[i] = engine::CheckCalibrationReadiness(project, i, calibrate.checks);
     labels[i] = PhotoLabel(i, *project.photos[i]);
     labelWidth = std::max(labelWidth, labels[i].size());
   }
@@ -511,6 +527,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   engine::CalibrationRunOptions run;
   run.calibration.progress = &progress;
   run.calibration.polish = calibrate.polish;
+  run.checks = calibrate.checks;
   std::vector<bool> solved(project.photos.size(), false);
   run.onPhotoDone = [&](std::size_t photo, const engine::CalibrationResult& result,
                         double seconds) {
@@ -545,7 +562,7 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   }
   // A solved photo whose control points reproject far worse than the others' is told, so
   // that a wrong mark or a doubtful pose is looked at.
-  const std::vector<std::optional<double>> rms = engine::ControlPointRms(project);
+  const std::vector<std::optional<double>> rms = engine::ControlPointRms(project, calibrate.checks);
   const std::vector<bool> doubtful = engine::DoubtfulPhotos(rms);
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     if (!solved[i] || !doubtful[i]) continue;
@@ -553,8 +570,65 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
   }
   out << "Solves: " << summary.solves << ", accepted: " << summary.accepted
       << (interrupted ? ", cancelled\n" : "\n");
+  if (!calibrate.checks.empty()) {
+    out << CheckPointsLine(engine::BuildResidualReport(project, calibrate.checks));
+  }
 
   return opened.SaveTo(calibrate.outPath.empty() ? projectPath : calibrate.outPath, out, err);
+}
+
+int RunReport(const std::string& projectPath, const ReportOptions& report, const Options& options,
+              std::ostream& out, std::ostream& err) {
+  OpenedProject opened(options, err);
+  std::string error;
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  const model::Project& project = opened.project();
+  if (!CheckIdsAreReal(project, report.checks, error)) return Fail(err, error);
+  const engine::ResidualReport residuals = engine::BuildResidualReport(project, report.checks);
+  if (residuals.photos.empty() && !report.csv) {
+    out << "No photo is calibrated yet; run calibrate first.\n";
+  } else {
+    PrintResidualReport(project, residuals, report.csv ? TableFormat::kCsv : TableFormat::kText,
+                        out);
+  }
+  opened.Finish(err);
+  return 0;
+}
+
+int RunRefine(const std::string& projectPath, const RefineCommandOptions& refine,
+              const Options& options, std::ostream& out, std::ostream& err) {
+  OpenedProject opened(options, err);
+  std::string error;
+  if (!opened.Open(projectPath, error)) return Fail(err, error);
+  model::Project& project = opened.project();
+  if (!CheckIdsAreReal(project, refine.checks, error)) return Fail(err, error);
+  const engine::ResidualReport before = engine::BuildResidualReport(project, refine.checks);
+  out << "Before refinement:\n";
+  PrintPhotoTable(project, before, TableFormat::kText, out);
+  PrintSummary(project, before, TableFormat::kText, out);
+
+  engine::RefineOptions run;
+  run.checks = refine.checks;
+  run.softSigma = refine.softSigma;
+  run.huberPixels = refine.huberPixels;
+  run.refineFocal = refine.refineFocal;
+  TerminalProgress progress(options.progressBar ? &err : nullptr);
+  engine::RefineResult result;
+  {
+    InterruptGuard interrupt;
+    result = engine::Refine(project, run, &progress);
+  }
+  if (!result.ok) return Fail(err, result.message);
+  engine::ApplyRefinement(project, result);
+  out << "\nRefined " << result.poses.size() << " photos and " << result.points.size()
+      << " computed positions from " << result.observations << " marks in " << result.iterations
+      << " iterations: RMS " << Fixed(result.rmsBefore, 2) << " px -> " << Fixed(result.rmsAfter, 2)
+      << " px";
+  if (result.leftOut > 0) out << " (" << result.leftOut << " positions seen once left out)";
+  out << "\n\nAfter refinement:\n";
+  PrintResidualReport(project, engine::BuildResidualReport(project, refine.checks),
+                      TableFormat::kText, out);
+  return opened.SaveTo(refine.outPath.empty() ? projectPath : refine.outPath, out, err);
 }
 
 namespace {
@@ -646,19 +720,22 @@ OptionMatch MatchValueOption(const std::vector<std::string>& args, std::size_t& 
   return OptionMatch::No;
 }
 
+}  // namespace
+
+namespace {
+
+// The options of the commands, as parsed, and which were given: each with the commands it
+// belongs to, space-separated, so that another command refuses it.
 // The options of web, each with a value.
 constexpr std::string_view kWebOptions[] = {"--max-texture", "--quality", "--size", "--background",
                                             "--h-range",     "--v-range", "--url"};
 
-// Whether args[i] is an option of web; `name` receives it. See MatchValueOption.
+// Whether args[i] is an option of web. See MatchValueOption.
 OptionMatch MatchWebOption(const std::vector<std::string>& args, std::size_t& i,
-                           std::string_view& name, std::string& value) {
+                           std::string& value) {
   for (const std::string_view option : kWebOptions) {
     const OptionMatch match = MatchValueOption(args, i, option, value);
-    if (match != OptionMatch::No) {
-      name = option;
-      return match;
-    }
+    if (match != OptionMatch::No) return match;
   }
   return OptionMatch::No;
 }
@@ -727,20 +804,148 @@ bool ApplyWebOption(std::string_view name, const std::string& value,
   return false;
 }
 
-}  // namespace
+struct CommandOptions {
+  CalibrateOptions calibrate;
+  ReportOptions report;
+  RefineCommandOptions refine;
+  exporters::WebExportSettings web;
+  engine::CheckPoints checks;  // --check, of every command that takes it
+  std::vector<std::pair<std::string, std::string_view>> given;
+};
 
-namespace {
+enum class ParseStep { kParsed, kNotMine, kFailed };
+
+// A finite number above 0 in C notation ("0.5", "2e-3"), whatever the locale.
+bool ParsePositive(const std::string& text, double& number) {
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return !text.empty() && status == std::errc() && end == text.data() + text.size() &&
+         std::isfinite(number) && number > 0;
+}
+
+// The ids of --check ID,ID,...; false with a message for a list that is not one of ids.
+bool ParseCheckIds(std::string_view text, engine::CheckPoints& checks, std::string& error) {
+  std::vector<std::size_t> ids;
+  if (!ParseNumberList(text, "--check", "position ids such as 3,7", ids, error)) return false;
+  for (const std::size_t id : ids) {
+    if (id > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      error = "--check: there is no position " + std::to_string(id);
+      return false;
+    }
+    checks.insert(static_cast<std::int32_t>(id));
+  }
+  return true;
+}
+
+// Parses args[i] when it is an option of a command, moving i past its value; kFailed with the
+// message in `error`.
+ParseStep ParseCommandOption(const std::vector<std::string>& args, std::size_t& i,
+                             CommandOptions& parsed, std::string& error) {
+  const std::string& arg = args[i];
+  const std::string name = arg.substr(0, arg.find('='));
+  CalibrateOptions& calibrate = parsed.calibrate;
+  std::string_view commands = "calibrate";
+  std::string value;
+  OptionMatch match = OptionMatch::No;
+  if (arg == "--all") {
+    if (calibrate.choice != PhotoChoice::NotCalibrated) {
+      error = "give only one of --all and --photos";
+      return ParseStep::kFailed;
+    }
+    calibrate.choice = PhotoChoice::All;
+  } else if ((match = MatchValueOption(args, i, "--photos", value)) != OptionMatch::No) {
+    if (match == OptionMatch::Missing) {
+      error = "--photos needs a list of photo numbers";
+      return ParseStep::kFailed;
+    }
+    if (calibrate.choice != PhotoChoice::NotCalibrated) {
+      error = "give only one of --all and --photos";
+      return ParseStep::kFailed;
+    }
+    calibrate.choice = PhotoChoice::Listed;
+    if (!ParseNumberList(value, "--photos", "photo numbers from 0 such as 0,2,3", calibrate.photos,
+                         error)) {
+      return ParseStep::kFailed;
+    }
+  } else if (arg == "--no-polish") {
+    calibrate.polish = false;
+  } else if ((match = MatchValueOption(args, i, "-o", value)) != OptionMatch::No ||
+             (match = MatchValueOption(args, i, "--output", value)) != OptionMatch::No) {
+    if (match == OptionMatch::Missing) {
+      error = name + " needs a file name";
+      return ParseStep::kFailed;
+    }
+    calibrate.outPath = value;
+    parsed.refine.outPath = value;
+    commands = "calibrate refine";
+  } else if ((match = MatchValueOption(args, i, "--soft", value)) != OptionMatch::No ||
+             (match = MatchValueOption(args, i, "--huber", value)) != OptionMatch::No) {
+    double number = 0;
+    if (match == OptionMatch::Missing || !ParsePositive(value, number)) {
+      error =
+          name + " needs a positive number" + (name == "--soft" ? " in world units" : " of pixels");
+      return ParseStep::kFailed;
+    }
+    (name == "--soft" ? parsed.refine.softSigma : parsed.refine.huberPixels) = number;
+    commands = "refine";
+  } else if (arg == "--focal") {
+    parsed.refine.refineFocal = true;
+    commands = "refine";
+  } else if ((match = MatchValueOption(args, i, "--check", value)) != OptionMatch::No) {
+    if (match == OptionMatch::Missing) {
+      error = "--check needs a list of position ids";
+      return ParseStep::kFailed;
+    }
+    if (!ParseCheckIds(value, parsed.checks, error)) return ParseStep::kFailed;
+    commands = "calibrate report refine";
+  } else if (arg == "--csv") {
+    parsed.report.csv = true;
+    commands = "report";
+  } else if ((match = MatchWebOption(args, i, value)) != OptionMatch::No) {
+    if (match == OptionMatch::Missing) {
+      error = name + " needs a value";
+      return ParseStep::kFailed;
+    }
+    if (!ApplyWebOption(name, value, parsed.web, error)) return ParseStep::kFailed;
+    commands = "web";
+  } else {
+    return ParseStep::kNotMine;
+  }
+  parsed.given.emplace_back(name, commands);
+  return ParseStep::kParsed;
+}
+
+// "calibrate", "calibrate and report", "calibrate, report and refine" from a space-separated
+// list.
+std::string CommandList(std::string_view commands) {
+  std::vector<std::string_view> names;
+  for (std::size_t start = 0; start < commands.size();) {
+    const std::size_t end = std::min(commands.find(' ', start), commands.size());
+    names.push_back(commands.substr(start, end - start));
+    start = end + 1;
+  }
+  std::string text;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (k > 0) text += k + 1 == names.size() ? " and " : ", ";
+    text += names[k];
+  }
+  return text;
+}
+
+bool BelongsTo(std::string_view commands, std::string_view command) {
+  for (std::size_t start = 0; start < commands.size();) {
+    const std::size_t end = std::min(commands.find(' ', start), commands.size());
+    if (commands.substr(start, end - start) == command) return true;
+    start = end + 1;
+  }
+  return false;
+}
 
 int RunCommandLine(const std::vector<std::string>& args, const std::string& executableDir,
                    std::ostream& out, std::ostream& err, bool errIsTerminal) {
   Options options;
   options.executableDir = executableDir;
   options.progressBar = errIsTerminal;
-  CalibrateOptions calibrate;
-  std::string calibrateOption;  // the first option of calibrate given, refused elsewhere
-  exporters::WebExportSettings web;
-  std::string webOption;  // the first option of web given, refused elsewhere
-  std::string_view webName;
+  CommandOptions parsed;
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -753,57 +958,35 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
       return 0;
     }
     std::string value;
-    OptionMatch match = MatchValueOption(args, i, "--cameras", value);
+    const OptionMatch match = MatchValueOption(args, i, "--cameras", value);
     if (match == OptionMatch::Missing) return Fail(err, "--cameras needs a file name");
     if (match == OptionMatch::Value) {
       options.camerasFile = value;
       continue;
     }
-    const std::string name = arg.substr(0, arg.find('='));
-    if (arg == "--all") {
-      if (calibrate.choice != PhotoChoice::NotCalibrated) {
-        return Fail(err, "give only one of --all and --photos");
-      }
-      calibrate.choice = PhotoChoice::All;
-    } else if ((match = MatchValueOption(args, i, "--photos", value)) != OptionMatch::No) {
-      if (match == OptionMatch::Missing) return Fail(err, "--photos needs a list of photo numbers");
-      if (calibrate.choice != PhotoChoice::NotCalibrated) {
-        return Fail(err, "give only one of --all and --photos");
-      }
-      calibrate.choice = PhotoChoice::Listed;
-      std::string error;
-      if (!ParsePhotoList(value, calibrate.photos, error)) return Fail(err, error);
-    } else if (arg == "--no-polish") {
-      calibrate.polish = false;
-    } else if ((match = MatchValueOption(args, i, "-o", value)) != OptionMatch::No ||
-               (match = MatchValueOption(args, i, "--output", value)) != OptionMatch::No) {
-      if (match == OptionMatch::Missing) return Fail(err, name + " needs a file name");
-      calibrate.outPath = value;
-    } else if ((match = MatchWebOption(args, i, webName, value)) != OptionMatch::No) {
-      if (match == OptionMatch::Missing) return Fail(err, std::string(webName) + " needs a value");
-      std::string error;
-      if (!ApplyWebOption(webName, value, web, error)) return Fail(err, error);
-      if (webOption.empty()) webOption = webName;
-      continue;
-    } else if (arg.size() > 1 && arg[0] == '-') {
+    std::string error;
+    const ParseStep step = ParseCommandOption(args, i, parsed, error);
+    if (step == ParseStep::kFailed) return Fail(err, error);
+    if (step == ParseStep::kParsed) continue;
+    if (arg.size() > 1 && arg[0] == '-') {
       return Fail(err, "unknown option \"" + arg + "\" (see modrin-cli --help)");
-    } else {
-      words.push_back(arg);
-      continue;
     }
-    if (calibrateOption.empty()) calibrateOption = name;
+    words.push_back(arg);
   }
   if (words.empty()) {
     err << kUsage;
     return 2;
   }
   const std::string& command = words[0];
-  if (command != "calibrate" && !calibrateOption.empty()) {
-    return Fail(err, calibrateOption + " is an option of calibrate only");
+  for (const auto& [name, commands] : parsed.given) {
+    if (!BelongsTo(commands, command)) {
+      return Fail(err, name + " is an option of " + CommandList(commands) + " only");
+    }
   }
-  if (command != "web" && !webOption.empty()) {
-    return Fail(err, webOption + " is an option of web only");
-  }
+  parsed.calibrate.checks = parsed.checks;
+  parsed.report.checks = parsed.checks;
+  parsed.refine.checks = parsed.checks;
+  const CalibrateOptions& calibrate = parsed.calibrate;
   if (command == "info") {
     if (words.size() != 2) return Fail(err, "info takes one project file");
     return RunInfo(words[1], options, out, err);
@@ -822,8 +1005,16 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& exec
   }
   if (command == "web") {
     if (words.size() != 3) return Fail(err, "web takes a project file and an HTML file");
-    web.fileName = words[2];
-    return RunWeb(words[1], web, options, out, err);
+    parsed.web.fileName = words[2];
+    return RunWeb(words[1], parsed.web, options, out, err);
+  }
+  if (command == "refine") {
+    if (words.size() != 2) return Fail(err, "refine takes one project file");
+    return RunRefine(words[1], parsed.refine, options, out, err);
+  }
+  if (command == "report") {
+    if (words.size() != 2) return Fail(err, "report takes one project file");
+    return RunReport(words[1], parsed.report, options, out, err);
   }
   return Fail(err, "unknown command \"" + command + "\" (see modrin-cli --help)");
 }

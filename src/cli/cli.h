@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/residuals.h"
 #include "export/web_export_settings.h"
 
 namespace modrin::cli {
@@ -29,6 +31,22 @@ struct CalibrateOptions {
   std::vector<std::size_t> photos;  // PhotoChoice::Listed: 0-based indices as info prints them
   bool polish = true;               // --no-polish: false
   std::string outPath;              // -o: where to save; empty: in place
+  engine::CheckPoints checks;       // --check: real positions left out of every solve
+};
+
+// The options of `modrin-cli report`.
+struct ReportOptions {
+  bool csv = false;            // --csv: comma-separated sections instead of aligned columns
+  engine::CheckPoints checks;  // --check: real positions reported as check points
+};
+
+// The options of `modrin-cli refine`.
+struct RefineCommandOptions {
+  std::string outPath;              // -o: where to save; empty: in place
+  engine::CheckPoints checks;       // --check
+  std::optional<double> softSigma;  // --soft SIGMA: control points as priors, world units
+  double huberPixels = 1;           // --huber PX: scale of the robust loss
+  bool refineFocal = false;         // --focal
 };
 
 // `modrin-cli info PROJECT`: one line per photo, then the counts of the model.
@@ -47,7 +65,9 @@ int RunResave(const std::string& projectPath, const std::string& outPath, const 
 // run: a search under way ends with the pose found so far, judged like any other, and no
 // further photo is started. The project is then saved to outPath, or in place, also after
 // Ctrl-C. Returns 0 once saved; 1 with a message on `err` when the project cannot be opened, a
-// listed index is not a photo of it (nothing is run or saved), or saving fails.
+// listed index is not a photo of it or a --check id not a real position (nothing is run or
+// saved), or saving fails. With check points, a last line gives their typed-to-computed
+// distances.
 int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibrate,
                  const Options& options, std::ostream& out, std::ostream& err);
 
@@ -57,6 +77,21 @@ int RunCalibrate(const std::string& projectPath, const CalibrateOptions& calibra
 // anything is opened or written.
 int RunExport(const std::string& projectPath, const std::string& outPath, const Options& options,
               std::ostream& out, std::ostream& err);
+
+// `modrin-cli report PROJECT`: opens PROJECT with its images and prints the residual tables of
+// its calibrated photos and of its positions with 3D points, worst first, and a summary line.
+// Changes nothing. Returns 1 with a message when the project cannot be opened or a --check id is
+// not a real position.
+int RunReport(const std::string& projectPath, const ReportOptions& report, const Options& options,
+              std::ostream& out, std::ostream& err);
+
+// `modrin-cli refine PROJECT`: opens PROJECT with its images, prints the photo table and summary
+// of the residual report, refines every calibrated photo's pose and every position's point
+// together (engine::Refine), prints the whole report after it and saves the project to outPath
+// or in place. Ctrl-C cancels; a refinement that is cancelled or cannot run (its message is
+// printed) changes and saves nothing and returns 1, as do the failures of RunCalibrate.
+int RunRefine(const std::string& projectPath, const RefineCommandOptions& refine,
+              const Options& options, std::ostream& out, std::ostream& err);
 
 // `modrin-cli web PROJECT OUT.html`: checks `settings` (whose fileName is OUT.html) before
 // anything is opened, opens PROJECT with its images, runs the model update and writes the web

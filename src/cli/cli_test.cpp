@@ -240,6 +240,20 @@ TEST_F(CliTest, ErrorsAreReportedWithANonZeroStatus) {
       {{"calibrate", project, "-o"}, "-o needs a file name"},
       {{"calibrate", project, "--fast"}, "unknown option \"--fast\""},
       {{"info", project, "--no-polish"}, "--no-polish is an option of calibrate only"},
+      {{"calibrate", project, "--csv"}, "--csv is an option of report only"},
+      {{"report"}, "report takes one project file"},
+      {{"report", dir.File("none.mpj")}, "cannot open"},
+      {{"report", project, "--check"}, "--check needs a list of position ids"},
+      {{"report", project, "--check", "1,x"}, "not \"1,x\""},
+      {{"report", project, "--check=2"}, "position 2 is not a position with real coordinates"},
+      {{"calibrate", project, "--check", "7"}, "position 7 is not a position with real"},
+      {{"info", project, "--check", "1"},
+       "--check is an option of calibrate, report and refine only"},
+      {{"refine", project}, "refining needs at least two calibrated photos"},
+      {{"refine", project, "--soft", "x"}, "--soft needs a positive number in world units"},
+      {{"refine", project, "--huber=0"}, "--huber needs a positive number of pixels"},
+      {{"report", project, "--focal"}, "--focal is an option of refine only"},
+      {{"export", project, "-o", "x"}, "-o is an option of calibrate and refine only"},
       {{"calibrate", project, "-o", dir.File("no/such/folder/out.mpj")}, "cannot save"},
       {{"export", project}, "export takes a project file and an output file"},
       {{"export", project, dir.File("model.ply")}, "must end in .obj, .wrl, .x, .gltf or .glb"},
@@ -296,6 +310,43 @@ TEST_F(CliTest, WebRefusesBadValuesAndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(page));
   EXPECT_FALSE(std::filesystem::exists(dir.File("js")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("m.obj")));
+}
+
+TEST_F(CliTest, ReportPrintsTheTablesOfTheCalibratedPhotos) {
+  // Photo 0 is calibrated at the initial pose, looking along +y from (0.5, 0, 0); position 1
+  // projects to (0.25, 2) in normalized coordinates of the 64 x 48 picture, 38 and 100 pixels
+  // off its mark. Position 2 has no coordinates, photo 1 no picture.
+  CliRun run = RunCli({"report", project});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(
+      run.out,
+      "Photo           Control  RMS px  Max px    Marks  RMS px  Max px  Worst\n"
+      "Photo 0: a.jpg        1  106.98  106.98        1  106.98  106.98      1\n"
+      "\n"
+      "Position  Role      Photos  RMS px  Max px  Typed-computed  Error px by photo\n"
+      "       1  control        1  106.98  106.98               -  0:106.98\n"
+      "\n"
+      "Overall: RMS 106.98 px over 1 marks, worst 106.98 px: position 1 in photo 0 (a.jpg)\n");
+  CliRun csv = RunCli({"report", "--csv", project});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(csv.out,
+            "photo,name,control_marks,control_rms_px,control_max_px,marks,rms_px,max_px,"
+            "worst_position\n"
+            "0,a.jpg,1,106.98,106.98,1,106.98,106.98,1\n"
+            "\n"
+            "position,role,photos,rms_px,max_px,typed_computed,errors_px\n"
+            "1,control,1,106.98,106.98,,0:106.98\n"
+            "\n"
+            "marks,rms_px,max_px,worst_position,worst_photo,scene_size,check_points,check_rms,"
+            "check_max\n"
+            "1,106.98,106.98,1,0,0.0000,0,0.0000,0.0000\n");
+  // A check point is no control point of its photo.
+  CliRun check = RunCli({"report", "--check", "1", project});
+  ASSERT_EQ(check.status, 0) << check.err;
+  const auto lines = Lines(check.out);
+  ASSERT_GE(lines.size(), 5u) << check.out;
+  EXPECT_EQ(lines[1], "Photo 0: a.jpg        0    0.00    0.00        1  106.98  106.98      1");
+  EXPECT_EQ(lines[4], "       1  check          1  106.98  106.98               -  0:106.98");
 }
 
 TEST_F(CliTest, ExportWritesTheModelAndPrintsItsCounts) {

@@ -12,15 +12,16 @@
 namespace modrin::engine {
 namespace {
 
-// The correspondences of photo `index` from its calibration positions. A photo without its
-// picture cannot turn pixels into normalized points and gets none.
+// The correspondences of photo `index` from its calibration positions other than `checks`. A
+// photo without its picture cannot turn pixels into normalized points and gets none.
 std::vector<Correspondence> BuildCorrespondences(const model::Project& project, std::size_t index,
-                                                 bool borrowComputed) {
+                                                 bool borrowComputed, const CheckPoints& checks) {
   const model::Photo& photo = *project.photos[index];
   std::vector<Correspondence> correspondences;
   if (!photo.HasImage()) return correspondences;
   const auto photoIndex = static_cast<std::int32_t>(index);
   for (const std::int32_t id : project.CalibrationPositions(photoIndex, borrowComputed)) {
+    if (checks.contains(id)) continue;
     const model::Position& position = project.graph.positions.at(id);
     const model::ImagePoint& point = position.imagePoints.at(photoIndex);
     correspondences.push_back({model::PixelToNormalized(photo, point.x, point.y),
@@ -84,8 +85,9 @@ std::string ReadinessText(const CalibrationReadiness& readiness) {
   return "";
 }
 
-CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, std::size_t index) {
-  return Readiness(*project.photos[index], BuildCorrespondences(project, index, true));
+CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, std::size_t index,
+                                               const CheckPoints& checks) {
+  return Readiness(*project.photos[index], BuildCorrespondences(project, index, true, checks));
 }
 
 std::vector<bool> PhotosToCalibrate(const model::Project& project) {
@@ -102,7 +104,7 @@ CalibrationRunSummary RunCalibration(model::Project& project,
   // Borrowed correspondences are built before any solve, from the photos calibrated already.
   for (std::size_t i = 0; i < project.photos.size(); ++i) {
     CameraRecord& camera = project.photos[i]->camera;
-    camera.correspondences = BuildCorrespondences(project, i, camera.pending);
+    camera.correspondences = BuildCorrespondences(project, i, camera.pending, options.checks);
   }
 
   // Passes repeat while one calibrates a photo, so that a photo whose search was cancelled
@@ -135,7 +137,8 @@ CalibrationRunSummary RunCalibration(model::Project& project,
   return summary;
 }
 
-std::vector<std::optional<double>> ControlPointRms(const model::Project& project) {
+std::vector<std::optional<double>> ControlPointRms(const model::Project& project,
+                                                   const CheckPoints& checks) {
   std::vector<std::optional<double>> rms(project.photos.size());
   for (std::size_t i = 0; i < rms.size(); ++i) {
     const model::Photo& photo = *project.photos[i];
@@ -143,7 +146,7 @@ std::vector<std::optional<double>> ControlPointRms(const model::Project& project
       continue;
     }
     CameraRecord camera = photo.camera;
-    camera.correspondences = BuildCorrespondences(project, i, false);
+    camera.correspondences = BuildCorrespondences(project, i, false, checks);
     rms[i] = ReprojectionRms(camera, photo.image().width, photo.image().height);
   }
   return rms;

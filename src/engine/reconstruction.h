@@ -8,6 +8,7 @@
 
 #include "engine/calibration.h"
 #include "engine/control_points.h"
+#include "engine/residuals.h"
 
 namespace modrin::model {
 class Project;
@@ -28,6 +29,8 @@ struct CalibrationRunOptions {
   // Called after each solve with the photo index, its result and the seconds it took. A photo
   // rejected in one pass is solved again in the next, so it can be reported more than once.
   std::function<void(std::size_t photo, const CalibrationResult&, double seconds)> onPhotoDone;
+  // Real positions the run leaves out of every photo's correspondences.
+  CheckPoints checks;
 };
 
 struct CalibrationRunSummary {
@@ -57,8 +60,10 @@ struct CalibrationReadiness {
 std::string ReadinessText(const CalibrationReadiness& readiness);
 
 // Checks photo `index` of the project as it is, with the correspondences a run would give it
-// were it pending (those of Project::CalibrationPositions, borrowed ones included).
-CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, std::size_t index);
+// were it pending (those of Project::CalibrationPositions, borrowed ones included, without
+// `checks`).
+CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, std::size_t index,
+                                               const CheckPoints& checks = {});
 
 // The photos to calibrate when the user has not chosen: every photo not calibrated yet that a
 // run can try. These are the photos `modrin-cli calibrate` solves without options, and the
@@ -66,10 +71,10 @@ CalibrationReadiness CheckCalibrationReadiness(const model::Project& project, st
 std::vector<bool> PhotosToCalibrate(const model::Project& project);
 
 // Builds every photo's correspondences from its Project::CalibrationPositions (borrowing only
-// for a pending photo), then solves in passes: each pass calibrates, in photo order, the
-// pending photos that are ready (CheckCalibrationReadiness; the others keep their pose and
-// flags), then computes the positions seen in two calibrated photos; passes repeat while one
-// calibrates a photo. Correspondences are built once, so a repeated pass changes a result only
+// for a pending photo) less the run's check points, then solves in passes: each pass calibrates, in
+// photo order, the pending photos that are ready (CheckCalibrationReadiness; the others keep their
+// pose and flags), then computes the positions seen in two calibrated photos; passes repeat while
+// one calibrates a photo. Correspondences are built once, so a repeated pass changes a result only
 // where the previous solve was cancelled.
 CalibrationRunSummary RunCalibration(model::Project& project,
                                      const CalibrationRunOptions& options = {});
@@ -81,8 +86,9 @@ inline constexpr double kDoubtfulFactor = 3;
 inline constexpr double kDoubtfulPixels = 2;
 
 // The control-point RMS in pixels (ReprojectionRms of the marks of its real positions) of
-// every calibrated photo with its picture; empty for the others.
-std::vector<std::optional<double>> ControlPointRms(const model::Project& project);
+// every calibrated photo with its picture; empty for the others. Check points are left out.
+std::vector<std::optional<double>> ControlPointRms(const model::Project& project,
+                                                   const CheckPoints& checks = {});
 
 // Which of the photos whose RMS is given are doubtful against the others' median (see
 // kDoubtfulFactor). A photo alone has nothing to be compared with and is never doubtful.

@@ -11,6 +11,7 @@
 #include "engine/face_finder.h"
 #include "engine/progress.h"
 #include "model/project.h"
+#include "scene_project.h"
 #include "synthetic_scene.h"
 
 namespace modrin::engine {
@@ -19,54 +20,8 @@ namespace {
 using testing::kPhotoHeight;
 using testing::kPhotoWidth;
 
-// A project whose photos are blank pictures of the synthetic size taken by known cameras.
-class SceneProject {
- public:
-  // Adds a pending, not calibrated photo of the camera, without its pose.
-  void AddPhoto(const CameraRecord& truth) {
-    model::Photo& photo = project.AddPhoto();
-    photo.path = "/scene/photo" + std::to_string(project.photos.size()) + ".jpg";
-    photo.levels.push_back(std::make_unique<images::DecodedImage>(
-        images::DecodedImage::Filled(kPhotoWidth, kPhotoHeight, 128)));
-    photo.camera.cameraEntry = truth.cameraEntry;
-    photo.camera.focal = truth.focal;
-    photo.camera.pending = true;
-    truths.push_back(truth);
-  }
-
-  // A position marked in the given photos at its projection rounded to pixels.
-  std::int32_t Mark(const Vec3& point, const std::vector<int>& photos, bool real) {
-    std::int32_t id = 0;
-    project.graph.NewPosition(id);
-    for (const int p : photos) {
-      const Vec2 uv = WorldToImage(truths[p], point).image;
-      project.graph.SetImagePoint(
-          id, p,
-          {static_cast<std::int32_t>(std::lround((uv.x + 0.5) * kPhotoWidth)),
-           static_cast<std::int32_t>(std::lround((uv.y + 0.5) * kPhotoHeight))});
-    }
-    if (real) project.graph.SetRealCoords(id, {point.x, point.y, point.z});
-    return id;
-  }
-
-  const CameraRecord& camera(int p) const { return project.photos[p]->camera; }
-
-  model::Project project;
-  std::vector<CameraRecord> truths;
-};
-
-// Three cameras around a 10 x 8 x 5 box whose eight corners are known.
-void AddBoxScene(SceneProject& scene) {
-  const Vec3 centre{5, 4, 2.5};
-  for (const Vec3& position : {Vec3{-14, -12, 9}, Vec3{22, -10, 7}, Vec3{18, 24, 11}}) {
-    scene.AddPhoto(testing::MakeCamera(0.03, position, testing::LookAt(position, centre, 0.02)));
-  }
-  for (const double x : {0.0, 10.0}) {
-    for (const double y : {0.0, 8.0}) {
-      for (const double z : {0.0, 5.0}) scene.Mark({x, y, z}, {0, 1, 2}, true);
-    }
-  }
-}
+using testing::AddBoxScene;
+using testing::SceneProject;
 
 TEST(RunCalibrationTest, CalibratesEveryPhotoAndComputesTheUnknownPoints) {
   SceneProject scene;
@@ -98,6 +53,28 @@ TEST(RunCalibrationTest, CalibratesEveryPhotoAndComputesTheUnknownPoints) {
   EXPECT_NEAR(xyz[1], 2, 0.05);
   EXPECT_NEAR(xyz[2], 4, 0.05);
   EXPECT_FALSE(scene.project.graph.GetCoords(once, xyz));
+}
+
+TEST(RunCalibrationTest, CheckPointsAreLeftOutOfEverySolve) {
+  SceneProject scene;
+  AddBoxScene(scene);
+  // Corner 1 is typed 2 units off: as a check point it moves no pose.
+  scene.project.graph.SetRealCoords(1, {2, 0, 0});
+  CalibrationRunOptions options;
+  options.checks = {1};
+  RunCalibration(scene.project, options);
+  for (int p = 0; p < 3; ++p) {
+    EXPECT_TRUE(scene.camera(p).calibrated);
+    EXPECT_EQ(scene.camera(p).CountCorrespondences(), 7u);
+    EXPECT_LT(
+        std::sqrt((scene.camera(p).translation - scene.truths[p].translation).SquaredLength()),
+        0.1);
+  }
+  const auto withCheck = ControlPointRms(scene.project, options.checks);
+  const auto withoutCheck = ControlPointRms(scene.project);
+  ASSERT_TRUE(withCheck[0] && withoutCheck[0]);
+  EXPECT_LT(*withCheck[0], 1);
+  EXPECT_GT(*withoutCheck[0], 10);
 }
 
 TEST(RunCalibrationTest, WithoutRealPositionsNothingIsTried) {

@@ -144,14 +144,6 @@ std::vector<std::size_t> SpreadPoints(const std::vector<Correspondence>& known) 
 
 }  // namespace
 
-Vec3 OrientationOf(const Rotation& rotation) {
-  // Row 3 of the rotation is (sin roll cos pitch, -sin pitch, cos roll cos pitch); its second
-  // column is (sin yaw cos pitch, cos yaw cos pitch, -sin pitch).
-  const auto& r = rotation.rows;
-  return {std::asin(std::clamp(-r[2].y, -1.0, 1.0)), std::atan2(r[2].x, r[2].z),
-          std::atan2(r[0].y, r[1].y)};
-}
-
 std::vector<CameraPose> ThreePointPoses(const CameraRecord& camera, const Correspondence& p1,
                                         const Correspondence& p2, const Correspondence& p3) {
   std::vector<CameraPose> poses;

@@ -15,9 +15,6 @@ struct CameraPose {
   Vec3 orientation;
 };
 
-// The (pitch, roll, yaw) of a camera-to-world rotation, pitch in [-pi/2, pi/2].
-Vec3 OrientationOf(const Rotation& rotation);
-
 // The poses, up to four, at which the camera sees the real points a, b, c exactly at the
 // image points of the three correspondences (all fully known, normalized image points): the
 // three-point resection. Only poses with every point in front of the camera are given. Empty

@@ -100,7 +100,9 @@ void Img::SetProject(model::Project* project) {
 void Img::SetPhoto(int index) {
   const bool inRange = project_ != nullptr && index >= 0 &&
                        static_cast<std::size_t>(index) < project_->photos.size();
+  const bool changed = photoIndex_ != (inRange ? index : -1);
   photoIndex_ = inRange ? index : -1;
+  if (changed) host_.ShownPhotosChanged();
   markerShown_ = false;
   zoomHold_.reset();
   if (HasPicture()) cursorPoint_ = ClampToPhoto(cursorPoint_, *photo());
@@ -377,6 +379,7 @@ void Img::PaintBase(const QRegion& region) {
   painter.translate(-scroll);
   const QRect exposed = region.boundingRect().translated(scroll);
   PaintMarks(painter, exposed);
+  PaintReprojections(painter, exposed);
   PaintLabels(painter, exposed);
 }
 
@@ -477,6 +480,46 @@ void Img::PaintMarks(QPainter& painter, const QRect& exposed) const {
     }
     painter.setPen(edgePen_);
     painter.drawLines(edges.data(), static_cast<int>(edges.size()));
+  }
+}
+
+void Img::PaintReprojections(QPainter& painter, const QRect& exposed) const {
+  const bool whole = exposed.contains(QRect(scrollPosition(), viewport()->size()));
+  if (whole) crossesShown_ = false;
+  if (!settings_.showReprojections || !PhotoCalibrated(photo())) return;
+  const model::PositionGraph& graph = project_->graph;
+  const model::Photo& shown = *photo();
+  const engine::Rotation rotation = engine::CameraRotation(shown.camera.orientation);
+  constexpr int kArm = 4;  // screen pixels
+  painter.setPen(QPen(settings_.reprojectionColour, 1));
+  for (const auto& [id, position] : graph.positions) {
+    if (id == shared_.selectedPosition && shared_.Dragged()) continue;
+    ImagePoint mark;
+    model::PositionGraph::Coords xyz;
+    if (!graph.GetImagePoint(id, photoIndex_, mark) || !graph.GetCoords(id, xyz) ||
+        !project_->IsInCurrentObject(id)) {
+      continue;
+    }
+    const engine::ImageProjection seen =
+        engine::WorldToImage(shown.camera, rotation, {xyz[0], xyz[1], xyz[2]});
+    if (!seen.inFront || !std::isfinite(seen.image.x) || !std::isfinite(seen.image.y)) continue;
+    // In photo pixels, as the marks are; far outside the photo there is nothing to show.
+    const double x = shown.image().width * (seen.image.x + 0.5);
+    const double y = shown.image().height * (seen.image.y + 0.5);
+    if (std::hypot(x - mark.x, y - mark.y) <= ViewSettings::kReprojectionShown_px ||
+        std::abs(x) > 1e6 || std::abs(y) > 1e6) {
+      continue;
+    }
+    const QPoint from = DocumentPosition(mark);
+    const QPoint at = DocumentPosition({static_cast<std::int32_t>(std::floor(x)),
+                                        static_cast<std::int32_t>(std::floor(y))});
+    crossesShown_ = true;
+    if (!QRect(from, at).normalized().adjusted(-kArm, -kArm, kArm, kArm).intersects(exposed)) {
+      continue;
+    }
+    painter.drawLine(from, at);
+    painter.drawLine(at + QPoint(-kArm, -kArm), at + QPoint(kArm, kArm));
+    painter.drawLine(at + QPoint(-kArm, kArm), at + QPoint(kArm, -kArm));
   }
 }
 
@@ -683,7 +726,8 @@ void Img::RepaintRegion() {
 
 void Img::QueueRegion() {
   if (!HasPicture() || dirtyRect_.isNull()) return;
-  const QRect area = dirtyRect_.intersected(viewport()->rect());
+  const QRect area =
+      crossesShown_ ? viewport()->rect() : dirtyRect_.intersected(viewport()->rect());
   staleBase_ += area;
   queuedRepaint_ += area;
 }

@@ -198,6 +198,9 @@ class Img : public QAbstractScrollArea {
   void PaintBase(const QRegion& region);
   void PaintPicture(QPainter& painter, const QRegion& exposed) const;
   void PaintMarks(QPainter& painter, const QRect& exposed) const;
+  // The crosses of the positions whose 3D point falls more than the settings' distance from
+  // their mark in this calibrated photo, each joined to its mark.
+  void PaintReprojections(QPainter& painter, const QRect& exposed) const;
   void PaintLabels(QPainter& painter, const QRect& exposed) const;
   void PaintMarker(QPainter& painter) const;
   // The window area the cursor marker covers (with the rubber band while dragging).
@@ -292,6 +295,9 @@ class Img : public QAbstractScrollArea {
   QString shownPrompt_;
   // Dirty areas waiting for the next RepaintRegion.
   QRegion queuedRepaint_;
+  // Some reprojection cross was painted: an edit may move crosses far from the marks it
+  // touches, so edits repaint the whole view while any shows.
+  mutable bool crossesShown_ = false;
 };
 
 }  // namespace modrin::views2d

@@ -826,6 +826,40 @@ class ImgTest : public QObject {
     QVERIFY(std::abs(std::fmod(stopped + 1e-9, 0.002)) < 1e-6);
   }
 
+  // A control point marked 12 pixels off where its typed coordinates fall gets a cross there,
+  // joined to its mark; one marked where it falls, or a photo not calibrated, gets none; the
+  // view parameters' toggle hides them.
+  void reprojectionCrossesShowMisplacedMarks() {
+    modrin::model::Photo& photo = AddPhoto(*project_, 600, 400);
+    Calibrate(*project_, photo, 0);
+    const modrin::engine::Vec3 off{0.7, 1.5, 0}, exact{-0.5, 1, 0};
+    const ImagePoint seen = PixelOf(photo, off);
+    const std::int32_t misplaced = project_->AddImagePoint(0, {seen.x + 12, seen.y});
+    project_->graph.SetRealCoords(misplaced, {off.x, off.y, off.z});
+    const std::int32_t placed = project_->AddImagePoint(0, PixelOf(photo, exact));
+    project_->graph.SetRealCoords(placed, {exact.x, exact.y, exact.z});
+    Img& view = ShowView(0, {700, 500});
+    const QColor cross = view.settings().reprojectionColour;
+    auto crossAt = [&](ImagePoint pixel) {
+      const QImage shot = view.viewport()->grab().toImage();
+      const QPoint at = At(view, pixel);
+      return QColor(shot.pixel(at + QPoint(3, 3))) == cross &&
+             QColor(shot.pixel(at + QPoint(-3, 3))) == cross;
+    };
+    QVERIFY(crossAt(seen));
+    QVERIFY(!crossAt(PixelOf(photo, exact)));
+
+    modrin::views2d::ViewSettings hidden = view.settings();
+    hidden.showReprojections = false;
+    view.SetSettings(hidden);
+    QVERIFY(!crossAt(seen));
+    hidden.showReprojections = true;
+    view.SetSettings(hidden);
+    photo.camera.calibrated = false;
+    view.Redraw(true);
+    QVERIFY(!crossAt(seen));
+  }
+
   void markerMovesRepaintOnlyItsArea() {
     Img& view = ShowPhoto();
     view.DrawCursorMarker();

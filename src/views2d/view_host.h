@@ -57,6 +57,9 @@ class ViewHost {
   virtual model::StepAdvice NextStepAdvice(const model::Project& project, int photo) const {
     return project.NextStepAdvice(photo);
   }
+  // A view shows another photo (or none): the 3D views highlight the cameras of the photos
+  // shown.
+  virtual void ShownPhotosChanged() {}
 };
 
 }  // namespace modrin::views2d

@@ -85,6 +85,17 @@ ViewParametersDialog::ViewParametersDialog(const ViewSettings& settings, HelpHan
   textRow->addWidget(font);
   textRow->addWidget(label_);
 
+  auto* accuracy = new QGroupBox(tr("Accuracy"), this);
+  auto* accuracyRow = new QHBoxLayout(accuracy);
+  reprojections_ = new QCheckBox(tr("Reprojection crosses (over 2 pixels)"), accuracy);
+  reprojections_->setObjectName("reprojections");
+  reprojections_->setToolTip(
+      tr("A cross where a point's 3D position falls in a calibrated photo, when it is more than "
+         "2 pixels from the point's mark"));
+  reprojections_->setChecked(settings.showReprojections);
+  connect(reprojections_, &QCheckBox::toggled, this, &ViewParametersDialog::Apply);
+  accuracyRow->addWidget(reprojections_);
+
   auto* applyToAll = new QPushButton(tr("Apply To All"), this);
   applyToAll->setObjectName(QString::number(kApplyToAllButton));
   applyToAll->setAutoDefault(false);
@@ -110,6 +121,7 @@ ViewParametersDialog::ViewParametersDialog(const ViewSettings& settings, HelpHan
   layout->addWidget(colours);
   layout->addWidget(sizes);
   layout->addWidget(text);
+  layout->addWidget(accuracy);
   layout->addLayout(buttons);
 
   auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -152,6 +164,7 @@ void ViewParametersDialog::Apply() {
   settings_.incompleteColour = incomplete_->colour();
   settings_.labelColour = label_->colour();
   settings_.showIds = vertexId_->isChecked();
+  settings_.showReprojections = reprojections_->isChecked();
   // A size without a selected item stays as it is.
   auto take = [](const QComboBox& combo, int& size) {
     const int value = ItemNumber(combo, combo.currentIndex());

@@ -77,6 +77,7 @@ class ViewParametersDialog : public QDialog {
   QComboBox* pointWidth_ = nullptr;
   QComboBox* edgeWidth_ = nullptr;
   QCheckBox* vertexId_ = nullptr;
+  QCheckBox* reprojections_ = nullptr;
 };
 
 }  // namespace modrin::views2d

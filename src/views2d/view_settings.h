@@ -15,6 +15,11 @@ struct ViewSettings {
   QColor labelColour{255, 0, 0};           // the position-id labels
   QFont labelFont = DefaultLabelFont();
   bool showIds = false;  // draw the position-id labels
+  // Draw a cross where a position's 3D point falls in a calibrated photo, when that is more
+  // than kReprojectionShown_px from its mark: a mis-marked point shows where it is.
+  bool showReprojections = true;
+  static constexpr double kReprojectionShown_px = 2;
+  QColor reprojectionColour{255, 0, 255};
   int pointSize = 2;     // half side of a position square, screen pixels
   int pointWidth = 1;    // pen width of the position squares
   int edgeWidth = 1;     // pen width of the edges

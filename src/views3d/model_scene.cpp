@@ -5,6 +5,7 @@
 #include <limits>
 #include <numbers>
 
+#include "engine/geometry/camera.h"
 #include "images/decoded_image.h"
 #include "model/object.h"
 #include "model/object_photo_mesh.h"
@@ -84,7 +85,105 @@ std::vector<PhotoDrawEntry> CreateEntries(const model::Project& project) {
   return entries;
 }
 
-ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>& entries) {
+namespace {
+
+using World = std::array<double, 3>;
+
+void Widen(ModelBox& box, const World& point) {
+  for (int axis = 0; axis < 3; ++axis) {
+    box.min[axis] = std::min(box.min[axis], point[axis]);
+    box.max[axis] = std::max(box.max[axis], point[axis]);
+  }
+}
+
+double Diagonal(const ModelBox& box) {
+  if (box.empty()) return 0;
+  const double dx = box.max[0] - box.min[0], dy = box.max[1] - box.min[1],
+               dz = box.max[2] - box.min[2];
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+// The model's z axis points up on the screen and its y axis into the screen.
+std::array<float, 3> ViewAxes(const World& p, const World& c) {
+  return {static_cast<float>(p[0] - c[0]), static_cast<float>(p[2] - c[2]),
+          static_cast<float>(-(p[1] - c[1]))};
+}
+
+// The positions whose three coordinates are known, in id order.
+template <typename Visit>
+void ForEachKnownPosition(const model::Project& project, Visit visit) {
+  for (const auto& [id, position] : project.graph.positions) {
+    model::PositionGraph::Coords xyz;
+    if (project.graph.GetCoords(id, xyz)) visit(id, position, xyz);
+  }
+}
+
+// The photos whose camera can be drawn: calibrated, with a sensor to give its frame.
+template <typename Visit>
+void ForEachDrawnCamera(const model::Project& project, Visit visit) {
+  for (std::size_t i = 0; i < project.photos.size(); ++i) {
+    const engine::CameraRecord& camera = project.photos[i]->camera;
+    if (camera.calibrated && camera.cameraEntry != nullptr && camera.focal > 0) visit(i, camera);
+  }
+}
+
+// The pyramid of a camera in world coordinates: apex, then the base's corners, `depth` in
+// front of the apex.
+std::array<World, 5> CameraPyramid(const engine::CameraRecord& camera, double depth) {
+  const engine::Rotation rotation = engine::CameraRotation(camera.orientation);
+  const engine::Vec3 apex = camera.translation;
+  const engine::Vec3 centre = engine::ImageToWorld(camera, rotation, 0, 0) - apex;
+  const double scale = depth / std::sqrt(centre.SquaredLength());
+  std::array<World, 5> pyramid;
+  pyramid[0] = {apex.x, apex.y, apex.z};
+  const double corners[4][2] = {{-0.5, -0.5}, {0.5, -0.5}, {0.5, 0.5}, {-0.5, 0.5}};
+  for (int k = 0; k < 4; ++k) {
+    // The image plane lies in front of the centre, on the side of what the photo shows.
+    const engine::Vec3 plane =
+        engine::ImageToWorld(camera, rotation, corners[k][0], corners[k][1]) - apex;
+    const engine::Vec3 p = apex + plane * scale;
+    pyramid[static_cast<std::size_t>(k) + 1] = {p.x, p.y, p.z};
+  }
+  return pyramid;
+}
+
+void FillMarkers(const model::Project& project, const MarkerOptions& options, const World& c,
+                 double sceneSize, SceneMarkers& markers) {
+  markers = {};
+  if (options.points) {
+    ForEachKnownPosition(project, [&](std::int32_t id, const model::Position& position,
+                                      const model::PositionGraph::Coords& xyz) {
+      const auto error = options.largestError_px.find(id);
+      const std::array<std::uint8_t, 3> grey{150, 150, 150};
+      markers.points.push_back(
+          {ViewAxes(xyz, c),
+           error == options.largestError_px.end() ? grey : ErrorColour(error->second),
+           position.isReal});
+    });
+  }
+  if (!options.cameras) return;
+  ForEachDrawnCamera(project, [&](std::size_t photo, const engine::CameraRecord& camera) {
+    const std::array<World, 5> pyramid = CameraPyramid(camera, sceneSize / 10);
+    MarkerCamera& drawn = markers.cameras.emplace_back();
+    drawn.apex = ViewAxes(pyramid[0], c);
+    for (std::size_t k = 0; k < 4; ++k) drawn.base[k] = ViewAxes(pyramid[k + 1], c);
+    drawn.highlighted = options.highlightedPhotos.contains(photo);
+    drawn.photo = photo;
+  });
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 3> ErrorColour(double error_px) {
+  // Green to yellow over 1..3 pixels, yellow to red over 3..5.
+  const double t = std::clamp((error_px - 1) / 4, 0.0, 1.0);
+  const double red = std::min(1.0, 2 * t), green = std::min(1.0, 2 * (1 - t));
+  return {static_cast<std::uint8_t>(std::lround(red * 220)),
+          static_cast<std::uint8_t>(std::lround(green * 200)), 0};
+}
+
+ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>& entries,
+                     SceneMarkers* markers, const MarkerOptions& options) {
   ModelBox box;
   box.min.fill(std::numeric_limits<double>::max());
   box.max.fill(-std::numeric_limits<double>::max());
@@ -92,17 +191,33 @@ ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>&
     ForEachTriangle(project, i, [&](const model::MeshTriangle& triangle) {
       for (int k = 0; k < 3; ++k) {
         const model::MeshVertex& corner = *triangle.Corner(k);
-        const double point[3] = {corner.x, corner.y, corner.z};
-        for (int axis = 0; axis < 3; ++axis) {
-          box.min[axis] = std::min(box.min[axis], point[axis]);
-          box.max[axis] = std::max(box.max[axis], point[axis]);
-        }
+        Widen(box, {corner.x, corner.y, corner.z});
       }
+    });
+  }
+  const bool drawsPoints = markers != nullptr && options.points;
+  const bool drawsCameras = markers != nullptr && options.cameras;
+  if (drawsPoints) {
+    ForEachKnownPosition(project,
+                         [&](std::int32_t, const model::Position&,
+                             const model::PositionGraph::Coords& xyz) { Widen(box, xyz); });
+  }
+  // The pyramids' size follows the model and its points, never the cameras' own spread,
+  // unless there is nothing else.
+  double sceneSize = Diagonal(box);
+  if (drawsCameras) {
+    ModelBox centres = box;
+    ForEachDrawnCamera(project, [&](std::size_t, const engine::CameraRecord& camera) {
+      Widen(centres, {camera.translation.x, camera.translation.y, camera.translation.z});
+    });
+    if (!(sceneSize > 0)) sceneSize = Diagonal(centres) > 0 ? Diagonal(centres) : 1;
+    ForEachDrawnCamera(project, [&](std::size_t, const engine::CameraRecord& camera) {
+      for (const World& corner : CameraPyramid(camera, sceneSize / 10)) Widen(box, corner);
     });
   }
   for (int axis = 0; axis < 3; ++axis) box.center[axis] = (box.min[axis] + box.max[axis]) / 2;
 
-  const auto& c = box.center;
+  const World& c = box.center;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     std::vector<DrawVertex>& vertices = entries[i].vertices;
     vertices.clear();
@@ -110,14 +225,14 @@ ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>&
       const auto& n = triangle.normal;
       for (int k = 0; k < 3; ++k) {
         const model::MeshVertex& v = *triangle.Corner(k);
-        // The model's z axis points up on the screen and its y axis into the screen.
+        const std::array<float, 3> at = ViewAxes({v.x, v.y, v.z}, c);
         vertices.push_back({static_cast<float>(v.u), static_cast<float>(v.v),
                             static_cast<float>(n[0]), static_cast<float>(n[2]),
-                            static_cast<float>(-n[1]), static_cast<float>(v.x - c[0]),
-                            static_cast<float>(v.z - c[2]), static_cast<float>(-(v.y - c[1]))});
+                            static_cast<float>(-n[1]), at[0], at[1], at[2]});
       }
     });
   }
+  if (markers != nullptr) FillMarkers(project, options, c, sceneSize, *markers);
   return box;
 }
 

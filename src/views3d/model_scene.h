@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <vector>
 
 namespace modrin::images {
@@ -51,6 +53,43 @@ struct ModelBox {
   bool empty() const { return min[0] > max[0]; }
 };
 
+// A position with 3D coordinates, drawn as a dot of constant screen size at `at` (the view's
+// axes, as DrawVertex positions), coloured by how well it agrees with its marks.
+struct MarkerPoint {
+  std::array<float, 3> at{};
+  std::array<std::uint8_t, 3> colour{};
+  bool control = false;  // typed coordinates: drawn larger
+};
+
+// A calibrated photo's camera, drawn as a pyramid: the apex at its centre of projection, the
+// base its photo's frame (corners counter-clockwise from the lower left, as the photo shows
+// them), a tenth of the scene's size away.
+struct MarkerCamera {
+  std::array<float, 3> apex{};
+  std::array<std::array<float, 3>, 4> base{};
+  bool highlighted = false;  // the photo is shown in a photo view
+  std::size_t photo = 0;
+};
+
+// What the view draws besides the meshes, and which of it goes into the box it fits.
+struct MarkerOptions {
+  bool points = true;
+  bool cameras = true;
+  // The largest reprojection error in pixels of each position (by id) in the photos it is
+  // marked in; a position without one is drawn grey.
+  std::map<std::int32_t, double> largestError_px;
+  std::set<std::size_t> highlightedPhotos;
+};
+
+struct SceneMarkers {
+  std::vector<MarkerPoint> points;
+  std::vector<MarkerCamera> cameras;
+};
+
+// The dot colour of a largest reprojection error: green below 1 pixel, red above 5, through
+// yellow (at 3) in between.
+std::array<std::uint8_t, 3> ErrorColour(double error_px);
+
 // The texture side for a picture side: the next power of two, at most 1024.
 int TextureSide(int pictureSide);
 
@@ -61,8 +100,11 @@ TextureImage MakeTexture(const images::DecodedImage& picture);
 std::vector<PhotoDrawEntry> CreateEntries(const model::Project& project);
 
 // Fills every entry's vertices from the meshes of the project's current objects and returns the
-// box they span. Entries past the project's photos stay empty.
-ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>& entries);
+// box they span. Entries past the project's photos stay empty. With `markers`, also the
+// positions with 3D coordinates and the calibrated cameras, as `options` choose them; those
+// shown widen the box, so the view fits them too.
+ModelBox BuildArrays(const model::Project& project, std::vector<PhotoDrawEntry>& entries,
+                     SceneMarkers* markers = nullptr, const MarkerOptions& options = {});
 
 // The eye and projection of the view: the model turned by rotX, rotY, rotZ (degrees, about the
 // view's x, y, z axes) and moved zDist along the view's z axis. Turned as OpenGL applies them,

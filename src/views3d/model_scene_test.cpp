@@ -6,6 +6,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/geometry/camera.h"
+#include "images/camera_database.h"
 #include "images/decoded_image.h"
 #include "mesh/mesh_builder.h"
 #include "model/object.h"
@@ -100,6 +102,72 @@ TEST(ArraysTest, CornersInViewAxesAroundTheBoxCentre) {
   for (auto& object : square.project.objects) object->current = false;
   EXPECT_TRUE(BuildArrays(square.project, entries).empty());
   EXPECT_EQ(entries[0].vertices.size(), 0u);
+}
+
+// The square with photo 0's camera calibrated two units in front of it: a dot per position
+// (all typed, so all control points), coloured by its error or grey without one; a pyramid for
+// the calibrated camera only, whose base corners lie on the rays of the photo's corners, in
+// front of the camera, a tenth of the scene's size away; the box takes in both. Without
+// markers the box is the meshes' alone.
+TEST(ArraysTest, PointsAndCamerasAreDrawnWhereTheyAre) {
+  SquareProject square({"A"});
+  mesh::UpdateModelWithMeshes(square.project);
+  const images::CameraEntry sensor{"test", 0.0064, 0.0048};
+  engine::CameraRecord& camera = square.project.photos[0]->camera;
+  camera.calibrated = true;
+  camera.cameraEntry = &sensor;
+  camera.focal = 0.008;
+  camera.translation = {0.5, -2, 0.5};
+  camera.orientation = {0, 0, 0};
+  // The pose is taken as given; the test needs the camera to look at the square.
+  ASSERT_TRUE(engine::WorldToImage(camera, {0.5, 0, 0.5}).inFront);
+
+  std::vector<PhotoDrawEntry> entries = CreateEntries(square.project);
+  SceneMarkers markers;
+  MarkerOptions options;
+  const std::int32_t first = square.project.graph.positions.begin()->first;
+  options.largestError_px[first] = 6;
+  options.highlightedPhotos = {0};
+  const ModelBox box = BuildArrays(square.project, entries, &markers, options);
+  ASSERT_EQ(markers.points.size(), 4u);
+  EXPECT_TRUE(markers.points[0].control);
+  EXPECT_EQ(markers.points[0].colour, ErrorColour(6));
+  EXPECT_EQ(markers.points[1].colour, (std::array<std::uint8_t, 3>{150, 150, 150}));
+  ASSERT_EQ(markers.cameras.size(), 1u);
+  const MarkerCamera& drawn = markers.cameras[0];
+  EXPECT_TRUE(drawn.highlighted);
+  // Back from the view's axes into the world.
+  auto world = [&](const std::array<float, 3>& p) {
+    return engine::Vec3{p[0] + box.center[0], -p[2] + box.center[1], p[1] + box.center[2]};
+  };
+  EXPECT_NEAR(world(drawn.apex).y, -2, 1e-5);
+  EXPECT_LE(box.min[1], -2);                // the camera is in the box
+  const double sceneSize = std::sqrt(2.0);  // the square's diagonal
+  const double corners[4][2] = {{-0.5, -0.5}, {0.5, -0.5}, {0.5, 0.5}, {-0.5, 0.5}};
+  for (std::size_t k = 0; k < 4; ++k) {
+    const engine::ImageProjection seen = engine::WorldToImage(camera, world(drawn.base[k]));
+    EXPECT_TRUE(seen.inFront) << k;
+    EXPECT_NEAR(seen.image.x, corners[k][0], 1e-5) << k;
+    EXPECT_NEAR(seen.image.y, corners[k][1], 1e-5) << k;
+  }
+  const engine::Vec3 baseCentre = (world(drawn.base[0]) + world(drawn.base[2])) / 2;
+  EXPECT_NEAR(std::sqrt((baseCentre - world(drawn.apex)).SquaredLength()), sceneSize / 10, 1e-5);
+
+  options.cameras = false;
+  options.points = false;
+  EXPECT_EQ(BuildArrays(square.project, entries, &markers, options).min[1], 0);
+  EXPECT_TRUE(markers.points.empty() && markers.cameras.empty());
+}
+
+// Green below one pixel, yellow at three, red from five on.
+TEST(ArraysTest, ErrorColoursRunFromGreenToRed) {
+  using Rgb = std::array<std::uint8_t, 3>;
+  const struct {
+    double error;
+    Rgb colour;
+  } cases[] = {
+      {0, {0, 200, 0}}, {1, {0, 200, 0}}, {3, {220, 200, 0}}, {5, {220, 0, 0}}, {50, {220, 0, 0}}};
+  for (const auto& c : cases) EXPECT_EQ(ErrorColour(c.error), c.colour) << c.error;
 }
 
 // A photo whose picture did not load, or is known only by its size, gets no texture; its

@@ -124,7 +124,7 @@ void Ogl::CreateTextures(const model::Project& project) {
 }
 
 void Ogl::BuildArrays(const model::Project& project) {
-  box_ = views3d::BuildArrays(project, photoEntries_);
+  box_ = views3d::BuildArrays(project, photoEntries_, &markers_, markerOptions_);
   homeTurn_ = HomeTurn(project, box_);
 }
 
@@ -220,6 +220,52 @@ void Ogl::CompileDisplayLists() {
   listsStale_ = false;
 }
 
+// Dots of a constant size on the screen, each with a dark rim so that it shows on any photo,
+// control points larger; then the camera pyramids' edges. Immediate mode: the markers are few
+// next to the triangles and change with every update.
+void Ogl::DrawMarkers() {
+  const float ratio = static_cast<float>(devicePixelRatioF());
+  gl_->glDepthFunc(GL_LEQUAL);
+  for (const bool control : {false, true}) {
+    const float size = control ? 9.0f : 6.0f;
+    for (const bool rim : {true, false}) {
+      gl_->glPointSize((rim ? size + 2 : size) * ratio);
+      gl_->glBegin(GL_POINTS);
+      for (const MarkerPoint& point : markers_.points) {
+        if (point.control != control) continue;
+        if (rim) {
+          gl_->glColor3ub(30, 30, 30);
+        } else {
+          gl_->glColor3ub(point.colour[0], point.colour[1], point.colour[2]);
+        }
+        gl_->glVertex3f(point.at[0], point.at[1], point.at[2]);
+      }
+      gl_->glEnd();
+    }
+  }
+  gl_->glLineWidth(1.5f * ratio);
+  gl_->glBegin(GL_LINES);
+  for (const MarkerCamera& camera : markers_.cameras) {
+    if (camera.highlighted) {
+      gl_->glColor3ub(255, 140, 0);
+    } else {
+      gl_->glColor3ub(40, 70, 160);
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      const auto& corner = camera.base[k];
+      const auto& next = camera.base[(k + 1) % 4];
+      gl_->glVertex3f(camera.apex[0], camera.apex[1], camera.apex[2]);
+      gl_->glVertex3f(corner[0], corner[1], corner[2]);
+      gl_->glVertex3f(corner[0], corner[1], corner[2]);
+      gl_->glVertex3f(next[0], next[1], next[2]);
+    }
+  }
+  gl_->glEnd();
+  gl_->glDepthFunc(GL_LESS);
+  // The textures are modulated by the current colour.
+  gl_->glColor3f(1, 1, 1);
+}
+
 void Ogl::DrawWireframe(const PhotoDrawEntry& entry) {
   gl_->glColor3f(1, 1, 1);
   gl_->glLineWidth(2);
@@ -253,6 +299,7 @@ void Ogl::paintGL() {
       gl_->glCallList(listBase_ + static_cast<unsigned>(i));
     }
   }
+  DrawMarkers();
   drawing = false;
 }
 

@@ -14,7 +14,8 @@ class QOpenGLFunctions_2_1;
 namespace modrin::views3d {
 
 // The 3D view: the textured meshes of the current objects, one texture and one display list per
-// photo, turned with the mouse and keys. It keeps its own copy of the geometry and rebuilds it
+// photo, with the positions that have 3D coordinates as dots and the calibrated cameras as
+// pyramids, turned with the mouse and keys. It keeps its own copy of the geometry and rebuilds it
 // only when told to (the frame's update pipeline); OpenGL objects are made from that copy the
 // next time the view paints, so the pipeline runs the same whether or not the view is shown.
 class Ogl : public QOpenGLWidget {
@@ -56,6 +57,9 @@ class Ogl : public QOpenGLWidget {
   void SetWireframe(bool on) { wireframe_ = on; }
   bool autoRedraw() const { return autoRedraw_; }
   void SetAutoRedraw(bool on) { autoRedraw_ = on; }
+  // Which markers the next BuildArrays makes (points, cameras) and how it colours them.
+  MarkerOptions& markerOptions() { return markerOptions_; }
+  const SceneMarkers& markers() const { return markers_; }
 
   const std::vector<PhotoDrawEntry>& photoEntries() const { return photoEntries_; }
   const ModelBox& box() const { return box_; }
@@ -88,9 +92,12 @@ class Ogl : public QOpenGLWidget {
   void CompileDisplayLists();
   void DeleteGLObjects();
   void DrawWireframe(const PhotoDrawEntry& entry);
+  void DrawMarkers();
 
   QOpenGLFunctions_2_1* gl_ = nullptr;  // null until the context exists
   std::vector<PhotoDrawEntry> photoEntries_;
+  SceneMarkers markers_;
+  MarkerOptions markerOptions_;
   std::vector<unsigned> textureNames_;  // one per entry with a texture, else 0
   unsigned listBase_ = 0;               // the first of photoEntries_.size() display lists
   int listCount_ = 0;

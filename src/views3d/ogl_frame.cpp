@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QToolBar>
 
+#include "engine/residuals.h"
 #include "mesh/mesh_builder.h"
 #include "model/project.h"
 #include "views3d/ogl.h"
@@ -69,6 +70,39 @@ void DrawWireframe(QPainter& painter) {
   painter.drawPath(mesh);
 }
 
+// Three dots with dark rims, the largest red: the points and their errors.
+void DrawPoints(QPainter& painter) {
+  painter.setPen(QPen(kInk, 1));
+  const struct {
+    QPointF at;
+    QColor colour;
+    double radius;
+  } dots[] = {{{4, 11}, QColor(0, 200, 0), 2.2},
+              {{8.5, 4.5}, QColor(220, 200, 0), 2.2},
+              {{12, 11}, QColor(220, 0, 0), 3}};
+  for (const auto& dot : dots) {
+    painter.setBrush(dot.colour);
+    painter.drawEllipse(dot.at, dot.radius, dot.radius);
+  }
+}
+
+// A camera's pyramid: the apex on the left, the frame on the right.
+void DrawCameras(QPainter& painter) {
+  painter.setPen(QPen(kFace, 1.3));
+  painter.setBrush(Qt::NoBrush);
+  QPainterPath pyramid;
+  const QPointF apex(2, 8);
+  const QPointF frame[4] = {{11, 2.5}, {14.5, 5}, {14.5, 13.5}, {11, 11}};
+  for (const QPointF& corner : frame) {
+    pyramid.moveTo(apex);
+    pyramid.lineTo(corner);
+  }
+  pyramid.moveTo(frame[0]);
+  for (const QPointF& corner : frame) pyramid.lineTo(corner);
+  pyramid.closeSubpath();
+  painter.drawPath(pyramid);
+}
+
 // Whether widgets of this platform can show an OpenGL view.
 bool PlatformHasOpenGL() {
   const QString platform = QGuiApplication::platformName();
@@ -116,6 +150,24 @@ void OglFrame::CreateToolBar() {
   wireframe_ = addButton(tr("Wireframe"), tr("Wireframe"), widgets::DrawnIcon(DrawWireframe));
   wireframe_->setCheckable(true);
   connect(wireframe_, &QAction::triggered, this, &OglFrame::OnWireframe);
+  points_ = addButton(tr("Points"), tr("Show the points with 3D coordinates, coloured by error"),
+                      widgets::DrawnIcon(DrawPoints));
+  cameras_ = addButton(tr("Cameras"), tr("Show the cameras of the calibrated photos"),
+                       widgets::DrawnIcon(DrawCameras));
+  for (QAction* toggle : {points_, cameras_}) {
+    toggle->setCheckable(true);
+    toggle->setChecked(true);
+    connect(toggle, &QAction::triggered, this, &OglFrame::OnMarkersToggled);
+  }
+}
+
+void OglFrame::OnMarkersToggled() {
+  if (view_ == nullptr) return;
+  view_->markerOptions().points = points_->isChecked();
+  view_->markerOptions().cameras = cameras_->isChecked();
+  // What is shown changes the box: fit it again, keeping the user's turn.
+  UpdateView(0);
+  view_->FitView();
 }
 
 void OglFrame::OnAutoRedraw(bool checked) {
@@ -149,7 +201,18 @@ void OglFrame::UpdateView(int flags) {
     mesh::UpdateModelWithMeshes(*project_);
   }
   if (view_ == nullptr) return;
-  if (project_ != nullptr) view_->BuildArrays(*project_);
+  if (project_ != nullptr) {
+    MarkerOptions& markers = view_->markerOptions();
+    if (shownPhotos_) markers.highlightedPhotos = shownPhotos_();
+    markers.largestError_px.clear();
+    if (markers.points) {
+      for (const engine::PositionResiduals& position :
+           engine::BuildResidualReport(*project_).positions) {
+        if (position.stats.count > 0) markers.largestError_px[position.id] = position.stats.largest;
+      }
+    }
+    view_->BuildArrays(*project_);
+  }
   // A model update that grows the model beyond the fitted view (a calibration adding points)
   // moves the eye back as far as a fit would, keeping the user's turn; one that shrinks it
   // keeps the user's view.

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <cstddef>
+#include <functional>
+#include <set>
 
 class QAction;
 class QToolBar;
@@ -31,6 +34,11 @@ class OglFrame : public QMainWindow {
 
   // The project whose model the frame shows; it outlives the frame.
   void SetProject(model::Project* project) { project_ = project; }
+  // Tells the frame which photos the photo views show, for the highlighted cameras; asked at
+  // every update.
+  void SetShownPhotos(std::function<std::set<std::size_t>()> shownPhotos) {
+    shownPhotos_ = std::move(shownPhotos);
+  }
   model::Project* project() const { return project_; }
 
   // The update pipeline, then an immediate redraw.
@@ -48,6 +56,8 @@ class OglFrame : public QMainWindow {
   QAction* fullScreenAction() const { return fullScreen_; }
   QAction* autoRedrawAction() const { return autoRedraw_; }
   QAction* wireframeAction() const { return wireframe_; }
+  QAction* pointsAction() const { return points_; }
+  QAction* camerasAction() const { return cameras_; }
   // Rebuild when the photo views report a change.
   bool autoRedraw() const { return autoRedrawOn_; }
   bool wireframe() const { return wireframeOn_; }
@@ -62,11 +72,15 @@ class OglFrame : public QMainWindow {
   void CreateToolBar();
   void OnAutoRedraw(bool checked);
   void OnWireframe(bool checked);
+  void OnMarkersToggled();
 
   QToolBar* toolBar_ = nullptr;
   QAction* fullScreen_ = nullptr;
   QAction* autoRedraw_ = nullptr;
   QAction* wireframe_ = nullptr;
+  QAction* points_ = nullptr;
+  QAction* cameras_ = nullptr;
+  std::function<std::set<std::size_t>()> shownPhotos_;
   Ogl* view_ = nullptr;
   model::Project* project_ = nullptr;
   bool autoRedrawOn_ = false;

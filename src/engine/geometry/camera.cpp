@@ -16,6 +16,34 @@ Rotation CameraRotation(const Vec3& orientation) {
            Vec3{sR * cP, -sP, cR * cP}}};
 }
 
+namespace {
+
+// `angle` moved by whole turns to lie within half a turn of `near`.
+double NearestTurn(double angle, double near) {
+  return angle + TwoPi() * std::round((near - angle) / TwoPi());
+}
+
+}  // namespace
+
+Vec3 OrientationOf(const Rotation& rotation, const Vec3& near) {
+  const auto& r = rotation.rows;
+  // Row 3 is (sin roll cos pitch, -sin pitch, cos roll cos pitch); column 2 holds (sin yaw cos
+  // pitch, cos yaw cos pitch).
+  const double cosPitch = std::hypot(r[2].x, r[2].z);
+  const double pitch = std::atan2(-r[2].y, cosPitch);
+  double roll = 0, yaw = 0;
+  if (cosPitch > 1e-9) {
+    roll = std::atan2(r[2].x, r[2].z);
+    yaw = std::atan2(r[0].y, r[1].y);
+  } else {
+    // Gimbal lock: with roll fixed, row 1 gives yaw from (cos(yaw -/+ roll), ...).
+    roll = near.y;
+    const double sign = pitch > 0 ? 1 : -1;
+    yaw = std::atan2(-r[1].x, r[0].x) + sign * roll;
+  }
+  return {pitch, NearestTurn(roll, near.y), NearestTurn(yaw, near.z)};
+}
+
 Vec3 ImageToWorld(const CameraRecord& camera, double u, double v) {
   return ImageToWorld(camera, CameraRotation(camera.orientation), u, v);
 }

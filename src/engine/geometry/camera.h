@@ -26,6 +26,12 @@ struct Rotation {
 
 Rotation CameraRotation(const Vec3& orientation);
 
+// The (pitch, roll, yaw) in radians whose CameraRotation is `rotation` (a proper rotation), with
+// pitch in [-pi/2, pi/2] and roll and yaw in (-pi, pi], each then moved by whole turns to lie
+// nearest the same angle of `near`. Looking straight up or down, roll and yaw turn about the same
+// axis; roll keeps the angle of `near` and yaw takes the rest.
+Vec3 OrientationOf(const Rotation& rotation, const Vec3& near = {});
+
 // All mappings below need the camera's cameraEntry (sensor size); callers check it first.
 // The overloads taking a Rotation use it in place of CameraRotation(camera.orientation), for
 // callers that map many points at one pose.

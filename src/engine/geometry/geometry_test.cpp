@@ -120,6 +120,19 @@ TEST_F(CameraTest, RayParallelToThePlaneHasNoPointAtThatHeight) {
   ExpectNear(*RayAtHeight(camera, 0, -0.5, 0), {0, 0.05 / 0.012 * 1.5, 0}, 1e-9);
 }
 
+TEST(OrientationOf, GivesBackTheAnglesOfARotation) {
+  // Yaw beyond a half turn comes back near its own value; straight down and up keep the roll.
+  const Vec3 cases[] = {{0, 0, 0},   {0.3, 0.05, 0.8},      {-0.4, -0.2, -2.9},
+                        {0.1, 3, 5}, {Pi() / 2, 0.2, -1.0}, {-Pi() / 2, -0.3, 2.5}};
+  for (const Vec3& orientation : cases) {
+    const Rotation rotation = CameraRotation(orientation);
+    const Vec3 found = OrientationOf(rotation, orientation);
+    ExpectNear(found, orientation, 1e-9);
+    const Rotation again = CameraRotation(OrientationOf(rotation));
+    for (int r = 0; r < 3; ++r) ExpectNear(again.rows[r], rotation.rows[r], 1e-9);
+  }
+}
+
 TEST(ViewRays, TwoCamerasSeeingOnePointIntersectThere) {
   const images::CameraEntry sensor{"Test", 0.036, 0.024};
   CameraRecord a, b;
