@@ -203,5 +203,36 @@ TEST_F(HouseRoad, CalibratesReconstructsAndExports) {
   }
 }
 
+// The overall RMS in pixels of a report's summary line "Overall: RMS 0.33 px over ...".
+double OverallRms(const std::string& out, std::size_t from = 0) {
+  const std::size_t at = out.find("Overall: RMS ", from);
+  if (at == std::string::npos) return 1e9;
+  std::istringstream number(out.substr(at + 13));
+  number.imbue(std::locale::classic());
+  double rms = 1e9;
+  number >> rms;
+  return rms;
+}
+
+TEST_F(HouseRoad, ReportsAndRefinesWithSubPixelResiduals) {
+  ASSERT_EQ(Cli("calibrate --all " + ShellQuoted(project)).status, 0);
+  const testing::CommandRun report = Cli("report --check 3 " + ShellQuoted(project));
+  ASSERT_EQ(report.status, 0) << testing::ReadFileText(dir.File("err.txt"));
+  EXPECT_LT(OverallRms(report.out), 1) << report.out;
+  EXPECT_NE(report.out.find("       3  check"), std::string::npos) << report.out;
+  EXPECT_NE(report.out.find("Check points: 1, typed to computed RMS 0.0"), std::string::npos)
+      << report.out;
+
+  const std::string refined = dir.File("refined.mpj");
+  const testing::CommandRun refine =
+      Cli("refine " + ShellQuoted(project) + " -o " + ShellQuoted(refined));
+  ASSERT_EQ(refine.status, 0) << testing::ReadFileText(dir.File("err.txt"));
+  const std::size_t after = refine.out.find("After refinement:");
+  ASSERT_NE(after, std::string::npos) << refine.out;
+  EXPECT_LT(OverallRms(refine.out, after), OverallRms(refine.out));
+  EXPECT_LT(OverallRms(refine.out, after), 0.5) << refine.out;
+  EXPECT_TRUE(testing::ReadFileText(refined).starts_with("Modrin file version 3.00\n"));
+}
+
 }  // namespace
 }  // namespace modrin

@@ -21,33 +21,6 @@ Vec3 CoordsOf(const model::Project& project, std::int32_t id) {
   return {c[0], c[1], c[2]};
 }
 
-// Eight photos of 6000 x 4000 pixels (24 megapixels) on a ring around the 10 x 8 x 5 box, each
-// framing the whole box.
-void AddRing(SceneProject& scene) {
-  const Vec3 centre{5, 4, 2.5};
-  for (int k = 0; k < 8; ++k) {
-    const double azimuth = 2 * Pi() * k / 8 + 0.2, elevation = k % 2 ? 0.45 : 0.25;
-    const double distance = 20 + 2 * (k % 3);
-    const Vec3 position =
-        centre + Vec3{std::cos(azimuth) * std::cos(elevation),
-                      std::sin(azimuth) * std::cos(elevation), std::sin(elevation)} *
-                     distance;
-    CameraRecord camera =
-        testing::MakeCamera(0.035, position, testing::LookAt(position, centre, 0.01 * k));
-    double extent = 0;
-    for (const double x : {0.0, 10.0}) {
-      for (const double y : {0.0, 8.0}) {
-        for (const double z : {0.0, 5.0}) {
-          const Vec2 uv = WorldToImage(camera, {x, y, z}).image;
-          extent = std::max({extent, std::abs(uv.x), std::abs(uv.y)});
-        }
-      }
-    }
-    camera.focal *= 0.45 / extent;
-    scene.AddPhoto(camera);
-  }
-}
-
 struct RingScene {
   SceneProject scene{6000, 4000};
   std::vector<std::int32_t> free, checks;
@@ -58,7 +31,7 @@ struct RingScene {
 // The ring with the box's corners as control points and random points, some held back as
 // check points, all marked with `sigma` pixels of noise before rounding to pixels.
 void FillRing(RingScene& ring, int freeCount, int checkCount, double sigma) {
-  AddRing(ring.scene);
+  testing::AddRing(ring.scene, 8);
   std::mt19937 random(2024);
   std::uniform_real_distribution<double> unit(0, 1);
   const std::vector<int> all = {0, 1, 2, 3, 4, 5, 6, 7};

@@ -3,6 +3,7 @@
 // A project whose photos are taken by known cameras of a synthetic scene, marked at the
 // projections of known points: the fixture of the engine's reconstruction and accuracy tests.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -91,6 +92,32 @@ inline void AddBoxScene(SceneProject& scene) {
     for (const double y : {0.0, 8.0}) {
       for (const double z : {0.0, 5.0}) scene.Mark({x, y, z}, {0, 1, 2}, true);
     }
+  }
+}
+
+// `count` photos on a ring around the 10 x 8 x 5 box at two heights and three distances, each
+// framing the whole box.
+inline void AddRing(SceneProject& scene, int count) {
+  const engine::Vec3 centre{5, 4, 2.5};
+  for (int k = 0; k < count; ++k) {
+    const double azimuth = 2 * engine::Pi() * k / count + 0.2, elevation = k % 2 ? 0.45 : 0.25;
+    const double distance = 20 + 2 * (k % 3);
+    const engine::Vec3 position =
+        centre + engine::Vec3{std::cos(azimuth) * std::cos(elevation),
+                              std::sin(azimuth) * std::cos(elevation), std::sin(elevation)} *
+                     distance;
+    engine::CameraRecord camera = MakeCamera(0.035, position, LookAt(position, centre, 0.01 * k));
+    double extent = 0;
+    for (const double x : {0.0, 10.0}) {
+      for (const double y : {0.0, 8.0}) {
+        for (const double z : {0.0, 5.0}) {
+          const engine::Vec2 uv = engine::WorldToImage(camera, {x, y, z}).image;
+          extent = std::max({extent, std::abs(uv.x), std::abs(uv.y)});
+        }
+      }
+    }
+    camera.focal *= 0.45 / extent;
+    scene.AddPhoto(camera);
   }
 }
 
