@@ -276,18 +276,15 @@ TEST_F(CliTest, ErrorsAreReportedWithANonZeroStatus) {
 TEST_F(CliTest, WebRefusesBadValuesAndWritesNothing) {
   const std::string page = dir.File("page.html");
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--max-texture", "0"}, "--max-texture must be a whole number of pixels from 1 to 16384"},
-      {{"--max-texture=abc"}, "(not \"abc\")"},
-      {{"--quality", "101"}, "--quality must be a whole number from 0 to 100 (not \"101\")"},
-      {{"--quality", "8.5"}, "(not \"8.5\")"},
-      {{"--size", "640"}, "--size must be WIDTHxHEIGHT"},
-      {{"--size", "640x-1"}, "(not \"640x-1\")"},
-      {{"--background", "12345g"}, "--background must be a colour as six hexadecimal digits"},
-      {{"--background", "#1234567"}, "(not \"#1234567\")"},
+      {{"--max-texture=0"}, "--max-texture must be a whole number of pixels from 1 to 16384"},
+      {{"--quality", "8.5"}, "--quality must be a whole number from 0 to 100 (not \"8.5\")"},
+      {{"--size", "640x-1"}, "--size must be WIDTHxHEIGHT"},
+      {{"--background", "#12345g"}, "--background must be a colour as six hexadecimal digits"},
       {{"--h-range", "30,-30"}, "--h-range must be MIN,MAX in whole degrees, MIN not above MAX"},
       {{"--v-range", "-10"}, "--v-range must be MIN,MAX"},
       {{"--url"}, "--url needs a value"},
       {{}, "the current objects have no faces"},
+      {{dir.File("m.obj")}, "web takes a project file and an HTML file"},
   };
   for (const auto& [options, message] : cases) {
     std::vector<std::string> args = {"web", project, page};
@@ -296,17 +293,8 @@ TEST_F(CliTest, WebRefusesBadValuesAndWritesNothing) {
     EXPECT_EQ(run.status, 1) << message;
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
   }
-  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"web", project}, "web takes a project file and an HTML file"},
-           {{"web", project, dir.File("page.txt")}, "must be an .html or .htm file"},
-           {{"web", dir.File("none.mpj"), page}, "cannot open"},
-           {{"export", project, dir.File("m.obj"), "--quality", "5"},
-            "--quality is an option of web only"},
-       }) {
-    const CliRun run = RunCli(args);
-    EXPECT_EQ(run.status, 1) << message;
-    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
-  }
+  const CliRun elsewhere = RunCli({"export", project, dir.File("m.obj"), "--quality", "5"});
+  EXPECT_NE(elsewhere.err.find("--quality is an option of web only"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(page));
   EXPECT_FALSE(std::filesystem::exists(dir.File("js")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("m.obj")));

@@ -1,15 +1,12 @@
-// Opens a web page written by `modrin-cli web` in headless Chromium (Debian's, software WebGL)
-// and checks what a visitor sees: the model loads without a console error, the middle of the
-// canvas shows the photos and its corners the background, and a long drag turns the view but
-// never past the angle limits.
+// Opens a web page written by `modrin-cli web` in Debian's headless Chromium (software WebGL)
+// and checks what a visitor sees: no console error, the photos in the middle of the canvas and
+// the background at its corners, and long drags that stop at the angle limits.
 //
-// usage: node web_page_check.js PAGE.html RRGGBB H_MIN,H_MAX V_MIN,V_MAX [--file-only]
-//          [--size WxH] [--max-texture N]
-// The page is opened by its file:// URL and then, unless --file-only, from an HTTP server on
-// 127.0.0.1 serving its folder. The canvas must be WxH CSS pixels (default 400x300). With
-// --max-texture, the .glb beside the page must pass Khronos' glTF validator and no texture side
-// may exceed N. Exits 0 when every check passes, 1 otherwise, 77 (skipped) when
-// Chromium is not installed.
+// usage: node web_page_check.js PAGE.html RRGGBB H_MIN,H_MAX V_MIN,V_MAX WxH MAX_TEXTURE WHERE
+// WxH is the canvas size in CSS pixels. MAX_TEXTURE > 0: the .glb beside the page must pass
+// Khronos' validator with no texture side above it. WHERE is "file" (the file:// URL only) or
+// "both" (then also from an HTTP server on 127.0.0.1 serving the page's folder).
+// Exits 0 when every check passes, 1 otherwise, 77 (skipped) without Chromium.
 'use strict';
 const fs = require('fs');
 const http = require('http');
@@ -17,27 +14,21 @@ const path = require('path');
 const url = require('url');
 
 const kChromium = '/usr/bin/chromium';
-const kTypes = {'.html': 'text/html', '.js': 'text/javascript', '.glb': 'model/gltf-binary'};
 
-// Serves the files of `folder` on 127.0.0.1 at a free port; resolves to the server.
 function serve(folder) {
   const server = http.createServer((request, response) => {
-    const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
-    const file = path.join(folder, path.normalize(name));
+    const file = path.join(folder, decodeURIComponent(new URL(request.url, 'http://x').pathname));
     fs.readFile(file, (error, data) => {
-      if (error || !file.startsWith(folder)) {
-        response.writeHead(404);
-        response.end();
-        return;
-      }
-      response.writeHead(200, {'Content-Type': kTypes[path.extname(file)] || 'text/plain'});
-      response.end(data);
+      error = error || !file.startsWith(folder);
+      const type = {'.html': 'text/html', '.js': 'text/javascript'}[path.extname(file)];
+      response.writeHead(error ? 404 : 200, {'Content-Type': type || 'application/octet-stream'});
+      response.end(error ? '' : data);
     });
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
-// The RGBA pixels of a PNG screenshot, decoded by the browser itself.
+// The RGB pixels of a PNG, decoded by the browser itself on the blank page `decoder`.
 async function decodePng(decoder, png) {
   return decoder.evaluate(async (base64) => {
     const image = new Image();
@@ -48,73 +39,48 @@ async function decodePng(decoder, png) {
     canvas.height = image.height;
     const context = canvas.getContext('2d');
     context.drawImage(image, 0, 0);
-    const data = context.getImageData(0, 0, image.width, image.height).data;
-    return {width: image.width, height: image.height, data: Array.from(data)};
+    const {width, height} = image;
+    const rgb = Array.from(context.getImageData(0, 0, width, height).data)
+                    .filter((_, i) => i % 4 < 3);
+    const at = (x, y) => rgb.slice(3 * (y * width + x), 3 * (y * width + x) + 3);
+    return {width, height, rgb,
+            corners: [at(2, 2), at(width - 3, 2), at(2, height - 3), at(width - 3, height - 3)]};
   }, png.toString('base64'));
 }
 
-function pixel(picture, x, y) {
-  const at = 4 * (y * picture.width + x);
-  return picture.data.slice(at, at + 3);
-}
+const distance = (a, b) => Math.max(...a.map((c, i) => Math.abs(c - b[i])));
 
-function distance(a, b) {
-  return Math.max(Math.abs(a[0] - b[0]), Math.abs(a[1] - b[1]), Math.abs(a[2] - b[2]));
-}
-
-// The checks of one screenshot: background at the four corners; in the middle fifth, photo
-// colours: hardly any background, and the spread of colours a photo has (a model drawn without
-// its textures would be one flat colour).
+// Background at the corners; in the middle fifth hardly any background, and the spread of
+// colours a photo has (a model drawn without its textures is one flat colour).
 function checkPicture(picture, background, fail) {
-  const {width, height} = picture;
-  for (const [x, y] of [[2, 2], [width - 3, 2], [2, height - 3], [width - 3, height - 3]]) {
-    const found = pixel(picture, x, y);
-    if (distance(found, background) > 4) fail(`corner (${x}, ${y}) is ${found}, not the background`);
+  for (const corner of picture.corners) {
+    if (distance(corner, background) > 4) fail(`a corner is ${corner}, not the background`);
   }
-  let backgroundPixels = 0;
+  const {width, height, rgb} = picture;
+  let count = 0, backgroundPixels = 0;
   const colours = new Set();
-  let count = 0;
   for (let y = Math.floor(height * 0.4); y < height * 0.6; ++y) {
-    for (let x = Math.floor(width * 0.4); x < width * 0.6; ++x) {
-      const found = pixel(picture, x, y);
-      ++count;
-      if (distance(found, background) <= 12) ++backgroundPixels;
-      colours.add(found.map((c) => c >> 3).join(','));
+    for (let x = Math.floor(width * 0.4); x < width * 0.6; ++x, ++count) {
+      const pixel = rgb.slice(3 * (y * width + x), 3 * (y * width + x) + 3);
+      if (distance(pixel, background) <= 12) ++backgroundPixels;
+      colours.add(pixel.map((c) => c >> 3).join());
     }
   }
   if (backgroundPixels > count * 0.05) {
-    fail(`${backgroundPixels} of the ${count} middle pixels are background`);
+    fail(`${backgroundPixels} of ${count} middle pixels are background`);
   }
   if (colours.size < 20) fail(`the middle has only ${colours.size} colours: no photo texture`);
 }
 
-function differingShare(a, b) {
-  let differing = 0;
-  for (let i = 0; i < a.data.length; i += 4) {
-    if (distance(a.data.slice(i, i + 3), b.data.slice(i, i + 3)) > 24) ++differing;
-  }
-  return differing / (a.data.length / 4);
-}
-
-// Drags the mouse from the middle of `box` by (dx, dy) in steps, as a visitor turns the model.
+// Drags from the middle of `box` by (dx, dy) in steps, as a visitor turns the model.
 async function drag(page, box, dx, dy) {
-  const x = box.x + box.width / 2;
-  const y = box.y + box.height / 2;
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
   await page.mouse.move(x, y);
   await page.mouse.down();
   for (let step = 1; step <= 20; ++step) {
-    await page.mouse.move(x + (dx * step) / 20, y + (dy * step) / 20);
+    await page.mouse.move(x + dx * step / 20, y + dy * step / 20);
   }
   await page.mouse.up();
-}
-
-// Decodes a screenshot, keeping it as `name` where MODRIN_SCREENSHOTS asks.
-async function screenshot(decoder, canvas, name) {
-  const png = await canvas.screenshot();
-  if (process.env.MODRIN_SCREENSHOTS) {
-    fs.writeFileSync(path.join(process.env.MODRIN_SCREENSHOTS, name + '.png'), png);
-  }
-  return decodePng(decoder, png);
 }
 
 async function checkPage(browser, decoder, address, expected) {
@@ -122,58 +88,44 @@ async function checkPage(browser, decoder, address, expected) {
   const fail = (text) => problems.push(`${address}: ${text}`);
   const context = await browser.newContext({viewport: {width: 900, height: 700}});
   const page = await context.newPage();
-  page.on('console', (message) => {
-    if (message.type() === 'error') fail(`console error: ${message.text()}`);
-  });
+  page.on('console', (message) => message.type() === 'error' && fail(`console: ${message.text()}`));
   page.on('pageerror', (error) => fail(`script error: ${error.message}`));
   await page.goto(address);
-  await page.waitForFunction(
-      () => window.modrinViewer && (window.modrinViewer.loaded || window.modrinViewer.error),
-      null, {timeout: 60000});
+  await page.waitForFunction(() => window.modrinViewer &&
+                                   (window.modrinViewer.loaded || window.modrinViewer.error),
+                             null, {timeout: 60000});
   const error = await page.evaluate(() => window.modrinViewer.error);
-  if (error) {
-    fail(`the page shows: ${error}`);
+  if (error) fail(`the page shows: ${error}`);
+  const canvas = page.locator('#modrin-view');
+  const box = await canvas.boundingBox();
+  if (error || `${Math.round(box.width)}x${Math.round(box.height)}` !== expected.size) {
+    fail(`the canvas is ${box.width} x ${box.height}, not ${expected.size}`);
     await context.close();
     return problems;
   }
-  const canvas = page.locator('#modrin-view');
-  const box = await canvas.boundingBox();
-  if (Math.round(box.width) !== expected.width || Math.round(box.height) !== expected.height) {
-    fail(`the canvas is ${box.width} x ${box.height}, not ${expected.width} x ${expected.height}`);
-  }
-  const angles = () => page.evaluate(() => [window.modrinViewer.bearing(),
-                                           window.modrinViewer.elevation()]);
-  const checkAngles = ([bearing, elevation], when) => {
-    const eps = 1e-6;
-    if (bearing < expected.h[0] - eps || bearing > expected.h[1] + eps) {
-      fail(`${when}: bearing ${bearing} outside ${expected.h}`);
-    }
-    if (elevation < expected.v[0] - eps || elevation > expected.v[1] + eps) {
-      fail(`${when}: elevation ${elevation} outside ${expected.v}`);
-    }
-  };
-  const label = address.split(':')[0];
-  const first = await screenshot(decoder, canvas, label + '-start');
-  checkPicture(first, expected.background, fail);
+  const shot = async () => decodePng(decoder, await canvas.screenshot());
+  const angles = () => page.evaluate(() => [modrinViewer.bearing(), modrinViewer.elevation()]);
+  const within = ([b, e]) => b >= expected.h[0] - 1e-6 && b <= expected.h[1] + 1e-6 &&
+                             e >= expected.v[0] - 1e-6 && e <= expected.v[1] + 1e-6;
+  checkPicture(await shot(), expected.background, fail);
   const start = await angles();
-  checkAngles(start, 'at the start');
-
-  // Far past both limits one way, then the other: the view stops at one pair of limits, then at
-  // the other, and looks different there.
+  if (!within(start)) fail(`the view starts at ${start}, outside ${expected.h} ${expected.v}`);
+  // Far past the limits one way, then the other: the view stops at one corner of the allowed
+  // angles, then at the opposite one, and looks different there.
   await drag(page, box, 2000, 1500);
-  const one = await angles();
-  checkAngles(one, 'after dragging right and down');
-  const second = await screenshot(decoder, canvas, label + '-turned');
+  const [one, first] = [await angles(), await shot()];
   await drag(page, box, -4000, -3000);
-  const other = await angles();
-  checkAngles(other, 'after dragging left and up');
-  const third = await screenshot(decoder, canvas, label + '-turned-back');
+  const [other, second] = [await angles(), await shot()];
   const atLimits = (a, b, [low, high]) =>
-    Math.abs(Math.min(a, b) - low) < 1e-6 && Math.abs(Math.max(a, b) - high) < 1e-6;
+      Math.abs(Math.min(a, b) - low) < 1e-6 && Math.abs(Math.max(a, b) - high) < 1e-6;
   if (!atLimits(one[0], other[0], expected.h) || !atLimits(one[1], other[1], expected.v)) {
     fail(`the drags ended at ${one} and ${other}, not at the limits ${expected.h} ${expected.v}`);
   }
-  if (differingShare(second, third) < 0.02) fail('the view looks the same after both drags');
+  let differing = 0;
+  for (let i = 0; i < first.rgb.length; i += 3) {
+    differing += distance(first.rgb.slice(i, i + 3), second.rgb.slice(i, i + 3)) > 24;
+  }
+  if (differing < first.rgb.length / 3 * 0.02) fail('the view looks the same after both drags');
   await context.close();
   return problems;
 }
@@ -187,56 +139,42 @@ async function checkModel(glb, maxSide) {
   const images = report.info.resources.filter((r) => r.image);
   if (images.length === 0) problems.push(`${glb} has no textures`);
   for (const {pointer, image} of images) {
-    if (image.width > maxSide || image.height > maxSide) {
+    if (Math.max(image.width, image.height) > maxSide) {
       problems.push(`${glb}: ${pointer} is ${image.width} x ${image.height}, above ${maxSide}`);
     }
   }
   return problems;
 }
 
-// The value after `flag` in `flags`, or null.
-function flagValue(flags, flag) {
-  const at = flags.indexOf(flag);
-  return at >= 0 ? flags[at + 1] : null;
-}
-
 async function main() {
-  const [page, background, hRange, vRange, ...flags] = process.argv.slice(2);
-  if (!vRange) {
-    console.error('usage: node web_page_check.js PAGE.html RRGGBB H_MIN,H_MAX V_MIN,V_MAX ' +
-                  '[--file-only] [--size WxH] [--max-texture N]');
+  const [page, background, hRange, vRange, size, maxTexture, where] = process.argv.slice(2);
+  if (!where) {
+    console.error('usage: node web_page_check.js PAGE.html RRGGBB H_MIN,H_MAX V_MIN,V_MAX WxH ' +
+                  'MAX_TEXTURE file|both');
     return 2;
   }
   if (!fs.existsSync(kChromium)) {
     console.log(`${kChromium} is not installed: skipped`);
     return 77;
   }
-  const [width, height] = (flagValue(flags, '--size') || '400x300').split('x').map(Number);
-  const expected = {
-    background: [0, 2, 4].map((at) => parseInt(background.substr(at, 2), 16)),
-    h: hRange.split(',').map(Number),
-    v: vRange.split(',').map(Number),
-    width,
-    height,
-  };
+  const expected = {background: [0, 2, 4].map((at) => parseInt(background.substr(at, 2), 16)),
+                    h: hRange.split(',').map(Number), v: vRange.split(',').map(Number), size};
   const file = path.resolve(page);
+  let problems = Number(maxTexture) > 0 ? await checkModel(file.replace(/\.html?$/, '.glb'),
+                                                            Number(maxTexture)) : [];
   const addresses = [url.pathToFileURL(file).href];
-  let server = null;
-  if (!flags.includes('--file-only')) {
-    server = await serve(path.dirname(file));
-    addresses.push(`http://127.0.0.1:${server.address().port}/${encodeURIComponent(path.basename(file))}`);
+  const server = where === 'both' ? await serve(path.dirname(file)) : null;
+  if (server) {
+    const name = encodeURIComponent(path.basename(file));
+    addresses.push(`http://127.0.0.1:${server.address().port}/${name}`);
   }
-  const {chromium} = require('playwright-core');
-  const browser = await chromium.launch({
+  const browser = await require('playwright-core').chromium.launch({
     executablePath: kChromium,
     args: ['--no-sandbox', '--enable-unsafe-swiftshader', '--disable-background-networking',
            '--disable-component-update', '--disable-sync'],
   });
-  let problems = [];
-  const maxSide = flagValue(flags, '--max-texture');
-  if (maxSide) problems = await checkModel(file.replace(/\.html?$/, '.glb'), Number(maxSide));
   try {
-    const decoder = await (await browser.newContext()).newPage();
+    const decoder = await browser.newPage();
     for (const address of addresses) {
       problems = problems.concat(await checkPage(browser, decoder, address, expected));
       console.log(`checked ${address}`);
@@ -245,7 +183,7 @@ async function main() {
     await browser.close();
     if (server) server.close();
   }
-  for (const problem of problems) console.log(problem);
+  problems.forEach((problem) => console.log(problem));
   return problems.length === 0 ? 0 : 1;
 }
 
