@@ -46,6 +46,25 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
     if (report) report(photo, solve, seconds);
   };
   options.calibration.progress = &progress_;
+  RunOffGuiThread([&] { result.summary = engine::RunCalibration(project, options); }, windows);
+  return result;
+}
+
+engine::RefineResult BackgroundCalibration::Refine(const model::Project& project,
+                                                   const engine::RefineOptions& options,
+                                                   const QList<QWidget*>& windows) {
+  engine::RefineResult result;
+  if (running_) {
+    result.message = "a calibration or refinement is already running";
+    return result;
+  }
+  running_ = true;
+  RunOffGuiThread([&] { result = engine::Refine(project, options, &progress_); }, windows);
+  return result;
+}
+
+void BackgroundCalibration::RunOffGuiThread(const std::function<void()>& work,
+                                            const QList<QWidget*>& windows) {
   progress_.ClearCancel();
   // A filter still watching an earlier run's Escape is installed again.
   qApp->removeEventFilter(this);
@@ -57,7 +76,7 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
     WindowsBlocked blocked(windows);
     qApp->installEventFilter(this);
     try {
-      RunOnWorkerThread([&] { result.summary = engine::RunCalibration(project, options); });
+      RunOnWorkerThread(work);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -67,7 +86,6 @@ BackgroundCalibrationResult BackgroundCalibration::Run(model::Project& project,
   }
   running_ = false;
   if (failure) std::rethrow_exception(failure);
-  return result;
 }
 
 bool BackgroundCalibration::TakeEscapePress(const QKeyEvent& press) {

@@ -8,6 +8,7 @@
 
 #include "app/calibration_list_page.h"
 #include "app/images_page.h"
+#include "engine/bundle_adjustment.h"
 #include "engine/reconstruction.h"
 #include "model/project.h"
 
@@ -61,6 +62,8 @@ CalibrationDialog::CalibrationDialog(model::Project& project, CalibrationHost& h
   cancelButton_->setAutoDefault(false);
   okButton_->setDefault(true);
   connect(calibrationButton_, &QPushButton::clicked, this, &CalibrationDialog::RunCalibration);
+  connect(imagesPage_->refineAllButton(), &QPushButton::clicked, this,
+          &CalibrationDialog::RunRefinement);
   connect(okButton_, &QPushButton::clicked, this, &CalibrationDialog::accept);
   connect(cancelButton_, &QPushButton::clicked, this, &CalibrationDialog::reject);
 
@@ -86,11 +89,23 @@ void CalibrationDialog::RunCalibration() {
   engine::CalibrationRunOptions options;
   options.calibration.polish = imagesPage_->refinePoses();
   lastRun_ = host_.RunCalibration(project_, options, this);
+  refinedPoints_ = false;
   if (currentTab_ != 0) {
     listPage_->Refresh();
   } else {
     imagesPage_->Refresh();
   }
+}
+
+void CalibrationDialog::RunRefinement() {
+  imagesPage_->Apply();
+  const engine::RefineResult result = host_.RunRefinement(project_, {}, this);
+  if (result.ok) {
+    engine::ApplyRefinement(project_, result);
+    refinedPoints_ = true;
+  }
+  imagesPage_->Refresh();
+  imagesPage_->ShowRefinement(result);
 }
 
 bool CalibrationDialog::CamerasChanged() const {
@@ -106,7 +121,8 @@ void CalibrationDialog::accept() {
     listPage_->Apply();
   }
   // Coordinates computed from the earlier poses would stay; the update computes them afresh.
-  project_.graph.InvalidateAllComputed();
+  // Refined points already belong to the poses as they are.
+  if (!refinedPoints_) project_.graph.InvalidateAllComputed();
   host_.Update3DViews();
   QDialog::accept();
 }

@@ -29,6 +29,10 @@ class CalibrationHost {
   virtual BackgroundCalibrationResult RunCalibration(model::Project& project,
                                                      const engine::CalibrationRunOptions& options,
                                                      QWidget* dialog) = 0;
+  // Runs the joint refinement of poses and points the same way; the project is only read.
+  virtual engine::RefineResult RunRefinement(const model::Project& project,
+                                             const engine::RefineOptions& options,
+                                             QWidget* dialog) = 0;
   // "Update 3D view" to every 3D frame.
   virtual void Update3DViews() = 0;
   virtual void ShowHelpTopic(const QString& topic) = 0;
@@ -48,6 +52,10 @@ class CalibrationDialog : public QDialog {
 
   // The "Calibration" button: takes the choices of the page shown, runs, shows the result.
   void RunCalibration();
+  // The Status tab's "Refine all" button: refines every calibrated photo's pose and every
+  // point together from all the marks, puts the result into the project and says on the tab
+  // what it did, or why it did not run. Cancel of the dialog takes it back with the rest.
+  void RunRefinement();
 
   // Whether a camera differs from the one the dialog started with (pose, flags or camera).
   bool CamerasChanged() const;
@@ -88,6 +96,9 @@ class CalibrationDialog : public QDialog {
   QPushButton* cancelButton_;
   int currentTab_ = 0;
   BackgroundCalibrationResult lastRun_;
+  // The computed points are the refinement's since its last run: OK keeps them instead of
+  // computing them again from two photos each.
+  bool refinedPoints_ = false;
 };
 
 }  // namespace modrin::app

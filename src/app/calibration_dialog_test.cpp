@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -279,6 +280,40 @@ class CalibrationDialogTest : public QObject {
     QCOMPARE(FirstChangedCamera(Cameras(project()), before), -1);
     // The coordinates the run computed go with its poses.
     QCOMPARE(ComputedPositions(project()), computedBefore);
+  }
+
+  // "Refine all" says why it cannot run before any photo is calibrated; after a run it moves
+  // the poses and says by how much the marks' error fell. Cancel takes the refinement back
+  // with the run; OK keeps the refined points instead of computing them again from two photos.
+  void refineAllRefinesAndCancelOrOkDecide() {
+    const std::vector<CameraRecord> before = Cameras(project());
+    std::map<std::int32_t, std::array<double, 3>> refined;
+    for (const bool keep : {false, true}) {
+      InDialog([&](CalibrationDialog& dialog) {
+        modrin::app::ImagesPage& page = *dialog.imagesPage();
+        if (!keep) {
+          const std::vector<CameraRecord> opened = Cameras(project());
+          QTest::mouseClick(page.refineAllButton(), Qt::LeftButton);
+          QVERIFY2(page.refinementText()->text().startsWith("Not refined: "),
+                   qPrintable(page.refinementText()->text()));
+          QCOMPARE(FirstChangedCamera(Cameras(project()), opened), -1);
+        }
+        CalibrateAll(dialog);
+        const std::vector<CameraRecord> calibrated = Cameras(project());
+        QTest::mouseClick(page.refineAllButton(), Qt::LeftButton);
+        const QString said = page.refinementText()->text();
+        QVERIFY2(said.startsWith("Refined 6 poses and 2 points from "), qPrintable(said));
+        QVERIFY(FirstChangedCamera(Cameras(project()), calibrated) != -1);
+        for (const auto& [id, position] : project().graph.positions) {
+          if (!position.isReal) refined[id] = position.coords;
+        }
+        QTest::mouseClick(keep ? dialog.okButton() : dialog.cancelButton(), Qt::LeftButton);
+      });
+      if (!keep) QCOMPARE(FirstChangedCamera(Cameras(project()), before), -1);
+    }
+    for (const auto& [id, position] : project().graph.positions) {
+      if (!position.isReal) QVERIFY(position.isComputed && position.coords == refined.at(id));
+    }
   }
 
   void okOnStatusTabTakesOnlyAppliedEditsAndUpdates3DViews() {

@@ -1,12 +1,17 @@
 #include "app/images_page.h"
 
 #include <QCheckBox>
+#include <QHBoxLayout>
 #include <QHideEvent>
+#include <QLabel>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "app/icons.h"
+#include "engine/bundle_adjustment.h"
 #include "engine/reconstruction.h"
+#include "images/number_text.h"
 #include "model/project.h"
 #include "model/project_document.h"
 
@@ -17,7 +22,9 @@ ImagesPage::ImagesPage(model::Project& project, QWidget* parent)
       project_(project),
       tree_(new QTreeWidget(this)),
       root_(new QTreeWidgetItem(tree_, QStringList("Images"))),
-      refinePoses_(new QCheckBox("Refine poses", this)) {
+      refinePoses_(new QCheckBox("Refine poses", this)),
+      refineAll_(new QPushButton("Refine all", this)),
+      refinement_(new QLabel(this)) {
   tree_->setHeaderHidden(true);
   // The second column holds a photo's note: why a run does not try it, or that its marks
   // should be checked.
@@ -41,10 +48,22 @@ ImagesPage::ImagesPage(model::Project& project, QWidget* parent)
   refinePoses_->setToolTip(
       "Finish each pose found with a least-squares adjustment of its six values");
 
+  refineAll_->setAutoDefault(false);
+  refineAll_->setToolTip(
+      "Refine every calibrated photo's pose and every point together from all the marks; "
+      "Escape stops it");
+  refinement_->setWordWrap(true);
+  refinement_->hide();
+
+  auto* options = new QHBoxLayout;
+  options->addWidget(refinePoses_);
+  options->addStretch(1);
+  options->addWidget(refineAll_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(tree_, 1);
-  layout->addWidget(refinePoses_);
+  layout->addWidget(refinement_);
+  layout->addLayout(options);
   setFocusProxy(tree_);
 }
 
@@ -117,6 +136,32 @@ void ImagesPage::OnItemChanged(QTreeWidgetItem* item, int column) {
   const QSignalBlocker quiet(tree_);
   root_->setExpanded(true);
   for (int i = 0; i < root_->childCount(); ++i) root_->child(i)->setCheckState(0, state);
+}
+
+namespace {
+
+std::string Pixels(double value) {
+  std::string text;
+  images::AppendFixed(text, value, 2);
+  return text;
+}
+
+}  // namespace
+
+void ImagesPage::ShowRefinement(const engine::RefineResult& result) {
+  std::string text;
+  if (result.ok) {
+    text = "Refined " + std::to_string(result.poses.size()) + " poses and " +
+           std::to_string(result.points.size()) + " points from " +
+           std::to_string(result.observations) + " marks: " + Pixels(result.rmsBefore) + " to " +
+           Pixels(result.rmsAfter) + " pixels RMS.";
+  } else if (result.cancelled) {
+    text = "Refinement stopped; nothing changed.";
+  } else {
+    text = "Not refined: " + result.message;
+  }
+  refinement_->setText(QString::fromStdString(text));
+  refinement_->show();
 }
 
 }  // namespace modrin::app

@@ -3,11 +3,17 @@
 #include <QWidget>
 
 class QCheckBox;
+class QLabel;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace modrin::model {
 class Project;
+}
+
+namespace modrin::engine {
+struct RefineResult;
 }
 
 namespace modrin::app {
@@ -16,7 +22,8 @@ namespace modrin::app {
 // (checked: the photo is to be calibrated, its `pending` flag) and an icon telling whether it
 // is calibrated, beside it a note when a run would not try the photo (the reason) or its
 // control points reproject far worse than the other photos' ("check its marks: 4.7 px"), and
-// the "Refine poses" option of the run.
+// the "Refine poses" option of the run, and "Refine all", the joint refinement of every
+// calibrated pose and every point, with a line on what it did.
 class ImagesPage : public QWidget {
   Q_OBJECT
 
@@ -36,6 +43,10 @@ class ImagesPage : public QWidget {
   QTreeWidget* tree() const { return tree_; }
   QTreeWidgetItem* root() const { return root_; }
   QCheckBox* refinePosesBox() const { return refinePoses_; }
+  QPushButton* refineAllButton() const { return refineAll_; }
+  QLabel* refinementText() const { return refinement_; }
+  // What the last "Refine all" did, or why it did not run, below the tree.
+  void ShowRefinement(const engine::RefineResult& result);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -51,6 +62,8 @@ class ImagesPage : public QWidget {
   QTreeWidget* tree_;
   QTreeWidgetItem* root_;
   QCheckBox* refinePoses_;
+  QPushButton* refineAll_;
+  QLabel* refinement_;
 };
 
 }  // namespace modrin::app

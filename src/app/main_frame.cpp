@@ -571,24 +571,48 @@ class PaintingHeld {
 
 }  // namespace
 
+namespace {
+
+// Runs `work` with the busy cursor and the frames' painting held; a failure becomes a message
+// in front of `dialog` naming what stopped, and the result stays as `work` left it.
+template <typename Work>
+void RunWithMessages(ModrinApplication& app, QWidget* dialog, const QString& what, Work work) {
+  app.SetBusy(true);
+  try {
+    work();
+  } catch (const std::bad_alloc&) {
+    app.SetBusy(false);
+    app.dialogs().ShowError(dialog, "The " + what + " ran out of memory; it was stopped.");
+    return;
+  } catch (const std::exception& error) {
+    app.SetBusy(false);
+    app.dialogs().ShowError(dialog, "The " + what + " stopped: " + error.what());
+    return;
+  }
+  app.SetBusy(false);
+}
+
+}  // namespace
+
 BackgroundCalibrationResult CMainFrame::RunCalibration(model::Project& project,
                                                        const engine::CalibrationRunOptions& options,
                                                        QWidget* dialog) {
-  app_.SetBusy(true);
   BackgroundCalibrationResult result;
   PaintingHeld held(frames_);
-  try {
+  RunWithMessages(app_, dialog, "calibration", [&] {
     result = calibration_->Run(project, options, {this, dialog});
-  } catch (const std::bad_alloc&) {
-    app_.SetBusy(false);
-    app_.dialogs().ShowError(dialog, "The calibration ran out of memory; it was stopped.");
-    return result;
-  } catch (const std::exception& error) {
-    app_.SetBusy(false);
-    app_.dialogs().ShowError(dialog, QString("The calibration stopped: ") + error.what());
-    return result;
-  }
-  app_.SetBusy(false);
+  });
+  return result;
+}
+
+engine::RefineResult CMainFrame::RunRefinement(const model::Project& project,
+                                               const engine::RefineOptions& options,
+                                               QWidget* dialog) {
+  engine::RefineResult result;
+  PaintingHeld held(frames_);
+  RunWithMessages(app_, dialog, "refinement", [&] {
+    result = calibration_->Refine(project, options, {this, dialog});
+  });
   return result;
 }
 

@@ -100,6 +100,9 @@ class CMainFrame : public QMainWindow,
   BackgroundCalibrationResult RunCalibration(model::Project& project,
                                              const engine::CalibrationRunOptions& options,
                                              QWidget* dialog) override;
+  engine::RefineResult RunRefinement(const model::Project& project,
+                                     const engine::RefineOptions& options,
+                                     QWidget* dialog) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

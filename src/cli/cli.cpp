@@ -185,9 +185,18 @@ class OpenedProject {
   OpenedProject(const Options& options, std::ostream& err)
       : host_(err), document_(host_), cameras_(document_.project().cameraDatabase, options) {}
 
-  // Loads the camera database and opens the project; false with the reason in `error`.
+  // Loads the camera database and opens the project; false with the reason in `error`. A
+  // picture that memory did not suffice to decode fails the command: going on without it
+  // would report a photo as missing, or write a model without its faces, as if all were well.
   bool Open(const std::string& path, std::string& error) {
-    return cameras_.Load(error) && OpenProject(document_, path, error);
+    if (!cameras_.Load(error) || !OpenProject(document_, path, error)) return false;
+    for (const auto& photo : document_.project().photos) {
+      if (photo->LoadFailedForMemory()) {
+        error = "cannot load the picture of " + photo->path + ": " + photo->loadError;
+        return false;
+      }
+    }
+    return true;
   }
   model::Project& project() { return document_.project(); }
   // Keeps the camera models the photos brought in the per-user database.

@@ -58,11 +58,10 @@ LoadedImage DecodePhotoFile(const std::string& path) {
 }
 
 bool ApplyLoadedImage(Photo& photo, LoadedImage loaded, images::CameraDatabase& database) {
-  if (!loaded.image) {
-    FreeImages(photo);
-    return false;
-  }
   FreeImages(photo);
+  photo.loadError = loaded.error;
+  if (!loaded.image) return false;
+  photo.loadError.clear();
   photo.levels.push_back(std::move(loaded.image));
   if (loaded.hasExif && !loaded.model.empty()) {
     photo.camera.focal = loaded.focal;

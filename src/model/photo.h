@@ -19,11 +19,17 @@ class Photo {
  public:
   void SetPath(const std::string& newPath) { path = newPath; }
   bool HasImage() const { return !levels.empty(); }
+  // The last decode failed because memory ran out, not because of the file: the picture is
+  // there, and a command that needs it must not go on as if the photo had none.
+  bool LoadFailedForMemory() const { return loadError.starts_with(kNotEnoughMemory); }
+  static constexpr char kNotEnoughMemory[] = "not enough memory";
   const images::DecodedImage& image() const { return *levels.front(); }
 
   // Empty until the file is decoded; then exactly one full-resolution picture.
   std::vector<std::unique_ptr<images::DecodedImage>> levels;
   std::string path;
+  // Why the last decode of the file gave no picture; empty after a decode that gave one.
+  std::string loadError;
   engine::CameraRecord camera;
 };
 

@@ -134,6 +134,19 @@ TEST_F(PhotoLoadTest, FailedDecodeLeavesNoImage) {
   photo.SetPath(dir.File("bad.jpg"));
   EXPECT_FALSE(LoadImage(photo, database));
   EXPECT_FALSE(photo.HasImage());
+  EXPECT_FALSE(photo.loadError.empty());
+  EXPECT_FALSE(photo.LoadFailedForMemory());  // the file's fault
+
+  // Memory that ran out is told apart, and a good decode forgets the failure.
+  LoadedImage starved;
+  starved.error = "not enough memory to decode the picture";
+  EXPECT_FALSE(ApplyLoadedImage(photo, std::move(starved), database));
+  EXPECT_TRUE(photo.LoadFailedForMemory());
+  photo.SetPath(dir.File("good.jpg"));
+  ASSERT_TRUE(LoadImage(photo, database));
+  EXPECT_TRUE(photo.loadError.empty());
+  photo.SetPath(dir.File("bad.jpg"));
+  EXPECT_FALSE(LoadImage(photo, database));
 
   std::string model;
   double focal = 0, width = 0, height = 0;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
+#include <new>
 #include <thread>
 
 #include "images/file_io.h"
@@ -161,6 +162,9 @@ void ProjectDocument::LoadMissingImages() {
       PhotoLoad load;
       try {
         load = LoadOnePhoto(missing[i]->path, projectPath_);
+      } catch (const std::bad_alloc&) {
+        load.loaded = LoadedImage{};
+        load.loaded.error = std::string(Photo::kNotEnoughMemory) + " to decode the picture";
       } catch (const std::exception& e) {
         load.loaded = LoadedImage{};
         load.loaded.error = e.what();
