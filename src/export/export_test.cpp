@@ -259,6 +259,11 @@ TEST(GltfWriterTest, FailuresNameTheCauseAndWriteNothing) {
   testing::TempDir dir;
   SquareWithPhotoFiles scene(dir, {"A"});
   model::Project& project = scene.square.project;
+  // A folder where the .gltf goes: its buffer is not written either.
+  std::filesystem::create_directory(dir.File("blocked.gltf"));
+  EXPECT_NE(SaveModel(project, dir.File("blocked.gltf")).error.find("blocked.gltf"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("blocked.bin")));
   std::filesystem::remove(project.photos[0]->path);
   for (const char* name : {"model.glb", "model.gltf"}) {
     const SaveModelResult saved = SaveModel(project, dir.File(name));

@@ -425,14 +425,13 @@ GltfResult WriteGltfModel(const model::Project& project, const std::string& file
   GltfResult result = BuildGltf(project, binary, GltfTextureOptions{},
                                 prefix.empty() ? "." : prefix, bufferName, files);
   if (!result.ok) return result;
-  std::string reason;
-  // The buffer first: a .gltf naming a buffer that is not there would not load at all.
-  const std::string bufferPath = prefix + bufferName;
-  if (!files.buffer.empty() && !images::WriteFileAtomically(bufferPath, files.buffer, reason)) {
-    return {false, "cannot write " + bufferPath + ": " + reason};
-  }
-  if (!images::WriteFileAtomically(fileName, files.main, reason)) {
-    return {false, "cannot write " + fileName + ": " + reason};
+  // Both or neither: a .gltf naming a buffer that is not there, or an older one, would not load.
+  std::vector<images::FileContents> written;
+  if (!files.buffer.empty()) written.push_back({prefix + bufferName, std::move(files.buffer)});
+  written.push_back({fileName, std::move(files.main)});
+  std::string failed, reason;
+  if (!images::WriteFilesAtomically(written, failed, reason)) {
+    return {false, "cannot write " + failed + ": " + reason};
   }
   return {true, {}};
 }

@@ -49,12 +49,16 @@ SaveModelResult SaveModel(const model::Project& project, const std::string& file
     case ModelFormat::kVrml:
       return Write(fileName, WriteVrmlModel(project));
     case ModelFormat::kObj: {
-      const ObjModel model = WriteObjModel(project, fileName);
-      // The material library first: an OBJ file naming a library that is not there would
-      // load untextured without a word.
-      const SaveModelResult library = Write(model.mtlPath, model.mtlText);
-      if (!library.ok) return library;
-      return Write(fileName, model.objText);
+      ObjModel model = WriteObjModel(project, fileName);
+      // Both or neither: an OBJ file naming a library that is not there would load untextured
+      // without a word.
+      std::string failed, reason;
+      if (!images::WriteFilesAtomically(
+              {{model.mtlPath, std::move(model.mtlText)}, {fileName, std::move(model.objText)}},
+              failed, reason)) {
+        return {false, "cannot write " + failed + ": " + reason};
+      }
+      return {true, {}};
     }
     case ModelFormat::kGltf:
     case ModelFormat::kGlb:
