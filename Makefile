@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
 FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz exif_fuzz layout_string_fuzz
 
-.PHONY: all deps build run run-headless screenshot help-screenshots package test test-default test-asan test-fuzz \
+.PHONY: all deps build run run-headless screenshot web-screenshot help-screenshots package test test-default test-asan test-fuzz \
   test-clang test-package clean format
 
 all: build
@@ -43,6 +43,15 @@ run-headless:
 screenshot: build
 	bash scripts/screenshot.sh build/src/app/modrin examples/house docs/screenshot.png \
 	  build/src/cli/modrin-cli
+
+# A picture of the house's web page (Save to Web, modrin-cli web) in headless Chromium, for the
+# README.
+web-screenshot: build deps
+	rm -rf build/web-shot && mkdir -p build/web-shot/page && cp -r examples/house build/web-shot/
+	./build/src/cli/modrin-cli calibrate --all build/web-shot/house/house.mpj >/dev/null
+	./build/src/cli/modrin-cli web --size 640x420 --background 2f4f6f --max-texture 512 \
+	  --v-range 5,80 build/web-shot/house/house.mpj build/web-shot/page/house.html
+	node tests/js/web_page_screenshot.js build/web-shot/page/house.html docs/web-page.png 640x420
 
 # The pictures of the Getting started help page, made by its walk-through in the real window
 # on a virtual display, with settings kept apart from the user's own.
