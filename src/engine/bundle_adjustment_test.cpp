@@ -97,6 +97,7 @@ TEST(RefineAccuracyTest, RefinedPointsReachOneFiveThousandthOfTheScene) {
   }
   // And their RMS tells the accuracy of the computed points.
   EXPECT_EQ(report.checkDistances.count, 60);
+  EXPECT_NEAR(report.checkDistances.rms, std::sqrt(trueSum / 60), 1e-9);
   EXPECT_NEAR(report.checkDistances.rms, after, 0.1 * after);
   std::cout << "check points RMS " << report.checkDistances.rms << " against the points' " << after
             << '\n';
