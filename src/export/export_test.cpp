@@ -172,10 +172,11 @@ struct SquareWithPhotoFiles {
 // in z-up coordinates and its texture rows counted from the top.
 TEST(GltfWriterTest, NodesPrimitivesAndMaterialsOfTheModel) {
   testing::TempDir dir;
-  SquareWithPhotoFiles scene(dir, {"Wall", "Wall", "Hidden"});
+  SquareWithPhotoFiles scene(dir, {"Wall", "Wall", "Wall 2", "Hidden"});
   model::Project& project = scene.square.project;
   project.objects[1]->name = "Wall";  // as a renamed object may be
-  project.objects[2]->current = false;
+  project.objects[2]->name = "Wall 2";
+  project.objects[3]->current = false;
   for (const bool binary : {true, false}) {
     GltfFiles files;
     const std::string out = dir.File("out");
@@ -185,10 +186,11 @@ TEST(GltfWriterTest, NodesPrimitivesAndMaterialsOfTheModel) {
     const LoadedGltf loaded = LoadGltf(files.main, binary, out);
     ASSERT_TRUE(loaded.ok) << loaded.message;
     const tinygltf::Model& gltf = loaded.model;
-    ASSERT_EQ(gltf.nodes.size(), 2u);
+    ASSERT_EQ(gltf.nodes.size(), 3u);
     EXPECT_EQ(gltf.nodes[0].name, "Wall");
     EXPECT_EQ(gltf.nodes[1].name, "Wall 2");
-    EXPECT_EQ(gltf.scenes.at(0).nodes, (std::vector<int>{0, 1}));
+    EXPECT_EQ(gltf.nodes[2].name, "Wall 2 2");  // its own name was given to the copy
+    EXPECT_EQ(gltf.scenes.at(0).nodes, (std::vector<int>{0, 1, 2}));
     ASSERT_EQ(gltf.materials.size(), 1u);
     EXPECT_EQ(gltf.materials[0].name, "front");
     EXPECT_TRUE(gltf.materials[0].extensions.contains("KHR_materials_unlit"));
@@ -204,7 +206,7 @@ TEST(GltfWriterTest, NodesPrimitivesAndMaterialsOfTheModel) {
       EXPECT_EQ(gltf.images.at(0).width, 100);  // read from the photo file
       continue;
     }
-    ASSERT_EQ(gltf.meshes.size(), 2u);
+    ASSERT_EQ(gltf.meshes.size(), 3u);
     const tinygltf::Primitive& primitive = gltf.meshes[0].primitives.at(0);
     const tinygltf::Accessor& position = gltf.accessors.at(primitive.attributes.at("POSITION"));
     EXPECT_EQ(position.count, 6u);  // two triangles, three vertices each

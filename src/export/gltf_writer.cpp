@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <map>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -72,14 +72,12 @@ int PowerOfTwoWithin(int side) {
   return power;
 }
 
-// "name", or "name 2", "name 3", ... when the name is taken.
-std::string UniqueName(const std::string& wanted, std::map<std::string, int>& taken) {
+// "name", or "name 2", "name 3", ... when the name is taken (also by a name made so).
+std::string UniqueName(const std::string& wanted, std::set<std::string>& taken) {
   const std::string base = wanted.empty() ? std::string("model") : wanted;
   std::string name = base;
-  for (int n = ++taken[base]; n > 1 && taken.contains(name); ++n) {
-    name = base + " " + std::to_string(n);
-  }
-  taken[name];  // a later "name 2" wanted as such must not meet this one
+  for (int n = 2; taken.contains(name); ++n) name = base + " " + std::to_string(n);
+  taken.insert(name);
   return name;
 }
 
@@ -140,7 +138,7 @@ class GltfBuilder {
   tinygltf::Model model_;
   std::vector<unsigned char> buffer_;
   std::vector<int> materialOfPhoto_;
-  std::map<std::string, int> nodeNames_, materialNames_;
+  std::set<std::string> nodeNames_, materialNames_;
   int sampler_ = -1;
   engine::Progress* progress_ = nullptr;
   std::string error_;
