@@ -32,6 +32,7 @@
 #include "app/testing/scripted_dialogs.h"
 #include "app/testing/window_actions.h"
 #include "model/project.h"
+#include "model/project_file.h"
 #include "views2d/img.h"
 #include "views2d/img_frame.h"
 #include "views2d/real_position_dialog.h"
@@ -95,6 +96,41 @@ class PhotoMarkingTest : public QObject {
  private:
   ImgFrame* PhotoFrame(int n) const {
     return modrin::app::testing::PhotoFrame(app_->mainFrame(), n);
+  }
+
+  // Every edit of the session taken back through the Edit menu, newest first, to the empty
+  // project the program started with; then all done again, back to the state saved.
+  void UndoesAndRedoesEverything() {
+    auto& frame = app_->mainFrame();
+    QAction* undo = frame.action(command::kUndo);
+    QAction* redo = frame.action(command::kRedo);
+    const std::string saved = modrin::model::WriteProjectText(app_->project());
+    QStringList undone;
+    frame.UpdateCommandStates();
+    while (undo->isEnabled()) {
+      undone << undo->text();
+      undo->trigger();
+      QVERIFY(app_->document().modified());
+      const QString step = undone.back().section('\t', 0, 0).mid(6);
+      QCOMPARE(redo->text(), "&Redo " + step + "\tCtrl+Shift+Z");
+    }
+    QStringList expected;
+    for (int i = 0; i < 4; ++i) expected << "&Undo Set Real Position\tCtrl+Z";
+    for (int i = 0; i < 4; ++i) expected << "&Undo Move Point\tCtrl+Z";
+    expected << "&Undo Add Edge\tCtrl+Z";
+    for (int i = 0; i < 4; ++i) expected << "&Undo Add Point\tCtrl+Z";
+    expected << "&Undo Load Images\tCtrl+Z";
+    QCOMPARE(undone, expected);
+    QCOMPARE(undo->text(), QString("&Undo\tCtrl+Z"));
+    QVERIFY(app_->project().photos.empty());
+    QVERIFY(app_->project().graph.positions.empty());
+    QCOMPARE(PhotoFrame(0)->photo(), -1);
+
+    while (redo->isEnabled()) redo->trigger();
+    QCOMPARE(modrin::model::WriteProjectText(app_->project()), saved);
+    QVERIFY2(!app_->document().modified(), "back at the state saved");
+    QCOMPARE(PhotoFrame(1)->photo(), 1);
+    QVERIFY(app_->project().photos[1]->HasImage());
   }
 
   modrin::app::testing::EmptyProgram program_;
@@ -165,6 +201,7 @@ class PhotoMarkingTest : public QObject {
       out.write(text);
     }
     QCOMPARE(text, ReadAll(golden));
+    UndoesAndRedoesEverything();
 
     // Opened again, both photos show the four corners where they were marked, in the colour of
     // positions with real coordinates.

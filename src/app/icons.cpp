@@ -152,6 +152,26 @@ void DrawCalibratedPhoto(QPainter& p) {
   p.drawPolyline(QPolygonF({{8.5, 11.5}, {11, 14}, {15, 8}}));
 }
 
+// A curved arrow turning left (undo) or, mirrored, right (redo).
+void DrawTurnArrow(QPainter& p, bool mirrored) {
+  if (mirrored) {
+    p.translate(16, 0);
+    p.scale(-1, 1);
+  }
+  p.setPen(QPen(kBlue, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  QPainterPath arc;
+  arc.moveTo(4, 6.5);
+  arc.cubicTo(9, 6.5, 14, 6.5, 14, 10);
+  arc.cubicTo(14, 13, 11, 13.5, 8, 13.5);
+  p.drawPath(arc);
+  p.setPen(InkPen());
+  p.setBrush(kBlue);
+  p.drawPolygon(QPolygonF({{1, 6.5}, {6, 2.5}, {6, 10.5}}));
+}
+void DrawUndo(QPainter& p) { DrawTurnArrow(p, false); }
+void DrawRedo(QPainter& p) { DrawTurnArrow(p, true); }
+
 // A photo not calibrated: a red cross over its corner.
 void DrawUncalibratedPhoto(QPainter& p) {
   DrawSmallPhoto(p);
@@ -173,6 +193,8 @@ QIcon CommandIcon(int id) {
   static constexpr ThemedIcon kIcons[] = {
       {command::kOpen, "document-open", DrawFolder},
       {command::kSave, "document-save", DrawDisk},
+      {command::kUndo, "edit-undo", DrawUndo},
+      {command::kRedo, "edit-redo", DrawRedo},
       {command::kLoadImages, "insert-image", DrawPhotos},
       {command::kSave3DAs, "", DrawCube},
       {command::kSaveToWeb, "", DrawGlobe},

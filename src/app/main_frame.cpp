@@ -39,7 +39,7 @@ namespace modrin::app {
 
 namespace {
 
-enum class Enabling { Always, WhileModified, WhileObjects };
+enum class Enabling { Always, WhileModified, WhileObjects, WhileUndo, WhileRedo };
 
 // The second status-bar pane is as wide as this text: a photo name, the pixel under the pointer
 // and the 3D cursor, as the photo views show them. Fixed, so the panes do not shift as the
@@ -82,6 +82,10 @@ const CMainFrame::Command CMainFrame::kCommands[] = {
      Enabling::WhileObjects, false, &C::OnSave3DAs},
     {cmd::kSaveToWeb, "Save to &Web...", "Save 3D model for web\nSave 3D for web",
      Enabling::WhileObjects, false, &C::OnSaveToWeb},
+    {cmd::kUndo, "&Undo\tCtrl+Z", "Undo the last edit\nUndo", Enabling::WhileUndo, false,
+     &C::OnUndo},
+    {cmd::kRedo, "&Redo\tCtrl+Shift+Z", "Redo the edit undone last\nRedo", Enabling::WhileRedo,
+     false, &C::OnRedo},
     {cmd::kExit, "E&xit", "Quit the application; prompts to save documents\nExit", Enabling::Always,
      false, &C::OnExit},
     {cmd::kPhotoParameters, "&Photo parameters...",
@@ -122,7 +126,6 @@ const CMainFrame::Command CMainFrame::kCommands[] = {
     {cmd::kCopy, "", "", Enabling::Always, false, nullptr},
     {cmd::kCut, "", "", Enabling::Always, false, nullptr},
     {cmd::kPaste, "", "", Enabling::Always, false, nullptr},
-    {cmd::kUndo, "", "", Enabling::Always, false, nullptr},
     {cmd::kNextPane, "", "", Enabling::Always, false, nullptr},
     {cmd::kPrevPane, "", "", Enabling::Always, false, nullptr},
 };
@@ -149,6 +152,8 @@ const Accelerator kAccelerators[] = {
     {Qt::SHIFT | Qt::Key_Insert, cmd::kPaste},
     {Qt::CTRL | Qt::Key_Z, cmd::kUndo},
     {Qt::ALT | Qt::Key_Backspace, cmd::kUndo},
+    {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, cmd::kRedo},
+    {Qt::CTRL | Qt::Key_Y, cmd::kRedo},
     {QKeyCombination(Qt::Key_F6), cmd::kNextPane},
     {Qt::SHIFT | Qt::Key_F6, cmd::kPrevPane},
 };
@@ -292,6 +297,8 @@ void CMainFrame::CreateMenus() {
   fileMenu_->addAction(actions_.at(cmd::kExit));
   UpdateRecentFileMenu();
 
+  AddMenu(menuBar()->addMenu("&Edit"), {cmd::kUndo, cmd::kRedo});
+
   AddMenu(menuBar()->addMenu("&Tools"),
           {cmd::kPhotoParameters, cmd::kCameraParameters, cmd::kCalibration});
 
@@ -306,7 +313,8 @@ void CMainFrame::CreateMenus() {
 void CMainFrame::CreateToolBars() {
   ioToolBar_ = new QToolBar("I/O Toolbar", this);
   ioToolBar_->setObjectName("IOToolBar");
-  for (int id : {cmd::kOpen, cmd::kSave, 0, cmd::kLoadImages, cmd::kSave3DAs, cmd::kSaveToWeb}) {
+  for (int id : {cmd::kOpen, cmd::kSave, 0, cmd::kUndo, cmd::kRedo, 0, cmd::kLoadImages,
+                 cmd::kSave3DAs, cmd::kSaveToWeb}) {
     if (id == 0) {
       ioToolBar_->addSeparator();
     } else {
@@ -366,12 +374,29 @@ QAction* CMainFrame::action(int id) const {
 void CMainFrame::UpdateCommandStates() {
   const bool modified = app_.document().modified();
   const bool hasObject = !app_.project().objects.empty();
+  const model::EditHistory& history = app_.document().history();
   for (const Command& command : kCommands) {
     bool enabled = true;
     if (command.enabling == Enabling::WhileModified) enabled = modified;
     if (command.enabling == Enabling::WhileObjects) enabled = hasObject;
+    if (command.enabling == Enabling::WhileUndo) enabled = history.CanUndo();
+    if (command.enabling == Enabling::WhileRedo) enabled = history.CanRedo();
     actions_.at(command.id)->setEnabled(enabled);
   }
+  SetHistoryText(cmd::kUndo, "&Undo", history.UndoName(), "\tCtrl+Z");
+  SetHistoryText(cmd::kRedo, "&Redo", history.RedoName(), "\tCtrl+Shift+Z");
+}
+
+void CMainFrame::SetHistoryText(int id, const char* verb, const std::string& step,
+                                const char* shortcut) {
+  // "&Undo Add Point": an "&" of an object's name in a step's name is shown as it is.
+  QString text = QString::fromUtf8(verb);
+  if (!step.empty()) text += ' ' + QString::fromStdString(step).replace('&', "&&");
+  text += QString::fromUtf8(shortcut);
+  QAction* action = actions_.at(id);
+  if (action->text() == text) return;
+  action->setText(text);
+  action->setToolTip(text.left(text.indexOf('\t')).remove('&'));
 }
 
 void CMainFrame::UpdateRecentFileMenu() {
@@ -443,7 +468,8 @@ QWidget* CMainFrame::CreateFrame(char code, QWidget* parent) {
       return new views3d::OglFrame(parent);
     case 'O': {
       auto* list = new uiObjectsList(parent);
-      connect(list, &uiObjectsList::projectChanged, this, &CMainFrame::MarkModified);
+      connect(list, &uiObjectsList::projectChanged, this,
+              [this](const QString& step) { RecordEdit(step.toStdString()); });
       connect(list, &uiObjectsList::statusMessage, this, &CMainFrame::ShowStatusText);
       connect(list, &uiObjectsList::redraw2DRequested, this, &CMainFrame::Redraw2DViews);
       connect(list, &uiObjectsList::redraw3DRequested, this, &CMainFrame::Redraw3DViews);
@@ -501,6 +527,36 @@ void CMainFrame::Redisplay() {
   UpdateCommandStates();
 }
 
+void CMainFrame::ShowRestoredProject(bool photosChanged) {
+  model::Project& project = app_.project();
+  views2d::SharedSelection& selected = selection_;
+  // A selection that undo took away would go on naming a position that is not there.
+  if (!project.graph.positions.contains(selected.selectedPosition)) {
+    selected.selectedPosition = selected.previousPosition = -1;
+  }
+  if (!project.graph.edges.contains(selected.selectedEdge)) selected.selectedEdge = -1;
+  selected.dragging = selected.dragMoved = false;
+  // Each photo view keeps its photo. When photos came or went, a view whose photo went, or
+  // that had none, shows the photo of its place in the layout, as after Load Images.
+  int place = 0;
+  ForEachFrame<views2d::ImgFrame>(frames_, [&](views2d::ImgFrame& frame) {
+    const int shown = frame.photo();
+    const int own = place++;
+    if (!photosChanged) return frame.RedrawView();
+    const bool kept = shown >= 0 && static_cast<std::size_t>(shown) < project.photos.size();
+    frame.SetProject(&project, kept ? shown : own);
+  });
+  ForEachFrame<uiObjectsList>(frames_, [&](uiObjectsList& list) {
+    list.Refill();
+    list.update();
+  });
+  ForEachFrame<views3d::OglFrame>(frames_, [&](views3d::OglFrame& frame) {
+    frame.UpdateView(views3d::OglFrame::kUpdateModel |
+                     (photosChanged ? views3d::OglFrame::kInitialize : 0));
+  });
+  UpdateCommandStates();
+}
+
 void CMainFrame::Redraw2DViews() {
   ForEachFrame<views2d::ImgFrame>(frames_, [](views2d::ImgFrame& frame) { frame.RedrawView(); });
   // Objects may have come or gone.
@@ -514,7 +570,10 @@ std::vector<views2d::Img*> CMainFrame::photoViews() const {
   return views;
 }
 
-void CMainFrame::MarkModified() { app_.document().SetModified(true); }
+void CMainFrame::RecordEdit(const std::string& name) {
+  app_.document().RecordStep(name);
+  UpdateCommandStates();
+}
 
 void CMainFrame::ShowPrompt(const QString& text) { ShowStatusText(text); }
 
@@ -623,6 +682,8 @@ void CMainFrame::OnSave() { app_.Save(); }
 void CMainFrame::OnSaveAs() { app_.SaveAs(); }
 void CMainFrame::OnLoadImages() { app_.LoadImages(); }
 void CMainFrame::OnExit() { close(); }
+void CMainFrame::OnUndo() { app_.document().Undo(); }
+void CMainFrame::OnRedo() { app_.document().Redo(); }
 
 void CMainFrame::OnSave3DAs() { app_.Save3DAs(); }
 void CMainFrame::OnSaveToWeb() { app_.ShowWebExportDialog(); }
@@ -632,7 +693,7 @@ void CMainFrame::OnPhotoParameters() {
   if (dialog.exec() != QDialog::Accepted || dialog.changedPhotos() == 0) return;
   // The photos' focal lengths are part of the project file, and the positions' coordinates
   // are no longer known: the photo views draw them so, and the 3D views follow.
-  app_.document().SetModified(true);
+  RecordEdit("Photo Parameters");
   Redraw2DViews();
   Refresh3D();
 }
@@ -641,6 +702,10 @@ void CMainFrame::OnCameraParameters() {
   // The dialog edits the camera database, which is saved on its own when the program ends.
   views2d::CameraParametersDialog dialog(app_.project(), ShowHelp, this);
   dialog.exec();
+  // Undo gives the database back; it still does not make the project modified by itself.
+  const bool modified = app_.document().modified();
+  if (app_.document().RecordStep("Camera Parameters")) app_.document().SetModified(modified);
+  UpdateCommandStates();
 }
 
 void CMainFrame::OnCalibration() {
@@ -653,7 +718,7 @@ void CMainFrame::OnCalibration() {
     ForEachFrame<views3d::OglFrame>(frames_, [&](views3d::OglFrame&) { any3DFrame = true; });
     if (!any3DFrame) app_.project().graph.ComputeAll();
     // The poses and calibration states are part of the project file.
-    if (dialog.CamerasChanged()) MarkModified();
+    if (dialog.CamerasChanged()) RecordEdit("Calibration");
   }
   // Calibrated photos show their positions differently, and a run (also one cancelled
   // afterwards) may have computed coordinates.

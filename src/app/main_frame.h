@@ -45,6 +45,9 @@ class CMainFrame : public QMainWindow,
   // Gives the i-th photo frame photo i (none past the last photo) and refills every object
   // list.
   void Redisplay();
+  // Undo or redo gave the project another state: every view shows it at once, each photo view
+  // with the photo it showed.
+  void ShowRestoredProject(bool photosChanged);
   // "Initialize 3d view" to every 3D frame.
   void Initialize3DViews();
   // "Redraw 3D view" to every 3D frame.
@@ -85,7 +88,7 @@ class CMainFrame : public QMainWindow,
   // ViewHost
   views2d::SharedSelection& selection() override { return selection_; }
   std::vector<views2d::Img*> photoViews() const override;
-  void MarkModified() override;
+  void RecordEdit(const std::string& name) override;
   void ShowPrompt(const QString& text) override;
   void ShowCoordinates(const QString& text) override;
   void Refresh3D() override;
@@ -126,6 +129,10 @@ class CMainFrame : public QMainWindow,
   void OnSave3DAs();
   void OnSaveToWeb();
   void OnExit();
+  void OnUndo();
+  void OnRedo();
+  // The menu text of Undo or Redo: the verb, the step's name when there is one, the shortcut.
+  void SetHistoryText(int id, const char* verb, const std::string& step, const char* shortcut);
   void OnPhotoParameters();
   void OnCameraParameters();
   void OnCalibration();

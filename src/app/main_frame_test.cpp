@@ -171,7 +171,7 @@ class MainFrameTest : public QObject {
     CMainFrame& frame = app_->mainFrame();
     QStringList titles;
     for (QAction* menu : frame.menuBar()->actions()) titles << menu->text();
-    QCOMPARE(titles, (QStringList{"&File", "&Tools", "&Windows", "&Help"}));
+    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&Tools", "&Windows", "&Help"}));
 
     // Each entry as "id text", separators as "-".
     auto entries = [](QMenu* menu) {
@@ -193,14 +193,16 @@ class MainFrameTest : public QObject {
                           "57605 &Load  Images...", "57606 Save 3&D As...\tCtrl+Shift+D",
                           "32871 Save to &Web...", "-", "57616 Recent File", "-", "57665 E&xit"}));
     QCOMPARE(entries(menus[1]->menu()),
+             (QStringList{"57643 &Undo\tCtrl+Z", "57644 &Redo\tCtrl+Shift+Z"}));
+    QCOMPARE(entries(menus[2]->menu()),
              (QStringList{"32846 &Photo parameters...", "32889 Ca&mera parameters...",
                           "57607 C&alibration..."}));
-    QCOMPARE(entries(menus[2]->menu()), (QStringList{"59393 &Status Bar", "popup &Toolbars", "-",
+    QCOMPARE(entries(menus[3]->menu()), (QStringList{"59393 &Status Bar", "popup &Toolbars", "-",
                                                      "32893 &View configuration"}));
-    QMenu* toolbars = menus[2]->menu()->actions()[1]->menu();
+    QMenu* toolbars = menus[3]->menu()->actions()[1]->menu();
     QCOMPARE(entries(toolbars), (QStringList{"59392 &I/O", "32812 &Features",
                                              "32843 2D-views settings", "32842 3D view settings"}));
-    QCOMPARE(entries(menus[3]->menu()),
+    QCOMPARE(entries(menus[4]->menu()),
              (QStringList{"32844 &Contents...", "-", "57664 &About Modrin..."}));
 
     // Prompt in the status bar, tooltip on the button.
@@ -220,7 +222,8 @@ class MainFrameTest : public QObject {
     for (QAction* a : frame.ioToolBar()->actions()) {
       ioButtons << (a->isSeparator() ? "-" : QString::number(a->data().toInt()));
     }
-    QCOMPARE(ioButtons, (QStringList{"57601", "57603", "-", "57605", "57606", "32871"}));
+    QCOMPARE(ioButtons, (QStringList{"57601", "57603", "-", "57643", "57644", "-", "57605", "57606",
+                                     "32871"}));
 
     // The coordinates pane holds the pointer's text whole: photo, pixel and 3D point.
     const QFontMetrics metrics(frame.coordinatesPane()->font());
@@ -636,6 +639,63 @@ class MainFrameTest : public QObject {
     frame.action(command::kLoadImages)->trigger();
     QCOMPARE(app_->project().photos.size(), std::size_t{1});
     QCOMPARE(FirstFrame<modrin::views2d::ImgFrame>(frame)->photo(), 0);
+  }
+
+  // The Edit menu's keys take object-list edits back and do them again; the modified flag is
+  // clear exactly at the state in the file, and opening a project forgets the history.
+  void undoAndRedoKeysFollowTheSavedState() {
+    WriteAll(Path("a.mpj"), ProjectText(true));
+    StartApp(Path("a.mpj"));
+    CMainFrame& frame = app_->mainFrame();
+    frame.BuildLayout("(H,50,2,O)");
+    auto* list = FirstFrame<modrin::app::uiObjectsList>(frame);
+    QVERIFY(list != nullptr);
+    frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&frame));
+    QAction* undo = frame.action(command::kUndo);
+    QAction* redo = frame.action(command::kRedo);
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+
+    list->New();
+    QCOMPARE(undo->text(), QString("&Undo New Object\tCtrl+Z"));
+    QVERIFY(undo->isEnabled());
+    const auto objects = [&] { return app_->project().objects.size(); };
+    const struct {
+      QKeyCombination key;
+      std::size_t objects;
+    } kKeys[] = {
+        {Qt::CTRL | Qt::Key_Z, 1},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, 2},
+        {Qt::ALT | Qt::Key_Backspace, 1},
+        {Qt::CTRL | Qt::Key_Y, 2},
+    };
+    for (const auto& [key, count] : kKeys) {
+      QTest::keyClick(&frame, key.key(), key.keyboardModifiers());
+      QCOMPARE(objects(), count);
+      QCOMPARE(list->rootItem()->childCount(), static_cast<int>(count));
+    }
+    QCOMPARE(redo->text(), QString("&Redo\tCtrl+Shift+Z"));
+    QVERIFY(!redo->isEnabled());
+
+    // Named on the command line, the project counts as modified; its own state does not.
+    QVERIFY(app_->document().modified());
+    undo->trigger();
+    QVERIFY(!app_->document().modified());
+    redo->trigger();
+    QVERIFY(app_->document().modified());
+    frame.action(command::kSave)->trigger();
+    QVERIFY(!app_->document().modified());
+    undo->trigger();
+    QVERIFY(app_->document().modified());
+    frame.action(command::kSave)->trigger();
+    redo->trigger();
+    QVERIFY2(app_->document().modified(), "the state saved first is no longer in the file");
+
+    WriteAll(Path("b.mpj"), ProjectText(true));
+    dialogs_->openName = Path("b.mpj");
+    dialogs_->answer = UserDialogs::Answer::No;
+    frame.action(command::kOpen)->trigger();
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
   }
 
   void saveUnderGermanLocaleIsByteIdentical() {

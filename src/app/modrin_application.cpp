@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -34,6 +35,10 @@ void ModrinApplication::Start(const QString& projectPath) {
   // would stay inactive, and its shortcuts, menus' access keys and F1 would not answer.
   frame_->activateWindow();
   LoadCameraDatabase();
+  // How many steps undo keeps; at least the default, so a setting cannot take undo away.
+  const qlonglong steps = settings_.value("Edit/UndoSteps", 0).toLongLong();
+  document_.KeepUndoSteps(
+      static_cast<std::size_t>(std::max<qlonglong>(steps, model::EditHistory::kDefaultStepLimit)));
   if (projectPath.isEmpty()) return;
   document_.SetModified(true);
   // A file that cannot be read leaves an empty project without a path, so that the next Save
@@ -185,6 +190,14 @@ void ModrinApplication::Redisplay() {
 
 void ModrinApplication::InitializeViews3D() {
   if (frame_) frame_->Initialize3DViews();
+}
+
+void ModrinApplication::ProjectRestored(bool photosChanged) {
+  if (frame_) frame_->ShowRestoredProject(photosChanged);
+}
+
+void ModrinApplication::HistoryChanged() {
+  if (frame_) frame_->UpdateCommandStates();
 }
 
 void ModrinApplication::ModifiedChanged(bool modified) {

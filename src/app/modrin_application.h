@@ -70,6 +70,8 @@ class ModrinApplication : public model::DocumentHost {
   void Redisplay() override;
   void InitializeViews3D() override;
   void ModifiedChanged(bool modified) override;
+  void ProjectRestored(bool photosChanged) override;
+  void HistoryChanged() override;
 
  private:
   // Asked before the current project is replaced or the program ends: true when the work is

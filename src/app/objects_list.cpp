@@ -140,7 +140,7 @@ void uiObjectsList::New() {
   }
   root_->setExpanded(true);
   update();
-  emit projectChanged();
+  emit projectChanged(tr("New Object"));
   emit redraw2DRequested();
   // The 3D views show the current objects only, and the new object is now the only one.
   emit redraw3DRequested();
@@ -157,7 +157,7 @@ void uiObjectsList::Delete() {
     // RemoveObject takes the first object of that name, which is the one found. The name is
     // copied: it dies with the object.
     project_->RemoveObject(std::string(object->name));
-    emit projectChanged();
+    emit projectChanged(tr("Delete Object"));
   }
   const int index = root_->indexOfChild(item);
   QTreeWidgetItem* previous = index > 0 ? root_->child(index - 1) : nullptr;
@@ -210,7 +210,7 @@ bool uiObjectsList::Rename(QTreeWidgetItem* item, const QString& text) {
                            .arg(item->text(0)));
     return false;
   }
-  emit projectChanged();
+  emit projectChanged(tr("Rename Object"));
   return true;
 }
 
@@ -225,7 +225,7 @@ void uiObjectsList::OnItemChanged(QTreeWidgetItem* item, int column) {
   SetItemChecked(item, checked);
   if (model::Object* object = FindObject(item->text(0))) {
     object->current = checked;
-    emit projectChanged();
+    emit projectChanged(checked ? tr("Tick Object") : tr("Untick Object"));
   }
   emit redraw2DRequested();
   emit redraw3DRequested();

@@ -56,7 +56,8 @@ class uiObjectsList : public QWidget {
 
  signals:
   // The list changed the project's objects.
-  void projectChanged();
+  // An edit of the objects ended: one undoable step named `step`.
+  void projectChanged(const QString& step);
   // A text for the status bar: why an edit was refused.
   void statusMessage(const QString& text);
   // "Redraw 2D views" for the main window.

@@ -31,6 +31,7 @@ class CameraDatabase {
   // Inserts every entry of `other`, replacing the sizes of names present here.
   void MergeFrom(const CameraDatabase& other);
   std::size_t size() const { return entries_.size(); }
+  const std::map<std::string, CameraEntry>& entries() const { return entries_; }
 
   // Reads the "Cameras.txt" grammar; entries read up to the first mismatch are kept. Returns
   // false only when the file cannot be opened.

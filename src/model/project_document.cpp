@@ -40,6 +40,74 @@ void ProjectDocument::SetModified(bool modified) {
   host_.ModifiedChanged(modified);
 }
 
+void ProjectDocument::KeepUndoSteps(std::size_t steps) {
+  keepHistory_ = steps > 0;
+  if (keepHistory_) history_.SetStepLimit(steps);
+  ResetHistory();
+}
+
+bool ProjectDocument::RecordStep(const std::string& name) {
+  if (!keepHistory_) {
+    SetModified(true);
+    return true;
+  }
+  if (!history_.Record(project_, name)) return false;
+  // A new step drops those that could be redone, and with them the pictures kept for them.
+  parkedPictures_.clear();
+  SetModified(true);
+  host_.HistoryChanged();
+  return true;
+}
+
+bool ProjectDocument::Undo() { return Restore(false); }
+bool ProjectDocument::Redo() { return Restore(true); }
+
+bool ProjectDocument::Restore(bool forward) {
+  RestoredPhotos restored;
+  const bool done = forward ? history_.Redo(project_, restored) : history_.Undo(project_, restored);
+  if (!done) return false;
+  const bool photosChanged = !restored.removed.empty() || !restored.needPictures.empty();
+  MendPictures(restored);
+  SetModified(!history_.AtSaved());
+  host_.ProjectRestored(photosChanged);
+  host_.HistoryChanged();
+  return true;
+}
+
+void ProjectDocument::MendPictures(RestoredPhotos& restored) {
+  for (auto& photo : restored.removed) {
+    if (photo->HasImage()) parkedPictures_.emplace(photo->path, std::move(photo));
+  }
+  for (auto& [path, photo] : restored.replaced) parkedPictures_.emplace(path, std::move(photo));
+  bool missing = false;
+  for (std::size_t index : restored.needPictures) {
+    Photo& photo = *project_.photos[index];
+    auto parked = parkedPictures_.find(photo.path);
+    if (parked == parkedPictures_.end()) {
+      missing = true;
+      continue;
+    }
+    photo.levels = std::move(parked->second->levels);
+    photo.loadError.clear();
+    parkedPictures_.erase(parked);
+  }
+  if (!missing) return;
+  LoadMissingImages();
+  // What decoding set (a camera model, a path found beside the project) belongs to the step
+  // that brought the photo back.
+  history_.Amend(project_);
+}
+
+void ProjectDocument::ResetHistory() {
+  if (keepHistory_) {
+    history_.Reset(project_);
+  } else {
+    history_.Reset(Project());
+  }
+  parkedPictures_.clear();
+  host_.HistoryChanged();
+}
+
 FileResult ProjectDocument::Open() {
   const std::string chosen = host_.AskProjectFileName(false);
   // A cancelled dialog leaves no project path; a later Save asks for a name.
@@ -77,6 +145,7 @@ FileResult ProjectDocument::OpenProjectFile() {
   }
   host_.AddToRecentFiles(projectPath_);
   LoadMissingImages();
+  ResetHistory();
   return {};
 }
 
@@ -98,6 +167,10 @@ FileResult ProjectDocument::SaveToProjectPath() {
   FileResult result = WriteProjectFile(projectPath_);
   if (!result.ok()) return result;
   host_.AddToRecentFiles(projectPath_);
+  // The file holds the project as it is now, including what the program changed by itself
+  // since the last step.
+  history_.Amend(project_);
+  history_.MarkSaved();
   SetModified(false);
   return result;
 }
@@ -115,7 +188,8 @@ void ProjectDocument::LoadImages(const std::vector<std::string>& paths) {
     if (!path.empty()) project_.AddPhoto().SetPath(path);
   }
   LoadMissingImages();
-  SetModified(true);
+  // Added photos count as a change even when none could be decoded.
+  if (!RecordStep("Load Images")) SetModified(true);
 }
 
 namespace {

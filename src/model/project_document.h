@@ -1,8 +1,11 @@
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "model/edit_history.h"
 #include "model/project.h"
 
 namespace modrin::model {
@@ -32,6 +35,15 @@ class DocumentHost {
   virtual void InitializeViews3D() {}
   // The modified flag changed; the Save button follows it.
   virtual void ModifiedChanged(bool modified) { (void)modified; }
+  // Undo or redo gave the project another state: every view shows it anew. `photosChanged`
+  // when photos came, went or got other files.
+  virtual void ProjectRestored(bool photosChanged) {
+    (void)photosChanged;
+    Redisplay();
+    InitializeViews3D();
+  }
+  // Steps were recorded, undone, redone or forgotten: Undo and Redo follow.
+  virtual void HistoryChanged() {}
 };
 
 // Outcome of reading or writing the project file. `error` names the file and the reason.
@@ -58,6 +70,23 @@ class ProjectDocument {
   void SetProjectPath(const std::string& path) { projectPath_ = path; }
   bool modified() const { return modified_; }
   void SetModified(bool modified);
+
+  // The door every edit goes through: what changed in the project since the last step becomes
+  // one undoable step named `name` ("Add Point") and sets the modified flag. False, nothing
+  // recorded and the flag as it was, when nothing changed.
+  bool RecordStep(const std::string& name);
+  // Gives the state before the newest step back, or the state after the next undone one; the
+  // modified flag is clear exactly when that is the state last saved. False when there is
+  // nothing to undo or redo.
+  bool Undo();
+  bool Redo();
+  const EditHistory& history() const { return history_; }
+  // Keeps up to `steps` undo steps from now on, starting from the project as it is; 0, as a
+  // document starts, keeps none: a one-shot command has nothing to undo and should not pay
+  // for a copy of a large project.
+  void KeepUndoSteps(std::size_t steps);
+  // Forgets every step: the project as it is now is where undo stops.
+  void ResetHistory();
 
   // Open: asks for a file (a cancelled dialog leaves no project path) and opens it.
   FileResult Open();
@@ -88,11 +117,19 @@ class ProjectDocument {
   // Writes the file at the project path; Cancelled when there is none.
   FileResult SaveToProjectPath();
   FileResult WriteProjectFile(const std::string& path);
-
+  // Undo or Redo; `forward` for Redo.
+  bool Restore(bool forward);
+  // Gives pictures back to the photos that need them: from those undo took away, else decoded.
+  void MendPictures(RestoredPhotos& restored);
   DocumentHost& host_;
   Project project_;
   std::string projectPath_;
   bool modified_ = false;
+  EditHistory history_;
+  bool keepHistory_ = false;
+  // Pictures of photos undone away, by file, while a redo may want them back. Moved, never
+  // copied.
+  std::multimap<std::string, std::unique_ptr<Photo>> parkedPictures_;
 };
 
 // `path` from the root, as a file dialog gives it. Only "." steps are dropped; ".." stays,

@@ -247,6 +247,36 @@ TEST_F(ProjectDocumentTest, WarnsWhenTheFirstPhotoHasNoFocal) {
   EXPECT_EQ(host.calls, (std::vector<std::string>{"redisplay", "status ", "init 3d"}));
 }
 
+TEST_F(ProjectDocumentTest, UndoOfLoadImagesKeepsThePicturesForRedo) {
+  // Without a history, as the command-line tool keeps its documents, an edit only marks the
+  // project modified.
+  EXPECT_TRUE(document.RecordStep("Add Point"));
+  EXPECT_TRUE(document.modified());
+  EXPECT_FALSE(document.Undo());
+
+  document.KeepUndoSteps(200);
+  document.SetModified(false);
+  WritePhoto(dir.File("a.jpg"), "Cam", 20, 10);
+  document.LoadImages({dir.File("a.jpg")});
+  EXPECT_EQ(document.history().UndoName(), "Load Images");
+  const images::DecodedImage* picture = &document.project().photos[0]->image();
+
+  host.calls.clear();
+  ASSERT_TRUE(document.Undo());
+  EXPECT_TRUE(document.project().photos.empty());
+  EXPECT_FALSE(document.modified()) << "back at the state opened";
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"redisplay", "init 3d"}));
+
+  host.calls.clear();
+  ASSERT_TRUE(document.Redo());
+  ASSERT_EQ(document.project().photos.size(), 1u);
+  EXPECT_EQ(&document.project().photos[0]->image(), picture) << "not decoded again";
+  EXPECT_EQ(document.project().photos[0]->camera.cameraEntry,
+            document.project().cameraDatabase.Find("Cam"));
+  EXPECT_TRUE(document.modified());
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"redisplay", "init 3d"}));
+}
+
 TEST(PathParts, CutAtEitherSeparator) {
   EXPECT_EQ(FileNamePart("C:\\data.v2\\picture"), "picture");
   EXPECT_EQ(FileNamePart("/home/a/b.jpg"), "b.jpg");

@@ -511,8 +511,8 @@ void Img::PaintReprojections(QPainter& painter, const QRect& exposed) const {
       continue;
     }
     const QPoint from = DocumentPosition(mark);
-    const QPoint at = DocumentPosition({static_cast<std::int32_t>(std::floor(x)),
-                                        static_cast<std::int32_t>(std::floor(y))});
+    const QPoint at = DocumentPosition(
+        {static_cast<std::int32_t>(std::floor(x)), static_cast<std::int32_t>(std::floor(y))});
     crossesShown_ = true;
     if (!QRect(from, at).normalized().adjusted(-kArm, -kArm, kArm, kArm).intersects(exposed)) {
       continue;
@@ -891,16 +891,17 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
   // A position selected in another view and not marked here is marked at the click: one click
   // per photo marks one scene point in all of them.
   const bool marksSelected = mode_ == kAdd && !positionHit && CanMarkHere(selectedBefore);
-  bool changed = false;
+  // What the press did, as the undo step names it; empty when it changed nothing.
+  const char* edit = nullptr;
   if (marksSelected) {
     edgeHit = false;
     shared_.selectedEdge = -1;
     shared_.selectedPosition = selectedBefore;
     MarkSelectedHere(previousBefore, chaining);
-    changed = true;
+    edit = "Mark Point";
   } else if (mode_ == kAdd && !positionHit) {
     shared_.selectedPosition = project_->AddImagePoint(photoIndex_, cursorPoint_);
-    changed = true;
+    edit = edgeHit ? "Add Point on Edge" : "Add Point";
     PlaceSelected();
     if (edgeHit && shared_.selectedPosition >= 0) {
       model::PositionGraph::Coords xyz{};
@@ -917,7 +918,7 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
   if (!marksSelected && !edgeHit && mode_ == kAdd && chaining && shared_.previousPosition >= 0 &&
       shared_.selectedPosition >= 0 && shared_.previousPosition != shared_.selectedPosition) {
     shared_.selectedEdge = project_->AddEdge(shared_.previousPosition, shared_.selectedPosition);
-    changed = true;
+    if (edit == nullptr) edit = "Add Edge";
   }
 
   if (mode_ == kDelete && (positionHit || edgeHit)) {
@@ -926,11 +927,12 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
     if (positionHit) {
       RemoveSelected();
       shared_.selectedPosition = -1;
+      edit = "Delete Point";
     } else {
       project_->DeleteEdge(shared_.selectedEdge);
       shared_.selectedEdge = -1;
+      edit = "Delete Edge";
     }
-    host_.MarkModified();
     QueueAllRegions();
   }
 
@@ -938,13 +940,20 @@ void Img::OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers)
   // distance (StartDrag).
   shared_.dragging =
       shared_.selectedPosition >= 0 && (mode_ == kAdd || (mode_ == kMove && positionHit));
-  if (changed) host_.MarkModified();
+  // A press that may drag becomes one step with the drag, when the button comes up.
+  pendingEdit_ = edit != nullptr ? edit : "";
+  if (!shared_.dragging) RecordPendingEdit();
 
   RebuildAllNeighbours();
   InvalidateAllAroundSelection();
   RepaintAllRegions();
   ToggleMarkers();
   ShowClickPrompt();
+}
+
+void Img::RecordPendingEdit() {
+  if (pendingEdit_.empty()) return;
+  host_.RecordEdit(std::exchange(pendingEdit_, std::string()));
 }
 
 bool Img::PastDragDistance(const QPoint& point) const {
@@ -954,7 +963,6 @@ bool Img::PastDragDistance(const QPoint& point) const {
 void Img::StartDrag() {
   shared_.dragMoved = true;
   project_->graph.InvalidateComputed(shared_.selectedPosition);
-  host_.MarkModified();
   // The mark and its edges give way to the marker and its rubber band.
   RebuildAllNeighbours();
   InvalidateAllAroundSelection();
@@ -987,6 +995,7 @@ void Img::OnLeftButtonUp(const QPoint& point) {
   if (shared_.dragging && !shared_.dragMoved && PastDragDistance(point)) StartDrag();
   // A click without a drag leaves the position where it was.
   if (shared_.Dragged()) {
+    if (pendingEdit_.empty()) pendingEdit_ = "Move Point";
     TrackCursor(point);
     const int tolerance = PickTolerance();
     std::int32_t hit = -1;
@@ -995,14 +1004,17 @@ void Img::OnLeftButtonUp(const QPoint& point) {
       // The dragged position is merged into the one it was dropped on.
       project_->MergePositions(shared_.selectedPosition, hit);
       shared_.selectedPosition = hit;
+      pendingEdit_ = "Merge Points";
     } else if (project_->FindEdgeInCurrentObject(photoIndex_, tolerance, cursorPoint_,
                                                  shared_.selectedEdge)) {
       project_->SplitEdge(shared_.selectedEdge, shared_.selectedPosition);
+      pendingEdit_ = "Split Edge";
     }
     PlaceSelected();
   }
   repeatTimer_.stop();
   shared_.dragging = shared_.dragMoved = false;
+  RecordPendingEdit();
   InvalidateAllAroundSelection();
   RepaintAllRegions();
   host_.Refresh3D();
@@ -1060,7 +1072,7 @@ void Img::SetRealPosition() {
   // position given no coordinate does not become one.
   if (dialog.coordinates() == xyz) return;
   project_->graph.SetRealCoords(id, dialog.coordinates());
-  host_.MarkModified();
+  host_.RecordEdit("Set Real Position");
   InvalidateAllAroundSelection();
   RepaintAllRegions();
   host_.Refresh3D();
@@ -1224,6 +1236,7 @@ void Img::focusOutEvent(QFocusEvent* event) {
   // the rubber band goes with it.
   if (shared_.Dragged()) project_->graph.ComputePosition(shared_.selectedPosition);
   shared_.dragging = shared_.dragMoved = false;
+  RecordPendingEdit();
   ToggleMarkers();
   InvalidateAllAroundSelection();
   RepaintAllRegions();

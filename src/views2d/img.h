@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "model/position_graph.h"
@@ -237,6 +238,8 @@ class Img : public QAbstractScrollArea {
   // Shows ClickPrompt while the pointer is over the view; takes back the view's own prompt.
   void ShowClickPrompt();
   bool PastDragDistance(const QPoint& point) const;
+  // Hands the press's edit to the host as one undoable step.
+  void RecordPendingEdit();
   void StartDrag();
   void OnLeftButtonDown(const QPoint& point, Qt::KeyboardModifiers modifiers);
   void OnLeftButtonUp(const QPoint& point);
@@ -290,6 +293,8 @@ class Img : public QAbstractScrollArea {
   std::optional<ZoomHold> zoomHold_;
   // Where the left button went down, to tell a click from a drag.
   QPoint pressPoint_;
+  // The undo step's name of the press under way, recorded when it ends.
+  std::string pendingEdit_;
   // The pointer is over the viewport, and the prompt this view put in the status bar.
   bool pointerOver_ = false;
   QString shownPrompt_;

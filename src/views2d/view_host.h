@@ -3,6 +3,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "model/project.h"
@@ -41,8 +42,9 @@ class ViewHost {
   virtual SharedSelection& selection() = 0;
   // Every photo view of the window, in frame order (the calling view among them).
   virtual std::vector<Img*> photoViews() const = 0;
-  // An edit changed the project.
-  virtual void MarkModified() = 0;
+  // An edit of the project ended: what it changed becomes one undoable step named `name`
+  // ("Add Point"). An edit that changed nothing records no step.
+  virtual void RecordEdit(const std::string& name) = 0;
   // The first status-bar pane (prompts) and the second (the 3D cursor's coordinates).
   virtual void ShowPrompt(const QString& text) = 0;
   virtual void ShowCoordinates(const QString& text) = 0;

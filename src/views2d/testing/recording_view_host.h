@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 #include <vector>
 
 #include "views2d/view_host.h"
@@ -13,7 +14,10 @@ class RecordingViewHost : public ViewHost {
  public:
   SharedSelection& selection() override { return selection_; }
   std::vector<Img*> photoViews() const override { return views; }
-  void MarkModified() override { ++modified; }
+  void RecordEdit(const std::string& name) override {
+    ++modified;
+    edits.push_back(name);
+  }
   void ShowPrompt(const QString& text) override { prompt = text; }
   void ShowCoordinates(const QString& text) override { coordinates = text; }
   void Refresh3D() override { ++refreshed3D; }
@@ -22,6 +26,7 @@ class RecordingViewHost : public ViewHost {
 
   std::vector<Img*> views;
   int modified = 0;
+  std::vector<std::string> edits;  // the undo steps' names, in order
   int refreshed3D = 0;
   int redraws2D = 0;
   QString prompt, coordinates, helpTopic;
