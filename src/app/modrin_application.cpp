@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -16,6 +17,7 @@
 #include "export/web_export.h"
 #include "images/camera_database.h"
 #include "mesh/mesh_builder.h"
+#include "model/recovery_store.h"
 
 namespace modrin::app {
 
@@ -23,7 +25,9 @@ ModrinApplication::ModrinApplication(std::unique_ptr<UserDialogs> dialogs)
     : dialogs_(std::move(dialogs)),
       settings_(QSettings::NativeFormat, QSettings::UserScope, kProgramName, kProgramName),
       recent_(settings_),
-      document_(*this) {}
+      document_(*this),
+      recovery_(document_, *this, model::RecoveryFolder(),
+                RecoveryIntervalMs(std::getenv(kRecoveryIntervalVariable))) {}
 
 ModrinApplication::~ModrinApplication() = default;
 
@@ -34,21 +38,25 @@ void ModrinApplication::Start(const QString& projectPath) {
   // would stay inactive, and its shortcuts, menus' access keys and F1 would not answer.
   frame_->activateWindow();
   LoadCameraDatabase();
-  if (projectPath.isEmpty()) return;
+  if (projectPath.isEmpty()) {
+    // Without a project the untitled one may have left a recovery copy.
+    ReportOpened(document_.OpenRecoveryOrFile());
+    return;
+  }
   document_.SetModified(true);
   // A file that cannot be read leaves an empty project without a path, so that the next Save
   // asks for a name instead of writing over the file that was refused.
-  Report(document_.OpenPath(projectPath.toStdString()));
+  ReportOpened(document_.OpenPath(projectPath.toStdString()));
 }
 
 void ModrinApplication::Open() {
   if (!ConfirmUnsavedChanges()) return;
-  Report(document_.Open());
+  ReportOpened(document_.Open());
 }
 
-void ModrinApplication::Save() { Report(document_.Save()); }
+void ModrinApplication::Save() { ReportSaved(document_.Save()); }
 
-void ModrinApplication::SaveAs() { Report(document_.SaveAs()); }
+void ModrinApplication::SaveAs() { ReportSaved(document_.SaveAs()); }
 
 void ModrinApplication::Save3DAs() {
   // The model goes beside the project file unless the user chooses otherwise.
@@ -102,7 +110,7 @@ void ModrinApplication::OpenRecentFile(int index) {
   const model::FileResult result = document_.OpenRecentFile(path.toStdString());
   // A file that is gone leaves the list, as users of desktop programs expect.
   if (!result.ok() && !QFileInfo::exists(path)) recent_.Remove(path);
-  Report(result);
+  ReportOpened(result);
   frame_->UpdateRecentFileMenu();
 }
 
@@ -124,8 +132,9 @@ bool ModrinApplication::ConfirmUnsavedChanges() {
   if (!document_.modified()) return true;
   switch (dialogs_->AskSaveChanges(frame_.get())) {
     case UserDialogs::Answer::Yes:
-      return Report(document_.Save());
+      return ReportSaved(document_.Save());
     case UserDialogs::Answer::No:
+      recovery_.ChangesDropped();
       return true;
     case UserDialogs::Answer::Cancel:
       return false;
@@ -138,6 +147,16 @@ bool ModrinApplication::Report(const model::FileResult& result) {
     dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));
   }
   return result.ok();
+}
+
+bool ModrinApplication::ReportOpened(const model::FileResult& result) {
+  if (result.status == model::FileResult::Status::Done) recovery_.ProjectOpened();
+  return Report(result);
+}
+
+bool ModrinApplication::ReportSaved(const model::FileResult& result) {
+  if (result.status == model::FileResult::Status::Done) recovery_.ProjectSaved();
+  return Report(result);
 }
 
 void ModrinApplication::LoadCameraDatabase() {
@@ -190,6 +209,10 @@ void ModrinApplication::InitializeViews3D() {
 void ModrinApplication::ModifiedChanged(bool modified) {
   (void)modified;
   if (frame_) frame_->UpdateCommandStates();
+}
+
+std::string ModrinApplication::ChooseRecoveryCopy(const std::string& projectPath) {
+  return recovery_.OfferCopy(projectPath, *dialogs_, frame_.get());
 }
 
 }  // namespace modrin::app

@@ -9,6 +9,7 @@
 
 #include "images/file_io.h"
 #include "model/project_file.h"
+#include "model/recovery_store.h"
 
 namespace modrin::model {
 
@@ -62,7 +63,7 @@ FileResult ProjectDocument::OpenPath(const std::string& path) {
   // paths and file:// URLs hold from any folder, and Save does not store paths relative to
   // the folder the program was started in.
   projectPath_ = AbsolutePath(path);
-  FileResult result = OpenProjectFile();
+  FileResult result = OpenRecoveryOrFile();
   // A file that cannot be read must not become the target of the next Save, which would write
   // the project still loaded over it.
   if (!result.ok()) projectPath_ = previous;
@@ -78,6 +79,16 @@ FileResult ProjectDocument::OpenProjectFile() {
   host_.AddToRecentFiles(projectPath_);
   LoadMissingImages();
   return {};
+}
+
+FileResult ProjectDocument::OpenRecoveryOrFile() {
+  const std::string copy = host_.ChooseRecoveryCopy(projectPath_);
+  if (!copy.empty()) {
+    FileResult recovered = OpenRecoveryCopy(*this, projectPath_, copy);
+    if (recovered.ok()) return recovered;
+    host_.ShowWarning(recovered.error);
+  }
+  return OpenProjectFile();
 }
 
 FileResult ProjectDocument::Save() {

@@ -32,6 +32,12 @@ class DocumentHost {
   virtual void InitializeViews3D() {}
   // The modified flag changed; the Save button follows it.
   virtual void ModifiedChanged(bool modified) { (void)modified; }
+  // Before the project at `projectPath` (empty: the untitled project) is opened: the path of a
+  // recovery copy of it to open in its place, as the user chose; empty to open the file.
+  virtual std::string ChooseRecoveryCopy(const std::string& projectPath) {
+    (void)projectPath;
+    return {};
+  }
 };
 
 // Outcome of reading or writing the project file. `error` names the file and the reason.
@@ -68,6 +74,11 @@ class ProjectDocument {
   // cannot be opened, cannot be read or is refused leaves the project and the modified flag
   // unchanged; the error names the file and the reason.
   FileResult OpenProjectFile();
+  // Opens as OpenProjectFile does, unless the host chooses a recovery copy of the project
+  // path's file (or of the untitled project, when there is no path): then the copy, marked
+  // modified, keeping the project path. A copy that cannot be read is shown as a warning and
+  // kept, and the file opens as usual.
+  FileResult OpenRecoveryOrFile();
   // Opens a file of the recent-file list.
   FileResult OpenRecentFile(const std::string& path);
   // Writes the project when it has unsaved changes, asking for a name when it has no path.

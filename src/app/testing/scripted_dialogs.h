@@ -34,6 +34,10 @@ class ScriptedDialogs : public UserDialogs {
     ++questions;
     return answer;
   }
+  Answer AskRecoverChanges(QWidget*, const QString& question) override {
+    recoverQuestions << question;
+    return recoverAnswer;
+  }
   void ShowWarning(QWidget*, const QString& text) override { warnings << text; }
   void ShowError(QWidget*, const QString& text) override { errors << text; }
   void ShowAbout(QWidget*) override { ++aboutBoxes; }
@@ -43,6 +47,8 @@ class ScriptedDialogs : public UserDialogs {
   FileNameAnswer htmlAnswer;
   QStringList htmlStarts;  // the start name of every HTML file question
   Answer answer = Answer::Cancel;
+  Answer recoverAnswer = Answer::Cancel;
+  QStringList recoverQuestions;
   int modelDialogs = 0;
   int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;
   QStringList warnings, errors;
