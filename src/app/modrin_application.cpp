@@ -150,7 +150,7 @@ bool ModrinApplication::Report(const model::FileResult& result) {
 }
 
 bool ModrinApplication::ReportOpened(const model::FileResult& result) {
-  if (result.status == model::FileResult::Status::Done) recovery_.ProjectOpened();
+  recovery_.OpenEnded(result.status == model::FileResult::Status::Done);
   return Report(result);
 }
 

@@ -80,7 +80,8 @@ class ModrinApplication : public model::DocumentHost {
   bool ConfirmUnsavedChanges();
   // Shows why a file command failed; false when it failed or was cancelled.
   bool Report(const model::FileResult& result);
-  // Report for an open or a save, which also tells the recovery keeper when it was done.
+  // Report for an open or a save, which also tells the recovery keeper that it ended or was
+  // done.
   bool ReportOpened(const model::FileResult& result);
   bool ReportSaved(const model::FileResult& result);
   void LoadCameraDatabase();

@@ -39,7 +39,8 @@ RecoveryKeeper::RecoveryKeeper(const model::ProjectDocument& document, model::Do
     : QObject(parent), document_(document), host_(host), folder_(std::move(folder)) {
   if (folder_.empty()) return;
   connect(&timer_, &QTimer::timeout, this, &RecoveryKeeper::WriteIfChanged);
-  timer_.start(intervalMs);
+  timer_.setInterval(intervalMs);
+  timer_.start();
 }
 
 RecoveryKeeper::~RecoveryKeeper() { WaitForWrite(); }
@@ -51,6 +52,7 @@ std::string RecoveryKeeper::CopyPath(const std::string& projectPath) const {
 std::string RecoveryKeeper::OfferCopy(const std::string& projectPath, UserDialogs& dialogs,
                                       QWidget* parent) {
   adoptedCopy_.clear();
+  timer_.stop();
   WaitForWrite();
   const auto copy = model::FindNewerRecoveryCopy(folder_, projectPath);
   if (!copy) return {};
@@ -77,7 +79,12 @@ std::string RecoveryKeeper::OfferCopy(const std::string& projectPath, UserDialog
   return {};
 }
 
-void RecoveryKeeper::ProjectOpened() {
+void RecoveryKeeper::OpenEnded(bool opened) {
+  if (!folder_.empty() && !timer_.isActive()) timer_.start();
+  if (!opened) {
+    adoptedCopy_.clear();
+    return;
+  }
   WaitForWrite();
   lastText_ = model::WriteProjectText(document_.project());
   // A recovered copy holds the project as it now is; it goes when the work is saved or let go.

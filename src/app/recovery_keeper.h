@@ -51,11 +51,13 @@ class RecoveryKeeper : public QObject {
   // Before the project at `projectPath` opens: when its copy is newer than the file, asks
   // whether to recover it. Yes gives the copy's path to open in the file's place; No removes
   // the copy; Cancel keeps it for later. A copy that cannot be read is reported, naming it and
-  // the reason, and kept. Empty unless the answer was Yes.
+  // the reason, and kept. Empty unless the answer was Yes. No copy is written from here until
+  // OpenEnded: the project in memory is about to be replaced, and a copy of it written while
+  // the question waits would overwrite the one offered.
   std::string OfferCopy(const std::string& projectPath, UserDialogs& dialogs, QWidget* parent);
-  // A project was opened (from its file or from a recovered copy): only changes made from now
-  // on are copied.
-  void ProjectOpened();
+  // An open has ended; copies are written again. When `opened`, a project was opened (from its
+  // file or from a recovered copy): only changes made from now on are copied.
+  void OpenEnded(bool opened);
   // The project was saved: the copy of its path and the copy last written are removed.
   void ProjectSaved();
   // The unsaved changes were let go, or the program ends with the work saved: the copy this

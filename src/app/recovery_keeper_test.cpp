@@ -156,8 +156,14 @@ class RecoveryKeeperTest : public QObject {
     const QString copy = LeaveCopy(Path("house.mpj"));
     auto dialogs = std::make_unique<ScriptedDialogs>();
     dialogs->recoverAnswer = answer;
+    // The copy timer fires several times while the question waits: the project still in
+    // memory (modified, for one named on the command line) must not be copied over the copy
+    // offered.
+    dialogs->recoverDelayMs = 400;
     dialogs_ = dialogs.get();
+    qputenv("MODRIN_RECOVERY_INTERVAL_MS", "100");
     app_ = std::make_unique<ModrinApplication>(std::move(dialogs));
+    qunsetenv("MODRIN_RECOVERY_INTERVAL_MS");
     app_->Start(Path("house.mpj"));
     QCOMPARE(dialogs_->recoverQuestions.size(), 1);
     QVERIFY(dialogs_->recoverQuestions[0].startsWith("Unsaved changes to " + Path("house.mpj") +

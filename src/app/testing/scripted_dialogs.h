@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include "app/user_dialogs.h"
 
@@ -36,6 +37,8 @@ class ScriptedDialogs : public UserDialogs {
   }
   Answer AskRecoverChanges(QWidget*, const QString& question) override {
     recoverQuestions << question;
+    // A user takes a while to answer; the program's timers run meanwhile.
+    if (recoverDelayMs > 0) QTest::qWait(recoverDelayMs);
     return recoverAnswer;
   }
   void ShowWarning(QWidget*, const QString& text) override { warnings << text; }
@@ -49,6 +52,7 @@ class ScriptedDialogs : public UserDialogs {
   Answer answer = Answer::Cancel;
   Answer recoverAnswer = Answer::Cancel;
   QStringList recoverQuestions;
+  int recoverDelayMs = 0;
   int modelDialogs = 0;
   int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;
   QStringList warnings, errors;
