@@ -129,7 +129,11 @@ bool ModrinApplication::SaveAllModified() {
 }
 
 bool ModrinApplication::ConfirmUnsavedChanges() {
-  if (!document_.modified()) return true;
+  if (!document_.modified()) {
+    // Nothing unsaved: a copy this session wrote is as good as the file.
+    recovery_.ChangesDropped();
+    return true;
+  }
   switch (dialogs_->AskSaveChanges(frame_.get())) {
     case UserDialogs::Answer::Yes:
       return ReportSaved(document_.Save());

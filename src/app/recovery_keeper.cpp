@@ -34,6 +34,29 @@ QString RecoveryQuestion(const std::string& projectPath, const QDateTime& writte
       .arg(file, QLocale().toString(written, QLocale::ShortFormat));
 }
 
+namespace {
+
+// Runs on the worker thread: writes `text` as the copy `copy` in `folder`, then removes the
+// copy `outdated` (none when empty). The error, naming the copy; empty when it worked.
+std::string WriteCopy(const std::string& folder, const std::string& copy, const std::string& text,
+                      const std::string& outdated) {
+  // The copies hold the user's work: a folder made for them is the user's alone.
+  std::error_code ignored;
+  const std::filesystem::path path(folder);
+  std::filesystem::create_directories(path.parent_path(), ignored);
+  if (std::filesystem::create_directory(path, ignored)) {
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
+  }
+  std::string error;
+  if (!images::WriteFileAtomically(copy, text, error)) {
+    return "Cannot write the recovery copy \"" + copy + "\": " + error;
+  }
+  if (!outdated.empty()) std::remove(outdated.c_str());
+  return {};
+}
+
+}  // namespace
+
 RecoveryKeeper::RecoveryKeeper(const model::ProjectDocument& document, model::DocumentHost& host,
                                std::string folder, int intervalMs, QObject* parent)
     : QObject(parent), document_(document), host_(host), folder_(std::move(folder)) {
@@ -93,18 +116,16 @@ void RecoveryKeeper::OpenEnded(bool opened) {
 }
 
 void RecoveryKeeper::ProjectSaved() {
-  WaitForWrite();
-  RemoveCopy(writtenCopy_);
+  ChangesDropped();
+  // A copy kept for later is older than the file now, and would never be offered again.
   RemoveCopy(CopyPath(document_.projectPath()));
-  writtenCopy_.clear();
-  lastText_ = model::WriteProjectText(document_.project());
 }
 
 void RecoveryKeeper::ChangesDropped() {
   WaitForWrite();
   RemoveCopy(writtenCopy_);
   writtenCopy_.clear();
-  // The changes still in memory were let go: they are not copied again, should the timer fire
+  // The project in memory is saved or let go: it is not copied again, should the timer fire
   // before the window has closed.
   lastText_ = model::WriteProjectText(document_.project());
 }
@@ -120,18 +141,8 @@ void RecoveryKeeper::WriteIfChanged() {
     std::string outdated = writtenCopy_ != copy ? writtenCopy_ : std::string();
     lastText_ = text;
     writtenCopy_ = copy;
-    write_ = std::async(std::launch::async,
-                        [folder = folder_, copy, text = std::move(text),
-                         outdated = std::move(outdated)]() -> std::string {
-                          std::error_code ignored;
-                          std::filesystem::create_directories(folder, ignored);
-                          std::string error;
-                          if (!images::WriteFileAtomically(copy, text, error)) {
-                            return "Cannot write the recovery copy \"" + copy + "\": " + error;
-                          }
-                          if (!outdated.empty()) std::remove(outdated.c_str());
-                          return {};
-                        });
+    write_ = std::async(std::launch::async, WriteCopy, folder_, copy, std::move(text),
+                        std::move(outdated));
   } catch (const std::exception& error) {
     // Out of memory or no thread to write on: the next tick tries again.
     lastText_.clear();
