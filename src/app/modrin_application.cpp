@@ -27,7 +27,8 @@ ModrinApplication::ModrinApplication(std::unique_ptr<UserDialogs> dialogs)
       recent_(settings_),
       document_(*this),
       recovery_(document_, *this, model::RecoveryFolder(),
-                RecoveryIntervalMs(std::getenv(kRecoveryIntervalVariable))) {}
+                RecoveryIntervalMs(std::getenv(kRecoveryIntervalVariable)),
+                [this] { return frame_ != nullptr && frame_->calibrationRunning(); }) {}
 
 ModrinApplication::~ModrinApplication() = default;
 

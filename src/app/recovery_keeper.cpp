@@ -58,8 +58,13 @@ std::string WriteCopy(const std::string& folder, const std::string& copy, const 
 }  // namespace
 
 RecoveryKeeper::RecoveryKeeper(const model::ProjectDocument& document, model::DocumentHost& host,
-                               std::string folder, int intervalMs, QObject* parent)
-    : QObject(parent), document_(document), host_(host), folder_(std::move(folder)) {
+                               std::string folder, int intervalMs,
+                               std::function<bool()> projectBusy, QObject* parent)
+    : QObject(parent),
+      document_(document),
+      host_(host),
+      folder_(std::move(folder)),
+      projectBusy_(std::move(projectBusy)) {
   if (folder_.empty()) return;
   connect(&timer_, &QTimer::timeout, this, &RecoveryKeeper::WriteIfChanged);
   timer_.setInterval(intervalMs);
@@ -132,6 +137,7 @@ void RecoveryKeeper::ChangesDropped() {
 
 void RecoveryKeeper::WriteIfChanged() {
   if (folder_.empty() || !CollectWrite(false) || !document_.modified()) return;
+  if (projectBusy_ && projectBusy_()) return;
   try {
     std::string text = model::WriteProjectText(document_.project());
     if (text == lastText_) return;

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <future>
 #include <string>
 
@@ -38,9 +39,11 @@ class RecoveryKeeper : public QObject {
 
  public:
   // Copies go to `folder` (empty: none are written or offered); `host` shows a failed write in
-  // the status bar.
+  // the status bar. While `projectBusy` is true (a calibration run changes the project on its
+  // worker thread) the project is not read, and the copy waits for the next tick.
   RecoveryKeeper(const model::ProjectDocument& document, model::DocumentHost& host,
-                 std::string folder, int intervalMs, QObject* parent = nullptr);
+                 std::string folder, int intervalMs, std::function<bool()> projectBusy,
+                 QObject* parent = nullptr);
   // Waits for the write in flight, so that no half-done copy is left by a clean exit.
   ~RecoveryKeeper() override;
 
@@ -78,6 +81,7 @@ class RecoveryKeeper : public QObject {
   const model::ProjectDocument& document_;
   model::DocumentHost& host_;
   std::string folder_;
+  std::function<bool()> projectBusy_;
   QTimer timer_;
   std::future<std::string> write_;  // the error of the write in flight; empty when it worked
   std::string lastText_;            // the text of the last copy written, or of the file opened

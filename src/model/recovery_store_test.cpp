@@ -43,10 +43,17 @@ TEST(RecoveryStoreTest, NamesAreSafeAndDistinctForDistinctPaths) {
   // Pairs that a careless encoding would mix up, and long paths that differ only where a cut
   // name no longer shows.
   const std::string paths[] = {
-      "/a/b.mpj",           "/a%2Fb.mpj",          "/a_b.mpj",
-      "/a b.mpj",           "/a~b.mpj",            "/untitled",
-      "/A/b.mpj",           "/\xc3\xa9t\xc3\xa9.mpj", "/" + longFolder + "/x.mpj",
-      "/b" + longFolder + "/x.mpj", "/c" + longFolder + "/x.mpj",
+      "/a/b.mpj",
+      "/a%2Fb.mpj",
+      "/a_b.mpj",
+      "/a b.mpj",
+      "/a~b.mpj",
+      "/untitled",
+      "/A/b.mpj",
+      "/\xc3\xa9t\xc3\xa9.mpj",
+      "/" + longFolder + "/x.mpj",
+      "/b" + longFolder + "/x.mpj",
+      "/c" + longFolder + "/x.mpj",
   };
   std::set<std::string> names{"untitled"};
   for (const std::string& path : paths) {
