@@ -163,6 +163,7 @@ class RecoveryKeeperTest : public QObject {
     QCOMPARE(QString::fromStdString(app_->document().projectPath()), Path("house.mpj"));
     QVERIFY(app_->document().modified());
     QCOMPARE(QFileInfo::exists(copy), copyKept);
+    QCOMPARE(app_->recentFiles().entries(), QStringList{Path("house.mpj")});
     // Saving the recovered work writes it over the original file and removes the copy.
     app_->Save();
     QCOMPARE(ReadAll(Path("house.mpj")).contains("\"Object 0\""), recovered);

@@ -85,7 +85,11 @@ FileResult ProjectDocument::OpenRecoveryOrFile() {
   const std::string copy = host_.ChooseRecoveryCopy(projectPath_);
   if (!copy.empty()) {
     FileResult recovered = OpenRecoveryCopy(*this, projectPath_, copy);
-    if (recovered.ok()) return recovered;
+    if (recovered.ok()) {
+      // The project is the file's, recovered: it joins the recent files as the file would.
+      if (!projectPath_.empty()) host_.AddToRecentFiles(projectPath_);
+      return recovered;
+    }
     host_.ShowWarning(recovered.error);
   }
   return OpenProjectFile();
