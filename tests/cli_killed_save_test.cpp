@@ -93,31 +93,48 @@ TEST(KilledSaveTest, TheFileIsOldOrNewAndLeftoversGoAtTheNextSave) {
   const std::string oldText = PositionsProjectText(1);
   ASSERT_TRUE(testing::WriteFileText(source, newText));
 
-  // How long a whole resave takes here, so that the kills fall before, in and after the write.
+  // When a whole resave starts writing and when it ends here: reading the project takes most
+  // of the run, so half the kills fall anywhere in it and half from just before the temporary
+  // file appears to just after the end, where a kill can tear the write.
   ASSERT_TRUE(testing::WriteFileText(target, oldText));
   const auto started = Clock::now();
-  ASSERT_EQ(Wait(StartResave(cameras, source, target)), 0);
+  const pid_t timed = StartResave(cameras, source, target);
+  ASSERT_GT(timed, 0);
+  const std::string timedTemporary = target + ".tmp-" + std::to_string(timed) + "-0";
+  double writeSeconds = -1;
+  int status = 0;
+  while (::waitpid(timed, &status, WNOHANG) == 0) {
+    if (writeSeconds < 0 && fs::exists(timedTemporary)) {
+      writeSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   const double wholeSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   ASSERT_EQ(testing::ReadFileText(target), newText) << "resave does not write the project as is";
+  if (writeSeconds < 0) writeSeconds = wholeSeconds;
 
   std::mt19937 random(20261209);
-  std::uniform_real_distribution<double> moment(0.0, 1.2 * wholeSeconds);
-  int oldKept = 0, newWritten = 0;
+  std::uniform_real_distribution<double> anywhere(0.0, 1.1 * wholeSeconds);
+  std::uniform_real_distribution<double> nearWrite(0.9 * writeSeconds, 1.1 * wholeSeconds);
+  int oldKept = 0, newWritten = 0, midWrite = 0;
   pid_t lastKilled = 0;
-  for (int kill = 0; kill < kKills; ++kill) {
+  for (int run = 0; run < kKills; ++run) {
     ASSERT_TRUE(testing::WriteFileText(target, oldText));
     const pid_t pid = StartResave(cameras, source, target);
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::duration<double>(moment(random)));
+    const double moment = run % 2 == 0 ? anywhere(random) : nearWrite(random);
+    std::this_thread::sleep_for(std::chrono::duration<double>(moment));
     ::kill(pid, SIGKILL);
     Wait(pid);
     lastKilled = pid;
+    if (fs::exists(target + ".tmp-" + std::to_string(pid) + "-0")) ++midWrite;
     const std::string text = testing::ReadFileText(target);
     if (text == oldText) {
       ++oldKept;
     } else {
-      ASSERT_EQ(text.size(), newText.size()) << "kill " << kill << " left a mixed file";
-      ASSERT_TRUE(text == newText) << "kill " << kill << " left a mixed file";
+      ASSERT_EQ(text.size(), newText.size()) << "kill " << run << " left a mixed file";
+      ASSERT_TRUE(text == newText) << "kill " << run << " left a mixed file";
       ++newWritten;
     }
   }
@@ -125,8 +142,8 @@ TEST(KilledSaveTest, TheFileIsOldOrNewAndLeftoversGoAtTheNextSave) {
   // since removed those before it); one more stands for a kill just before the rename.
   ASSERT_TRUE(
       testing::WriteFileText(target + ".tmp-" + std::to_string(lastKilled) + "-0", newText));
-  std::printf("kills: %d old file kept, %d new file whole, %zu temporary files left\n", oldKept,
-              newWritten, FolderNames(work).size() - 2);
+  std::printf("kills: %d old file kept (%d of them during the write), %d new file whole\n", oldKept,
+              midWrite, newWritten);
 
   // A temporary file of a killed save is neither taken for the project nor in the way: the
   // next save succeeds and removes it.
