@@ -47,7 +47,6 @@ class RecoveryKeeper : public QObject {
   // Waits for the write in flight, so that no half-done copy is left by a clean exit.
   ~RecoveryKeeper() override;
 
-  const std::string& folder() const { return folder_; }
   // Where the copy of the project at `projectPath` (empty: untitled) lives.
   std::string CopyPath(const std::string& projectPath) const;
 
@@ -63,8 +62,8 @@ class RecoveryKeeper : public QObject {
   void OpenEnded(bool opened);
   // The project was saved: the copy of its path and the copy last written are removed.
   void ProjectSaved();
-  // The unsaved changes were let go, or the program ends with the work saved: the copy this
-  // session wrote (or recovered) is removed. Copies kept for later stay.
+  // The unsaved changes were let go, or there are none (before an open, at a clean exit): the
+  // copy this session wrote (or recovered) is removed. Copies kept for later stay.
   void ChangesDropped();
 
   // Takes the project text and starts writing it when the project has unsaved changes that no
