@@ -61,7 +61,8 @@ function(modrin_qt_test test_name)
     set(display xvfb-run -a -s "-screen 0 1280x1024x24")
   endif()
   add_test(NAME ${test_name} COMMAND ${display} ${CMAKE_COMMAND} -E env
-    XDG_CONFIG_HOME=${scratch}/config XDG_DATA_HOME=${scratch}/data HOME=${scratch}
+    XDG_CONFIG_HOME=${scratch}/config XDG_DATA_HOME=${scratch}/data
+    XDG_STATE_HOME=${scratch}/state HOME=${scratch}
     $<TARGET_FILE:${exe}>)
   set_tests_properties(${test_name} PROPERTIES
     ENVIRONMENT "MODRIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};LC_ALL=C;QT_QPA_PLATFORM=${platform}")

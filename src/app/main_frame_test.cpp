@@ -26,6 +26,7 @@
 #include "app/layout_string.h"
 #include "app/modrin_application.h"
 #include "app/objects_list.h"
+#include "app/testing/file_bytes.h"
 #include "app/testing/scripted_dialogs.h"
 #include "app/user_dialogs.h"
 #include "app/view_config_window.h"
@@ -39,21 +40,12 @@ using modrin::app::CMainFrame;
 using modrin::app::ModrinApplication;
 using modrin::app::UserDialogs;
 using modrin::app::ViewConfigWindow;
+using modrin::app::testing::ReadAll;
 using modrin::app::testing::ScriptedDialogs;
+using modrin::app::testing::WriteAll;
 namespace command = modrin::app::command;
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(bytes);
-}
 
 // A project file with a position of real coordinates and, when `objects`, one object.
 QByteArray ProjectText(bool objects) {

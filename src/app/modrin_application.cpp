@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -17,6 +18,7 @@
 #include "export/web_export.h"
 #include "images/camera_database.h"
 #include "mesh/mesh_builder.h"
+#include "model/recovery_store.h"
 
 namespace modrin::app {
 
@@ -24,7 +26,10 @@ ModrinApplication::ModrinApplication(std::unique_ptr<UserDialogs> dialogs)
     : dialogs_(std::move(dialogs)),
       settings_(QSettings::NativeFormat, QSettings::UserScope, kProgramName, kProgramName),
       recent_(settings_),
-      document_(*this) {}
+      document_(*this),
+      recovery_(document_, *this, model::RecoveryFolder(),
+                RecoveryIntervalMs(std::getenv(kRecoveryIntervalVariable)),
+                [this] { return frame_ != nullptr && frame_->calibrationRunning(); }) {}
 
 ModrinApplication::~ModrinApplication() = default;
 
@@ -39,21 +44,25 @@ void ModrinApplication::Start(const QString& projectPath) {
   const qlonglong steps = settings_.value("Edit/UndoSteps", 0).toLongLong();
   document_.KeepUndoSteps(
       static_cast<std::size_t>(std::max<qlonglong>(steps, model::EditHistory::kDefaultStepLimit)));
-  if (projectPath.isEmpty()) return;
+  if (projectPath.isEmpty()) {
+    // Without a project the untitled one may have left a recovery copy.
+    ReportOpened(document_.OpenRecoveryOrFile());
+    return;
+  }
   document_.SetModified(true);
   // A file that cannot be read leaves an empty project without a path, so that the next Save
   // asks for a name instead of writing over the file that was refused.
-  Report(document_.OpenPath(projectPath.toStdString()));
+  ReportOpened(document_.OpenPath(projectPath.toStdString()));
 }
 
 void ModrinApplication::Open() {
   if (!ConfirmUnsavedChanges()) return;
-  Report(document_.Open());
+  ReportOpened(document_.Open());
 }
 
-void ModrinApplication::Save() { Report(document_.Save()); }
+void ModrinApplication::Save() { ReportSaved(document_.Save()); }
 
-void ModrinApplication::SaveAs() { Report(document_.SaveAs()); }
+void ModrinApplication::SaveAs() { ReportSaved(document_.SaveAs()); }
 
 void ModrinApplication::Save3DAs() {
   // The model goes beside the project file unless the user chooses otherwise.
@@ -107,7 +116,7 @@ void ModrinApplication::OpenRecentFile(int index) {
   const model::FileResult result = document_.OpenRecentFile(path.toStdString());
   // A file that is gone leaves the list, as users of desktop programs expect.
   if (!result.ok() && !QFileInfo::exists(path)) recent_.Remove(path);
-  Report(result);
+  ReportOpened(result);
   frame_->UpdateRecentFileMenu();
 }
 
@@ -126,11 +135,16 @@ bool ModrinApplication::SaveAllModified() {
 }
 
 bool ModrinApplication::ConfirmUnsavedChanges() {
-  if (!document_.modified()) return true;
+  if (!document_.modified()) {
+    // Nothing unsaved: a copy this session wrote is as good as the file.
+    recovery_.ChangesDropped();
+    return true;
+  }
   switch (dialogs_->AskSaveChanges(frame_.get())) {
     case UserDialogs::Answer::Yes:
-      return Report(document_.Save());
+      return ReportSaved(document_.Save());
     case UserDialogs::Answer::No:
+      recovery_.ChangesDropped();
       return true;
     case UserDialogs::Answer::Cancel:
       return false;
@@ -143,6 +157,16 @@ bool ModrinApplication::Report(const model::FileResult& result) {
     dialogs_->ShowError(frame_.get(), QString::fromStdString(result.error));
   }
   return result.ok();
+}
+
+bool ModrinApplication::ReportOpened(const model::FileResult& result) {
+  recovery_.OpenEnded(result.status == model::FileResult::Status::Done);
+  return Report(result);
+}
+
+bool ModrinApplication::ReportSaved(const model::FileResult& result) {
+  if (result.status == model::FileResult::Status::Done) recovery_.ProjectSaved();
+  return Report(result);
 }
 
 void ModrinApplication::LoadCameraDatabase() {
@@ -203,6 +227,10 @@ void ModrinApplication::HistoryChanged() {
 void ModrinApplication::ModifiedChanged(bool modified) {
   (void)modified;
   if (frame_) frame_->UpdateCommandStates();
+}
+
+std::string ModrinApplication::ChooseRecoveryCopy(const std::string& projectPath) {
+  return recovery_.OfferCopy(projectPath, *dialogs_, frame_.get());
 }
 
 }  // namespace modrin::app

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/recent_files.h"
+#include "app/recovery_keeper.h"
 #include "app/user_dialogs.h"
 #include "export/web_export_settings.h"
 #include "model/project_document.h"
@@ -35,6 +36,7 @@ class ModrinApplication : public model::DocumentHost {
   QSettings& settings() { return settings_; }
   RecentFileList& recentFiles() { return recent_; }
   UserDialogs& dialogs() { return *dialogs_; }
+  RecoveryKeeper& recovery() { return recovery_; }
 
   // The file commands of the main window.
   void Open();
@@ -72,6 +74,7 @@ class ModrinApplication : public model::DocumentHost {
   void ModifiedChanged(bool modified) override;
   void ProjectRestored(bool photosChanged) override;
   void HistoryChanged() override;
+  std::string ChooseRecoveryCopy(const std::string& projectPath) override;
 
  private:
   // Asked before the current project is replaced or the program ends: true when the work is
@@ -79,6 +82,10 @@ class ModrinApplication : public model::DocumentHost {
   bool ConfirmUnsavedChanges();
   // Shows why a file command failed; false when it failed or was cancelled.
   bool Report(const model::FileResult& result);
+  // Report for an open or a save, which also tells the recovery keeper that it ended or was
+  // done.
+  bool ReportOpened(const model::FileResult& result);
+  bool ReportSaved(const model::FileResult& result);
   void LoadCameraDatabase();
   void SaveCameraDatabase();
 
@@ -86,6 +93,8 @@ class ModrinApplication : public model::DocumentHost {
   QSettings settings_;
   RecentFileList recent_;
   model::ProjectDocument document_;
+  // Copies the project while it has unsaved changes; declared after the document it reads.
+  RecoveryKeeper recovery_;
   std::optional<exporters::WebExportSettings> webExportSettings_;
   // Destroyed before the project, whose photos and objects its views refer to.
   std::unique_ptr<CMainFrame> frame_;

@@ -106,13 +106,26 @@ QString ModelFileChoice(const QString& fieldText) {
   return fieldText;
 }
 
-UserDialogs::Answer UserDialogs::AskSaveChanges(QWidget* parent) {
+namespace {
+
+// A question with Yes (the default), No and Cancel; closing the box is Cancel.
+UserDialogs::Answer AskYesNoCancel(QWidget* parent, const QString& question) {
   const auto button = QMessageBox::question(
-      parent, kProgramName, kSaveChangesQuestion,
-      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
-  if (button == QMessageBox::Yes) return Answer::Yes;
-  if (button == QMessageBox::No) return Answer::No;
-  return Answer::Cancel;
+      parent, kProgramName, question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+      QMessageBox::Yes);
+  if (button == QMessageBox::Yes) return UserDialogs::Answer::Yes;
+  if (button == QMessageBox::No) return UserDialogs::Answer::No;
+  return UserDialogs::Answer::Cancel;
+}
+
+}  // namespace
+
+UserDialogs::Answer UserDialogs::AskSaveChanges(QWidget* parent) {
+  return AskYesNoCancel(parent, kSaveChangesQuestion);
+}
+
+UserDialogs::Answer UserDialogs::AskRecoverChanges(QWidget* parent, const QString& question) {
+  return AskYesNoCancel(parent, question);
 }
 
 void UserDialogs::ShowWarning(QWidget* parent, const QString& text) {

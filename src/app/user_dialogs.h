@@ -36,6 +36,8 @@ class UserDialogs {
   virtual FileNameAnswer AskHtmlFileName(QWidget* parent, const QString& startName);
   // "Save de Project?" with Yes, No and Cancel.
   virtual Answer AskSaveChanges(QWidget* parent);
+  // Whether to open a recovery copy (RecoveryQuestion's text) with Yes, No and Cancel.
+  virtual Answer AskRecoverChanges(QWidget* parent, const QString& question);
   // A warning with an exclamation icon and an OK button.
   virtual void ShowWarning(QWidget* parent, const QString& text);
   // A failed file operation: what failed and why.

@@ -1,6 +1,8 @@
 #include "images/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +95,45 @@ bool WriteTemporaryBeside(const std::string& path, const std::string& contents,
   return ok;
 }
 
+// The process id in the name of a temporary file `name` of WriteTemporaryBeside for the target
+// named `target` (no folder): "<target>.tmp-<pid>-<counter>". Zero for any other name.
+pid_t TemporaryWriter(const std::string& name, const std::string& target) {
+  const std::string prefix = target + ".tmp-";
+  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+  std::size_t at = prefix.size();
+  pid_t pid = 0;
+  for (; at < name.size() && name[at] >= '0' && name[at] <= '9'; ++at) {
+    if (pid > 1'000'000'000) return 0;
+    pid = pid * 10 + (name[at] - '0');
+  }
+  if (at == prefix.size() || at >= name.size() || name[at] != '-' || at + 1 == name.size()) {
+    return 0;
+  }
+  for (++at; at < name.size(); ++at) {
+    if (name[at] < '0' || name[at] > '9') return 0;
+  }
+  return pid;
+}
+
+// Removes the temporary files beside `path` that a writer killed before its rename left behind
+// (SIGKILL, a crash, a power cut), so they do not pile up. A temporary file is stale when the
+// process its name holds no longer exists; those of running processes, this one included, are
+// theirs to finish.
+void RemoveStaleTemporaries(const std::string& path) {
+  const auto cut = path.find_last_of('/');
+  const std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
+  const std::string target = cut == std::string::npos ? path : path.substr(cut + 1);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const pid_t self = ::getpid();
+  while (const dirent* entry = ::readdir(dir)) {
+    const pid_t pid = TemporaryWriter(entry->d_name, target);
+    if (pid <= 0 || pid == self) continue;
+    if (::kill(pid, 0) != 0 && errno == ESRCH) ::unlink((folder + "/" + entry->d_name).c_str());
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error) {
@@ -130,6 +171,7 @@ bool WriteFilesAtomically(const std::vector<FileContents>& files, std::string& f
       return fail(files[i].path, i);
     }
   }
+  for (const FileContents& file : files) RemoveStaleTemporaries(file.path);
   return true;
 }
 

@@ -21,8 +21,10 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
 
 // Replaces the file at `path` with `contents` so that a reader never sees a half-written file
 // and a failed write leaves the old file as it was: the text goes to a temporary file in the
-// same folder, is flushed to disk and renamed over the target. On failure returns false with a
-// reason in `error`.
+// same folder ("<path>.tmp-<pid>-<n>"), is flushed to disk and renamed over the target. A
+// writer killed before the rename leaves its temporary file, never a damaged target; after a
+// successful write the temporary files beside `path` whose process is gone are removed. On
+// failure returns false with a reason in `error`.
 bool WriteFileAtomically(const std::string& path, const std::string& contents, std::string& error);
 
 // A file to write: where, and its bytes.

@@ -117,6 +117,8 @@ class EditHistory {
 
   // The project as it now is is the one in its file.
   void MarkSaved() { savedState_ = stateSerial_; }
+  // No state of the history is the one in the file (a project recovered from a copy).
+  void ForgetSaved() { savedState_ = 0; }
   // The last state shown is the one last saved (or opened).
   bool AtSaved() const { return savedState_ == stateSerial_; }
   // What the steps hold, roughly, in bytes.

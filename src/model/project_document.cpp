@@ -9,6 +9,7 @@
 
 #include "images/file_io.h"
 #include "model/project_file.h"
+#include "model/recovery_store.h"
 
 namespace modrin::model {
 
@@ -98,12 +99,13 @@ void ProjectDocument::MendPictures(RestoredPhotos& restored) {
   history_.Amend(project_);
 }
 
-void ProjectDocument::ResetHistory() {
+void ProjectDocument::ResetHistory(bool matchesFile) {
   if (keepHistory_) {
     history_.Reset(project_);
   } else {
     history_.Reset(Project());
   }
+  if (!matchesFile) history_.ForgetSaved();
   parkedPictures_.clear();
   host_.HistoryChanged();
 }
@@ -130,7 +132,7 @@ FileResult ProjectDocument::OpenPath(const std::string& path) {
   // paths and file:// URLs hold from any folder, and Save does not store paths relative to
   // the folder the program was started in.
   projectPath_ = AbsolutePath(path);
-  FileResult result = OpenProjectFile();
+  FileResult result = OpenRecoveryOrFile();
   // A file that cannot be read must not become the target of the next Save, which would write
   // the project still loaded over it.
   if (!result.ok()) projectPath_ = previous;
@@ -147,6 +149,20 @@ FileResult ProjectDocument::OpenProjectFile() {
   LoadMissingImages();
   ResetHistory();
   return {};
+}
+
+FileResult ProjectDocument::OpenRecoveryOrFile() {
+  const std::string copy = host_.ChooseRecoveryCopy(projectPath_);
+  if (!copy.empty()) {
+    FileResult recovered = OpenRecoveryCopy(*this, projectPath_, copy);
+    if (recovered.ok()) {
+      // The project is the file's, recovered: it joins the recent files as the file would.
+      if (!projectPath_.empty()) host_.AddToRecentFiles(projectPath_);
+      return recovered;
+    }
+    host_.ShowWarning(recovered.error);
+  }
+  return OpenProjectFile();
 }
 
 FileResult ProjectDocument::Save() {

@@ -44,6 +44,12 @@ class DocumentHost {
   }
   // Steps were recorded, undone, redone or forgotten: Undo and Redo follow.
   virtual void HistoryChanged() {}
+  // Before the project at `projectPath` (empty: the untitled project) is opened: the path of a
+  // recovery copy of it to open in its place, as the user chose; empty to open the file.
+  virtual std::string ChooseRecoveryCopy(const std::string& projectPath) {
+    (void)projectPath;
+    return {};
+  }
 };
 
 // Outcome of reading or writing the project file. `error` names the file and the reason.
@@ -85,8 +91,9 @@ class ProjectDocument {
   // document starts, keeps none: a one-shot command has nothing to undo and should not pay
   // for a copy of a large project.
   void KeepUndoSteps(std::size_t steps);
-  // Forgets every step: the project as it is now is where undo stops.
-  void ResetHistory();
+  // Forgets every step: the project as it is now is where undo stops, and, when
+  // `matchesFile`, the state undo back to which makes the project unmodified.
+  void ResetHistory(bool matchesFile = true);
 
   // Open: asks for a file (a cancelled dialog leaves no project path) and opens it.
   FileResult Open();
@@ -97,6 +104,11 @@ class ProjectDocument {
   // cannot be opened, cannot be read or is refused leaves the project and the modified flag
   // unchanged; the error names the file and the reason.
   FileResult OpenProjectFile();
+  // Opens as OpenProjectFile does, unless the host chooses a recovery copy of the project
+  // path's file (or of the untitled project, when there is no path): then the copy, marked
+  // modified, keeping the project path. A copy that cannot be read is shown as a warning and
+  // kept, and the file opens as usual.
+  FileResult OpenRecoveryOrFile();
   // Opens a file of the recent-file list.
   FileResult OpenRecentFile(const std::string& path);
   // Writes the project when it has unsaved changes, asking for a name when it has no path.

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include "app/user_dialogs.h"
 
@@ -34,6 +35,12 @@ class ScriptedDialogs : public UserDialogs {
     ++questions;
     return answer;
   }
+  Answer AskRecoverChanges(QWidget*, const QString& question) override {
+    recoverQuestions << question;
+    // A user takes a while to answer; the program's timers run meanwhile.
+    if (recoverDelayMs > 0) QTest::qWait(recoverDelayMs);
+    return recoverAnswer;
+  }
   void ShowWarning(QWidget*, const QString& text) override { warnings << text; }
   void ShowError(QWidget*, const QString& text) override { errors << text; }
   void ShowAbout(QWidget*) override { ++aboutBoxes; }
@@ -43,6 +50,9 @@ class ScriptedDialogs : public UserDialogs {
   FileNameAnswer htmlAnswer;
   QStringList htmlStarts;  // the start name of every HTML file question
   Answer answer = Answer::Cancel;
+  Answer recoverAnswer = Answer::Cancel;
+  QStringList recoverQuestions;
+  int recoverDelayMs = 0;
   int modelDialogs = 0;
   int openDialogs = 0, saveDialogs = 0, imageDialogs = 0, questions = 0, aboutBoxes = 0;
   QStringList warnings, errors;
