@@ -147,7 +147,8 @@ function windowAreas(width, height) {
       w: Math.min(l.w - 4, 260), h: kFrameToolBar - 8})),
     view3d: leaves.filter((l) => l.kind === '3').map((l) => inner(l, kFrameToolBar))[0],
     objects: leaves.filter((l) => l.kind === 'O').map((l) => inner(l, 0))[0],
-    mainToolBar: {x: 4, y: kMenuBar + 4, w: 220, h: kMainToolBar - 8},
+    // From Save on: the Open button is left out, as the menu's Open is.
+    mainToolBar: {x: 42, y: kMenuBar + 4, w: 182, h: kMainToolBar - 8},
     neutral: {x: Math.round(width / 3), y: height - Math.round(kStatusBar / 2)},
   };
 }
@@ -368,7 +369,8 @@ class Soak {
         const [i, area] = this.photoArea();
         const held = r.pick(['d', 'f', 's']);
         const steps = [];
-        xdotool('mousemove', this.point(area).x, this.point(area).y, 'keydown', held);
+        const start = this.point(area);
+        xdotool('mousemove', start.x, start.y, 'keydown', held);
         try {
           for (let n = r.int(1, 3); n > 0; --n) {
             const p = this.point(area);
@@ -467,11 +469,13 @@ class Soak {
         this.click(p);
         return at(p);
       }],
-      // Menu commands by their access keys; File > Exit and the recent files are left out, so
-      // that the run keeps its program and its project.
+      // Menu commands by their access keys. File > Exit and the recent files are left out, so
+      // that the run keeps its program and its project, and so are Open and Save As: their
+      // file dialog, closed without a file, leaves the project without a path, after which
+      // Ctrl+S only asks for a name.
       [4, 'menu', () => {
         const keys = r.pick([
-          ['alt+f', 'o'], ['alt+f', 'a'], ['alt+f', 'l'], ['alt+f', 'd'], ['alt+f', 'w'],
+          ['alt+f', 'l'], ['alt+f', 'd'], ['alt+f', 'w'],
           ['alt+t', 'p'], ['alt+t', 'm'], ['alt+t', 'a'], ['alt+w', 's'], ['alt+w', 't', 'i'],
           ['alt+w', 't', 'f'], ['alt+w', 't', 'Down', 'Down', 'Return'],
           ['alt+w', 't', 'Down', 'Down', 'Down', 'Return'], ['alt+w', 'v'], ['alt+h', 'c'],
@@ -545,8 +549,12 @@ class Soak {
   }
 
   checkProgram(what) {
-    const reports = this.sanitizerReports();
-    if (reports.length) throw new SoakFailure(`sanitizer error after ${what}:\n${reports[0]}`);
+    if (this.sanitizerReports().length) {
+      // The report is complete once the program has ended.
+      for (let i = 0; i < 100 && this.program.ended() === null; ++i) sleep(100);
+      const report = this.sanitizerReports()[0].split('\n').slice(0, 80).join('\n');
+      throw new SoakFailure(`sanitizer error after ${what}:\n${report}`);
+    }
     const ended = this.program.ended();
     if (ended !== null) {
       throw new SoakFailure(`the program ended after ${what} (exit status ${ended}${ended > 128
