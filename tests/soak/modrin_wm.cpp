@@ -6,8 +6,8 @@
 //                                     time
 //   modrin-wm close WINDOW            asks the client to close WINDOW (WM_DELETE_WINDOW), as
 //                                     a title bar's close button does
-// Status 2: bad arguments, no display or no such window. The client sends its answer to a ping back
-// to the root window, so it is read from the root's structure notifications.
+// Status 2: bad arguments, no display or no such window. The client sends its answer to a
+// ping back to the root window, so it is read from the root's structure notifications.
 #include <X11/Xlib.h>
 #include <poll.h>
 

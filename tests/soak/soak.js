@@ -30,6 +30,11 @@ const kStatusBar = 22;
 const kFrameToolBar = 36;
 const kScrollBar = 15;
 const kUndoSteps = 1000000;
+// Dialogs whose typed values change the project, by title, with the number of fields the
+// soak types into, and what it types: numbers, and text no number field may take.
+const kFilledDialogs = {'Set real position': 3, 'Photo parameters': 1, 'Output to HTML': 6};
+const kTypedValues = ['0', '1', '-2.5', '12.75', '1e400', '99999999', '0.000001', 'abc', '',
+  '-', '1,5', ' 3 '];
 
 // ---------------------------------------------------------------------------------------------
 // Arguments, random numbers, helpers.
@@ -52,6 +57,7 @@ function parseArguments(argv) {
   }
   for (const name of ['modrin', 'cli', 'wm', 'sample', 'work']) {
     if (!options[name]) throw new Error(`--${name} is missing`);
+    options[name] = path.resolve(options[name]);  // the program runs in the scratch folder
   }
   for (const name of ['seconds', 'actions', 'hangSeconds']) options[name] = Number(options[name]);
   options.seed = options.seed === undefined || options.seed === ''
@@ -85,9 +91,13 @@ const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 
 
 class SoakFailure extends Error {}
 
-function xdotool(...args) {
-  return childProcess.execFileSync('xdotool', args.map(String), {encoding: 'utf8'});
+// Runs an X tool; its complaints about windows that closed meanwhile go with the error thrown.
+function xtool(tool, ...args) {
+  return childProcess.execFileSync(tool, args.map(String), {encoding: 'utf8',
+    stdio: ['ignore', 'pipe', 'pipe']});
 }
+
+const xdotool = (...args) => xtool('xdotool', ...args);
 
 function sha256(file) {
   return crypto.createHash('sha256').update(fs.readFileSync(file)).digest('hex');
@@ -168,7 +178,7 @@ class Program {
     const log = fs.openSync(path.join(work, 'modrin.log'), 'w');
     childProcess.spawn('sh', ['-c', '"$0" "$1" & echo $! >"$2"; wait $!; echo $? >"$3"',
       options.modrin, options.project, this.pidFile, this.statusFile],
-    {env, stdio: ['ignore', log, log], detached: true}).unref();
+    {env, cwd: work, stdio: ['ignore', log, log], detached: true}).unref();
     fs.closeSync(log);
     for (let i = 0; i < 100 && !this.pid; ++i) {
       sleep(50);
@@ -200,8 +210,7 @@ class Program {
     if (!this.knownWindows.has(id)) {
       let type = '';
       try {
-        type = childProcess.execFileSync('xprop', ['-id', id, '_NET_WM_WINDOW_TYPE'],
-          {encoding: 'utf8'});
+        type = xtool('xprop', '-id', id, '_NET_WM_WINDOW_TYPE');
       } catch (e) { /* vanished */ }
       this.knownWindows.set(id, type);
     }
@@ -253,6 +262,7 @@ class Soak {
     this.counts = {};
     this.editActions = 0;
     this.done = 0;  // random actions given
+    this.lastClick = [];  // per photo view
     this.saves = [];
     this.work = path.resolve(options.work);
   }
@@ -350,6 +360,7 @@ class Soak {
         const [i, area] = this.photoArea();
         const p = this.point(area);
         this.click(p);
+        this.lastClick[i] = p;
         return `view ${i} ${at(p)}`;
       })],
       [8, 'photo_shift_click', edit(() => {
@@ -404,12 +415,14 @@ class Soak {
         this.key(...keys);
         return keys.join(' ');
       })],
+      // Half the time on the last click's spot, where that click added or picked a position,
+      // so that "Set real position" (the fifth item) has one to set.
       [3, 'photo_context_menu', edit(() => {
         const [i, area] = this.photoArea();
-        const p = this.point(area);
+        const p = this.lastClick[i] && r.chance(0.5) ? this.lastClick[i] : this.point(area);
         this.click(p, 3);
         sleep(150);
-        const downs = r.int(0, 5);
+        const downs = r.chance(0.5) ? 5 : r.int(0, 6);
         const last = r.chance(0.7) ? 'Return' : 'Escape';
         this.key(...Array(downs).fill('Down'), last);
         return `view ${i} ${at(p)} Down x${downs} ${last}`;
@@ -569,26 +582,56 @@ class Soak {
     }
   }
 
-  // Closes every window besides the main one: Escape given to it, and when that does not do,
-  // the close request of a title bar's button.
+  // Half the time, types random numbers and words into the fields of a dialog that edits
+  // the project with typed values, and presses Return: OK, or an error message to close.
+  fillDialog(window) {
+    const fields = kFilledDialogs[this.windowKind(window).split('"')[1]];
+    if (!fields || !this.random.chance(0.5)) return;
+    ++this.editActions;
+    const values = [];
+    xdotool('windowfocus', '--sync', window);
+    for (let field = 0; field < fields; ++field) {
+      const value = this.random.pick(kTypedValues);
+      values.push(JSON.stringify(value));
+      this.key('ctrl+a', 'BackSpace');
+      if (value) xdotool('type', '--delay', '10', value);
+      this.key('Tab');
+    }
+    this.key('Return');
+    this.record('fill_dialog', `${window} ${values.join(' ')} Return`);
+    sleep(150);
+  }
+
+  // Closes every window besides the main one, newest first: Escape given to it (Return the
+  // fourth time, for a message box without a way out), and when that does not do, the close
+  // request of a title bar's button. A dialog that opens another is followed down the chain.
   closeWindows(what) {
-    for (let attempt = 0; attempt < 12; ++attempt) {
-      const extra = this.program.extraWindows();
-      if (!extra.length) return;
-      const window = extra[0];
-      if (attempt === 0) this.record('close_window', `${window} (${this.windowKind(window)})`);
-      if (attempt < 8) {
+    const attempts = new Map();  // window -> the tries to close it
+    for (let round = 0; round < 60; ++round) {
+      const window = this.program.extraWindows()[0];
+      if (!window) return;
+      const attempt = attempts.get(window) || 0;
+      attempts.set(window, attempt + 1);
+      if (attempt === 0) {
+        this.record('close_window', `${window} (${this.windowKind(window)})`);
+        try {
+          this.fillDialog(window);
+        } catch (e) { /* closed meanwhile */ }
+      } else if (attempt <= 8) {
         try {
           xdotool('windowfocus', '--sync', window);
         } catch (e) { /* closed meanwhile */ }
-        xdotool('key', attempt % 4 === 3 ? 'Return' : 'Escape');
-      } else {
+        xdotool('key', attempt % 4 === 0 ? 'Return' : 'Escape');
+      } else if (attempt <= 11) {
         childProcess.spawnSync(this.options.wm, ['close', window]);
+      } else {
+        throw new SoakFailure(`a window of the program did not close after ${what}: ` +
+          this.windowKind(window));
       }
       sleep(150);
       this.checkProgram(`closing a window after ${what}`);
     }
-    throw new SoakFailure(`a window of the program did not close after ${what}: ` +
+    throw new SoakFailure(`windows of the program kept opening after ${what}: ` +
       this.program.extraWindows().map((id) => this.windowKind(id)).join(', '));
   }
 
