@@ -159,7 +159,6 @@ function windowAreas(width, height) {
     objects: leaves.filter((l) => l.kind === 'O').map((l) => inner(l, 0))[0],
     // From Save on: the Open button is left out, as the menu's Open is.
     mainToolBar: {x: 42, y: kMenuBar + 4, w: 182, h: kMainToolBar - 8},
-    neutral: {x: Math.round(width / 3), y: height - Math.round(kStatusBar / 2)},
   };
 }
 
@@ -263,6 +262,7 @@ class Soak {
     this.editActions = 0;
     this.done = 0;  // random actions given
     this.lastClick = [];  // per photo view
+    this.capsLock = 0;  // 1 while Caps Lock is on
     this.saves = [];
     this.work = path.resolve(options.work);
   }
@@ -413,6 +413,7 @@ class Soak {
         // Caps Lock chains edges until it is pressed again; give it back most of the time.
         if (keys[0] === 'Caps_Lock' && r.chance(0.8)) keys.push('Caps_Lock');
         this.key(...keys);
+        this.capsLock ^= keys.filter((k) => k === 'Caps_Lock').length % 2;
         return keys.join(' ');
       })],
       // Half the time on the last click's spot, where that click added or picked a position,
@@ -695,6 +696,8 @@ class Soak {
 
   // Undo until nothing is left, save, compare; redo until nothing is left, save, compare.
   undoPhase() {
+    // With Caps Lock on, xdotool would add Shift to Ctrl+Z to type a small z: redo.
+    if (this.capsLock) this.key('Caps_Lock');
     // The 3D view takes the keyboard with a click that edits nothing and has no undo of its
     // own, as a line edit would.
     this.click({x: this.geo.x + this.areas.view3d.x + 5, y: this.geo.y + this.areas.view3d.y + 5});
