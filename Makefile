@@ -2,13 +2,18 @@
 #   make run   build, then open the bundled house sample in the desktop program (without a
 #              display: calibrate it and export its model with modrin-cli)
 #   make test  build and run every test: the normal build, the sanitizer build and the fuzzers
+#   make soak  random input to the sanitizer build of the desktop program on a virtual display
+#              for SECONDS (600) from SEED (a new one each run when not given)
 
 FUZZ_SECONDS ?= 20
+SECONDS ?= 600
+SEED ?=
+SOAK_FLAGS ?=
 JOBS ?= $(shell nproc)
 FUZZERS := project_file_fuzz camera_database_fuzz image_decode_fuzz exif_fuzz layout_string_fuzz
 
 .PHONY: all deps build run run-headless screenshot web-screenshot help-screenshots package test test-default test-asan test-fuzz \
-  test-clang test-package clean format
+  test-clang test-package soak clean format
 
 all: build
 
@@ -73,6 +78,15 @@ test-asan:
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The random-input soak of the desktop program (tests/soak/soak.js). A failing run prints its
+# seed and the command that replays it; SOAK_FLAGS=--no-undo-check leaves out the undo check.
+soak: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS) --target modrin modrin-cli modrin-wm
+	xvfb-run -a -s "-screen 0 1400x950x24" node tests/soak/soak.js --modrin build-asan/src/app/modrin \
+	  --cli build-asan/src/cli/modrin-cli --wm build-asan/tests/modrin-wm --sample examples/house \
+	  --work build-asan/soak --seed "$(SEED)" --seconds $(SECONDS) $(SOAK_FLAGS)
 
 # Each fuzzer runs for FUZZ_SECONDS on a copy of its seed corpus.
 test-fuzz:
