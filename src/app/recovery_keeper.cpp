@@ -136,7 +136,12 @@ void RecoveryKeeper::ChangesDropped() {
 }
 
 void RecoveryKeeper::WriteIfChanged() {
-  if (folder_.empty() || !CollectWrite(false) || !document_.modified()) return;
+  if (folder_.empty() || !CollectWrite(false)) return;
+  if (!document_.modified()) {
+    // Undone back to the state saved: the copy holds changes the user took back.
+    if (!writtenCopy_.empty()) ChangesDropped();
+    return;
+  }
   if (projectBusy_ && projectBusy_()) return;
   try {
     std::string text = model::WriteProjectText(document_.project());

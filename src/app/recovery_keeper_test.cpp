@@ -134,6 +134,16 @@ class RecoveryKeeperTest : public QObject {
     QFile::remove(copy);
     QTest::qWait(300);
     QVERIFY(!QFileInfo::exists(copy));
+
+    // Undone back to the file's state, the changes a copy would hold are gone.
+    app_->project().AddObject("Another");
+    QVERIFY(app_->document().RecordStep("New Object"));
+    QTRY_VERIFY(QFileInfo::exists(copy));
+    app_->recovery().WaitForWrite();
+    // The one step holds both objects: the first was added behind the history's back.
+    QVERIFY(app_->document().Undo());
+    QVERIFY(!app_->document().modified());
+    QTRY_VERIFY(!QFileInfo::exists(copy));
   }
 
   void offerAtStartAnswers_data() {
