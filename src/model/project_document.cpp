@@ -184,9 +184,12 @@ FileResult ProjectDocument::SaveToProjectPath() {
   if (!result.ok()) return result;
   host_.AddToRecentFiles(projectPath_);
   // The file holds the project as it is now, including what the program changed by itself
-  // since the last step.
-  history_.Amend(project_);
-  history_.MarkSaved();
+  // since the last step. Without a history there is nothing to amend, and comparing with an
+  // empty one would copy the whole project.
+  if (keepHistory_) {
+    history_.Amend(project_);
+    history_.MarkSaved();
+  }
   SetModified(false);
   return result;
 }
